@@ -1,0 +1,239 @@
+#include "Diffunit/Diffunit.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <new>
+#include <utility>
+
+#include "Statg/Statg.h"
+
+const char* const FloatDivideByZeroMessage = "Floating point division by zero";
+const char* const FloatInvalidMessage = "Invalid floating point operation";
+const char* const FloatOverflowMessage = "Floating point overflow";
+
+double CheckedResult(double value) {
+  if (std::isnan(value)) throw TError(FloatInvalidMessage);
+  if (std::isinf(value)) throw TError(FloatOverflowMessage);
+  return value;
+}
+
+double CheckedDivide(double numerator, double denominator) {
+  if (denominator == 0.0)
+    throw TError(numerator == 0.0 || std::isnan(numerator) ? FloatInvalidMessage
+                                                           : FloatDivideByZeroMessage);
+  return CheckedResult(numerator / denominator);
+}
+
+namespace {
+
+// Boltzmann constant [J/K] and 6 pi as the program has always used them.
+constexpr double Boltzmann = 1.38e-23;
+constexpr double SixPi = 18.84955592153876;
+
+std::string FormatNumber(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+// A molecule count: the product truncated toward zero. Refuses what would not
+// fit a 32-bit count, since a wrapped or negative count would size the
+// molecule array wrongly.
+std::int32_t TruncatedCount(double product, const char* what) {
+  if (product <= -1.0)
+    throw TError(std::string("The ") + what + " comes out negative (" + FormatNumber(product) +
+                 " molecules): the concentration must not be negative and the internal cube "
+                 "rib must be smaller than the external cube rib");
+  if (product >= 2147483648.0)
+    throw TError(std::string("The ") + what + " is too large: " + FormatNumber(product) +
+                 " molecules, at most 2147483647 are possible");
+  return static_cast<std::int32_t>(product);  // truncates toward zero
+}
+
+std::size_t PhysicalMemoryBytes() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || pageSize <= 0) return std::numeric_limits<std::size_t>::max();
+  return static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize);
+}
+
+// Refuses an array that cannot fit beside what the engine already holds, so a
+// large concentration gets a message instead of taking the program down.
+void CheckMoleculeMemory(std::int64_t slotCount, std::size_t heldElsewhere) {
+  const std::size_t physical = PhysicalMemoryBytes();
+  const std::size_t available = physical > heldElsewhere ? physical - heldElsewhere : 0;
+  const std::size_t needed = static_cast<std::size_t>(slotCount) * sizeof(TMolCoord);
+  if (needed > available)
+    throw TError("The species needs " + std::to_string(slotCount) + " molecules (" +
+                 std::to_string(needed >> 20) +
+                 " MiB), more than this machine's memory can hold (" +
+                 std::to_string(available >> 20) + " MiB available)");
+}
+
+}  // namespace
+
+void TSpecies::Populate(double concentration, double diffusion, double radius) {
+  const double b0 = Volume->OuterRib;
+  const double b1 = Volume->InnerRib;
+
+  // Everything is derived and checked before any field, array or stream changes.
+  const double variance = CheckedResult(CheckedResult(2.0 * diffusion) * Volume->TimeStep);
+  if (variance < 0.0) throw TError(FloatInvalidMessage);  // square root of a negative
+  const double sigma = std::sqrt(variance);
+  const std::int32_t innerCount = TruncatedCount(CheckedResult(concentration * Volume->InnerVolume),
+                                                 "number of molecules in the inner cube");
+  const std::int32_t shellCount = TruncatedCount(CheckedResult(concentration * Volume->ShellVolume),
+                                                 "number of molecules in the medium");
+  const std::int64_t slotCount = std::int64_t{shellCount} + innerCount;
+  if (slotCount > std::numeric_limits<std::int32_t>::max())
+    throw TError("The species is too large: " + std::to_string(slotCount) +
+                 " molecules, at most 2147483647 are possible");
+  CheckMoleculeMemory(slotCount, Volume->MoleculeBytes(this));
+
+  std::vector<TMolCoord> molecules;
+  try {
+    molecules.resize(static_cast<std::size_t>(slotCount));
+  } catch (const std::bad_alloc&) {
+    throw TError("Not enough memory for " + std::to_string(slotCount) + " molecules");
+  }
+
+  // Each coordinate lands uniformly in -b0 .. -b1 or b1 .. b0, so every
+  // molecule starts in one of the eight corner blocks of the shell.
+  const double w = b0 - b1;
+  for (std::int32_t k = 0; k < shellCount; ++k) {
+    TMolCoord& p = molecules[k];
+    for (double* c : {&p.x, &p.y, &p.z}) {
+      const double d = 1.0 - 2.0 * NextUniform(PlacementState);
+      *c = d > 0.0 ? w * d + b1 : w * d - b1;
+    }
+  }
+  // Spare slots wait outside the outer cube until a top-up activates them.
+  const TMolCoord parked{2.0 * b0, 2.0 * b0, 2.0 * b0};
+  std::fill(molecules.begin() + shellCount, molecules.end(), parked);
+
+  Radius = radius;
+  Concentration = concentration;
+  Diffusion = diffusion;
+  Sigma = sigma;
+  InnerCount = innerCount;
+  ShellCount = shellCount;
+  InsideCount = 0;
+  OutsideCount = shellCount;
+  SlotCount = static_cast<std::int32_t>(slotCount);
+  ActiveCount = shellCount;
+  Molecules.swap(molecules);
+}
+
+void ReinjectAtWall(const TVolume& volume, TMolCoord& p) {
+  const double b0 = volume.OuterRib;
+  const double side = NextUniform(PlacementState) > 0.5 ? 1.0 : -1.0;
+  // A draw of exactly 1 (state 2^31 - 1) would give 3; it belongs to face 2.
+  const int face = std::min(static_cast<int>(3.0 * NextUniform(PlacementState)), 2);
+  const double first = (1.0 - 2.0 * NextUniform(StepStateY)) * b0;
+  const double second = (1.0 - 2.0 * NextUniform(StepStateZ)) * b0;
+  const double wall = side * b0;
+  switch (face) {
+    case 0:
+      p = {wall, first, second};
+      break;
+    case 1:
+      p = {first, second, wall};
+      break;
+    default:
+      p = {first, wall, second};
+      break;
+  }
+}
+
+void TVolume::SetParameters(double outerRib, double innerRib, double viscosity, double temperature,
+                            double timeStep) {
+  const double outerVolume = CheckedResult(std::pow(outerRib, 3.0));
+  const double innerVolume = CheckedResult(std::pow(innerRib, 3.0));
+  const double shellVolume = CheckedResult(outerVolume - innerVolume);
+  OuterRib = outerRib;
+  InnerRib = innerRib;
+  OuterVolume = outerVolume;
+  InnerVolume = innerVolume;
+  ShellVolume = shellVolume;
+  Viscosity = viscosity;
+  Temperature = temperature;
+  TimeStep = timeStep;
+  Time = 0.0;
+}
+
+void TVolume::SetStepCallback(TStepCallback callback) { OnStep = std::move(callback); }
+
+void TVolume::AddSpecies(double concentration, double diffusion, double radius) {
+  const double totalConcentration = CheckedResult(concentration + TotalConcentration);
+  // Room first: once the species is populated the placement stream has moved.
+  Species.reserve(Species.size() + 1);
+  TSpecies species;
+  species.Volume = this;
+  species.Populate(concentration, diffusion, radius);
+  // Every count is backed by 24 bytes of checked memory, so the sum stays far
+  // below 2^31.
+  TotalInnerCount += species.InnerCount;
+  TotalConcentration = totalConcentration;
+  Species.push_back(std::move(species));
+}
+
+void TVolume::ReplaceSpecies(int index, double concentration, double diffusion, double radius) {
+  TSpecies& species = At(index);
+  const double totalConcentration =
+      CheckedResult((concentration - species.Concentration) + TotalConcentration);
+  const std::int32_t otherInnerCount = TotalInnerCount - species.InnerCount;
+  species.Populate(concentration, diffusion, radius);
+  TotalConcentration = totalConcentration;
+  TotalInnerCount = otherInnerCount + species.InnerCount;
+}
+
+void TVolume::RemoveSpecies(int index) {
+  const TSpecies& species = At(index);
+  TotalConcentration = TotalConcentration - species.Concentration;
+  TotalInnerCount = TotalInnerCount - species.InnerCount;
+  Species.erase(Species.begin() + index);
+}
+
+void TVolume::Step() {
+  Time = CheckedResult(TimeStep + Time);
+  std::int32_t insideCount = 0;
+  for (TSpecies& species : Species) {
+    species.Advance();
+    insideCount += species.InsideCount;
+  }
+  const double insideConcentration = CheckedDivide(insideCount, InnerVolume);
+  if (OnStep) OnStep(insideCount, TotalInnerCount, insideConcentration, TotalConcentration, Time);
+}
+
+double TVolume::SpeciesConcentration(int index) const { return At(index).Concentration; }
+double TVolume::SpeciesRadius(int index) const { return At(index).Radius; }
+double TVolume::SpeciesDiffusion(int index) const { return At(index).Diffusion; }
+
+double TVolume::StokesEinstein(double x) const {
+  const double numerator = CheckedResult(Boltzmann * Temperature);
+  const double denominator = CheckedResult(CheckedResult(SixPi * Viscosity) * x);
+  return CheckedDivide(numerator, denominator);
+}
+
+std::size_t TVolume::MoleculeBytes(const TSpecies* except) const {
+  std::size_t bytes = 0;
+  for (const TSpecies& species : Species)
+    if (&species != except) bytes += species.Molecules.capacity() * sizeof(TMolCoord);
+  return bytes;
+}
+
+// The window keeps its list and the species in step; a stray index is refused
+// rather than read out of bounds.
+const TSpecies& TVolume::At(int index) const {
+  if (index < 0 || static_cast<std::size_t>(index) >= Species.size())
+    throw TError("There is no species number " + std::to_string(index));
+  return Species[static_cast<std::size_t>(index)];
+}
+
+TSpecies& TVolume::At(int index) {
+  return const_cast<TSpecies&>(static_cast<const TVolume&>(*this).At(index));
+}

@@ -1,0 +1,142 @@
+// The diffusion engine: two concentric axis-aligned cubes centred on the
+// origin, molecular species that random-walk in the outer one, and a count of
+// the molecules inside the inner one after every time step.
+//
+// Units are SI throughout: lengths in m, volumes in m^3, time in s,
+// concentrations in molecules per m^3, diffusion coefficients in m^2/s,
+// viscosity in Pa s, temperature in K. Counts are 32-bit signed integers
+// obtained by truncating products toward zero.
+//
+// Every operation either completes or throws TError and leaves the engine and
+// the random streams exactly as they were (except Step, see there).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// The one error type of the program: a message for the user.
+class TError : public std::runtime_error {
+ public:
+  explicit TError(const std::string& message) : std::runtime_error(message) {}
+};
+
+// Messages of the floating-point errors, which stand in for infinities and NaNs.
+extern const char* const FloatDivideByZeroMessage;  // "Floating point division by zero"
+extern const char* const FloatInvalidMessage;       // "Invalid floating point operation"
+extern const char* const FloatOverflowMessage;      // "Floating point overflow"
+
+// Returns `value` when it is finite; throws the overflow error for an infinity
+// and the invalid-operation error for a NaN (operands are always finite).
+double CheckedResult(double value);
+// numerator / denominator, with division by zero raising instead of yielding inf/NaN.
+double CheckedDivide(double numerator, double denominator);
+
+// One molecule position in metres, origin at the common centre of both cubes.
+struct TMolCoord {
+  double x = 0.0;
+  double y = 0.0;
+  double z = 0.0;
+};
+
+// The per-step report: (insideCount, innerCountTotal, insideConcentration [m^-3],
+// totalConcentration [m^-3], time [s]).
+using TStepCallback =
+    std::function<void(std::int32_t insideCount, std::int32_t innerCountTotal,
+                       double insideConcentration, double totalConcentration, double time)>;
+
+class TVolume;
+
+// One molecular species: parameters, step width, counters and positions.
+// Slots [0, InsideCount + OutsideCount) are active (inside the outer cube or on
+// its wall); the rest are spare slots parked outside, activated at the wall.
+class TSpecies {
+ public:
+  TVolume* Volume = nullptr;      // not owned; source of ribs, volumes and time step
+  std::int32_t InnerCount = 0;    // molecules the inner cube holds at this concentration
+  std::int32_t ShellCount = 0;    // molecules placed at the start, all in the shell
+  std::int32_t InsideCount = 0;   // found inside the inner cube by the last step
+  std::int32_t OutsideCount = 0;  // active and not inside after the last step
+  std::int32_t SlotCount = 0;     // ShellCount + InnerCount: length of Molecules
+  std::int32_t ActiveCount = 0;   // leading slots moved by the current step
+  double Sigma = 0.0;             // m: deviation of one displacement on one axis
+  double Diffusion = 0.0;         // m^2/s
+  double Concentration = 0.0;     // m^-3
+  double Radius = 0.0;            // m; kept and shown, never simulated
+  std::vector<TMolCoord> Molecules;
+
+  // Sets every field but Volume from the arguments and the current parameters
+  // of Volume, and places ShellCount molecules uniformly in the eight corner
+  // blocks of the shell (3 draws each from PlacementState). Allocates
+  // SlotCount * 24 bytes once. Throws TError, changing nothing, when the
+  // counts do not fit or come out negative, or the array does not fit in memory.
+  void Populate(double concentration, double diffusion, double radius);
+
+  // One time step of this species: moves every active molecule by a Gaussian
+  // step on x, y, z in turn, re-injects escapes at the outer wall, counts the
+  // molecules inside the inner cube and activates spare slots at the wall.
+  // 36 uniform draws per molecule plus 4 per re-injection; allocates nothing.
+  void Advance();
+};
+
+// The whole engine. The window owns exactly one.
+class TVolume {
+ public:
+  double OuterRib = 0.0;             // b0, m: the outer cube spans -b0 .. +b0 on each axis
+  double InnerRib = 0.0;             // b1, m: the inner cube spans -b1 .. +b1
+  double Time = 0.0;                 // s, simulated time of the last step
+  double TimeStep = 0.0;             // s
+  double InnerVolume = 0.0;          // m^3, b1^3 (the cube of the rib, not of the span)
+  double ShellVolume = 0.0;          // m^3, OuterVolume - InnerVolume
+  double OuterVolume = 0.0;          // m^3, b0^3
+  double Viscosity = 0.0;            // Pa s; read only by StokesEinstein
+  double Temperature = 0.0;          // K; read only by StokesEinstein
+  double TotalConcentration = 0.0;   // sum of the species' Concentration
+  std::int32_t TotalInnerCount = 0;  // sum of the species' InnerCount
+  TStepCallback OnStep;
+  std::vector<TSpecies> Species;
+
+  TVolume() = default;
+  // Species point back here, so the engine stays where it was made.
+  TVolume(const TVolume&) = delete;
+  TVolume& operator=(const TVolume&) = delete;
+
+  // Stores the parameters, derives the volumes and restarts the clock at 0.
+  // The species keep what they were populated with.
+  void SetParameters(double outerRib, double innerRib, double viscosity, double temperature,
+                     double timeStep);
+  void SetStepCallback(TStepCallback callback);
+
+  // Note the argument order: concentration, diffusion coefficient, radius.
+  void AddSpecies(double concentration, double diffusion, double radius);
+  void ReplaceSpecies(int index, double concentration, double diffusion, double radius);
+  void RemoveSpecies(int index);
+
+  // Advances the clock by TimeStep, every species in order, then reports
+  // through OnStep. Throws the floating-point division error when InnerVolume
+  // is 0; the clock and the species have then already advanced.
+  void Step();
+
+  double SpeciesConcentration(int index) const;
+  double SpeciesRadius(int index) const;
+  double SpeciesDiffusion(int index) const;
+
+  // k T / (6 pi eta x): a diffusion coefficient from a radius, or a radius
+  // from a diffusion coefficient, at the applied temperature and viscosity.
+  double StokesEinstein(double x) const;
+
+  // Bytes held by the molecule arrays of all species but `except`.
+  std::size_t MoleculeBytes(const TSpecies* except = nullptr) const;
+
+ private:
+  const TSpecies& At(int index) const;
+  TSpecies& At(int index);
+};
+
+// Puts `p` at a uniform random point of the outer wall of `volume`: side and
+// face from PlacementState, the two free coordinates from StepStateY and
+// StepStateZ in x, y, z order. Exactly four draws.
+void ReinjectAtWall(const TVolume& volume, TMolCoord& p);

@@ -1,0 +1,45 @@
+// Random numbers for the diffusion engine.
+//
+// A multiplicative congruential generator on caller-held 32-bit states and a
+// central-limit normal deviate built from twelve of its uniforms. Four
+// program-wide streams serve the engine: placement (and the side/face of a
+// wall re-injection), and one per displacement axis. They start from fixed
+// seeds and are never reseeded, so the same actions give the same numbers.
+#pragma once
+
+#include <cstdint>
+
+// Seeds of the four streams (all odd, so the generator never reaches 0).
+constexpr std::int32_t PlacementSeed = 5555555;
+constexpr std::int32_t StepSeedX = 5324575;
+constexpr std::int32_t StepSeedY = 5548235;
+constexpr std::int32_t StepSeedZ = 5564875;
+
+// Multiplier of the generator; the state is kept modulo 2^31.
+constexpr std::uint32_t UniformMultiplier = 16807u;
+constexpr std::uint32_t StateMask = 0x7FFFFFFFu;
+// The double nearest 1/(2^31 - 1) (bits 0x3E00000000200000): maps a state to [0, 1].
+constexpr double UniformScale = 4.656612875245797e-10;
+
+// The program-wide streams. Only draws change them.
+extern std::int32_t PlacementState;
+extern std::int32_t StepStateX;
+extern std::int32_t StepStateY;
+extern std::int32_t StepStateZ;
+
+// Advances `state` to (state * 16807) mod 2^31 and returns it scaled to [0, 1].
+// Costs one integer multiply, one mask and one double multiply.
+inline double NextUniform(std::int32_t& state) {
+  const std::uint32_t next = (static_cast<std::uint32_t>(state) * UniformMultiplier) & StateMask;
+  state = static_cast<std::int32_t>(next);
+  return static_cast<double>(state) * UniformScale;
+}
+
+// Approximately normal deviate: twelve uniforms summed one at a time (each
+// partial sum rounded to double), minus their mean 6, scaled and shifted.
+// Always within mean +- 6 * deviation. Advances `state` by exactly twelve draws.
+inline double NextNormal(double mean, double deviation, std::int32_t& state) {
+  double sum = 0.0;
+  for (int k = 0; k < 12; ++k) sum += NextUniform(state);
+  return (sum - 6.0) * deviation + mean;
+}

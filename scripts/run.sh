@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds Kelvane and starts it. Installs what it needs on Debian 12.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/deps.sh"
+kelvane_install_missing
+
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release
+cmake --build "$root/build" --target kelvane -j "$(nproc)"
+exec "$root/build/app/kelvane"

@@ -1,0 +1,510 @@
+#include "Diffunit/Diffunit.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "Statg/Statg.h"
+#include "tests/test_support.h"
+
+namespace {
+
+struct Report {
+  std::int32_t insideCount;
+  std::int32_t innerCountTotal;
+  double insideConcentration;
+  double totalConcentration;
+  double time;
+  bool operator==(const Report& o) const { return std::memcmp(this, &o, sizeof *this) == 0; }
+};
+
+struct Recorder {
+  std::vector<Report> reports;
+  TStepCallback Callback() {
+    return [this](std::int32_t n, std::int32_t total, double c, double ctotal, double t) {
+      reports.push_back({n, total, c, ctotal, t});
+    };
+  }
+};
+
+void ApplyDefaults(TVolume& volume) { volume.SetParameters(1e-5, 1e-6, 0.001, 293.15, 0.0001); }
+
+struct Streams {
+  std::int32_t p = PlacementState, x = StepStateX, y = StepStateY, z = StepStateZ;
+  bool operator==(const Streams& o) const { return p == o.p && x == o.x && y == o.y && z == o.z; }
+};
+
+bool SamePositions(const std::vector<TMolCoord>& a, const std::vector<TMolCoord>& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(TMolCoord)) == 0;
+}
+
+// A species with hand-placed molecules, all active, no spare slots.
+TSpecies& HandPlaced(TVolume& volume, std::vector<TMolCoord> molecules, double sigma = 0.0) {
+  volume.Species.emplace_back();
+  TSpecies& s = volume.Species.back();
+  s.Volume = &volume;
+  s.Sigma = sigma;
+  s.Molecules = std::move(molecules);
+  s.SlotCount = s.ShellCount = static_cast<std::int32_t>(s.Molecules.size());
+  s.ActiveCount = s.OutsideCount = s.SlotCount;
+  return s;
+}
+
+class DiffunitTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetStreams(); }
+};
+
+}  // namespace
+
+TEST_F(DiffunitTest, SetParametersDerivesVolumesAndRestartsClock) {
+  TVolume v;
+  EXPECT_EQ(v.OuterRib, 0.0);
+  EXPECT_EQ(v.TotalInnerCount, 0);
+  EXPECT_FALSE(v.OnStep);
+  v.Time = 5.0;
+  ApplyDefaults(v);
+  EXPECT_EQ(v.OuterVolume, std::pow(0.00001, 3.0));
+  EXPECT_EQ(v.InnerVolume, std::pow(1e-6, 3.0));
+  EXPECT_EQ(v.ShellVolume, v.OuterVolume - v.InnerVolume);
+  EXPECT_NEAR(v.ShellVolume, 9.99e-16, 1e-28);
+  EXPECT_EQ(v.Time, 0.0);
+  EXPECT_EQ(v.Viscosity, 0.001);
+  EXPECT_EQ(v.Temperature, 293.15);
+  EXPECT_EQ(v.TimeStep, 0.0001);
+
+  // An overflowing volume is refused and changes nothing.
+  EXPECT_THROW(
+      {
+        try {
+          v.SetParameters(1e200, 1e-6, 1, 1, 1);
+        } catch (const TError& e) {
+          EXPECT_STREQ(e.what(), "Floating point overflow");
+          throw;
+        }
+      },
+      TError);
+  EXPECT_EQ(v.OuterRib, 1e-5);
+}
+
+TEST_F(DiffunitTest, PopulateCountsTruncateAndPlaceInShellCorners) {
+  TVolume v;
+  v.SetParameters(2, 1, 0.001, 293.15, 0.0001);
+  v.AddSpecies(10.5, 1.43e-10, 1.5e-9);
+  const TSpecies& s = v.Species[0];
+  EXPECT_EQ(s.InnerCount, 10);
+  EXPECT_EQ(s.ShellCount, 73);
+  EXPECT_EQ(s.SlotCount, 83);
+  EXPECT_EQ(s.ActiveCount, 73);
+  EXPECT_EQ(s.OutsideCount, 73);
+  EXPECT_EQ(s.InsideCount, 0);
+  ASSERT_EQ(s.Molecules.size(), 83u);
+  for (int k = 0; k < 73; ++k)
+    for (double c : {s.Molecules[k].x, s.Molecules[k].y, s.Molecules[k].z}) {
+      EXPECT_GE(std::fabs(c), 1.0);
+      EXPECT_LE(std::fabs(c), 2.0);
+    }
+  for (int k = 73; k < 83; ++k) {
+    EXPECT_EQ(s.Molecules[k].x, 4.0);
+    EXPECT_EQ(s.Molecules[k].y, 4.0);
+    EXPECT_EQ(s.Molecules[k].z, 4.0);
+  }
+  // Exactly three placement draws per placed molecule, and the first one sets x.
+  EXPECT_EQ(PlacementState, Advanced(PlacementSeed, 3 * 73));
+  std::int32_t p = PlacementSeed;
+  const double d = 1.0 - 2.0 * NextUniform(p);
+  EXPECT_EQ(s.Molecules[0].x, d > 0 ? 1.0 * d + 1.0 : 1.0 * d - 1.0);
+  EXPECT_EQ(StepStateX, StepSeedX);
+}
+
+TEST_F(DiffunitTest, DefaultScenarioCountsAndSigma) {
+  TVolume v;
+  ApplyDefaults(v);
+  v.AddSpecies(7.2e20, 1.43e-10, 1.5e-9);
+  const TSpecies& s = v.Species[0];
+  // 7.2e20 * 1e-18 comes out as 719.999..., which truncates to 719.
+  EXPECT_EQ(s.InnerCount, 719);
+  EXPECT_EQ(s.SlotCount, 719999);
+  EXPECT_EQ(s.ShellCount, static_cast<std::int32_t>(7.2e20 * v.ShellVolume));
+  EXPECT_EQ(s.Sigma, std::sqrt((2.0 * 1.43e-10) * 0.0001));
+  EXPECT_DOUBLE_EQ(s.Sigma, 1.6911534525287763e-07);
+  EXPECT_EQ(v.TotalInnerCount, 719);
+  EXPECT_EQ(v.TotalConcentration, 7.2e20);
+  EXPECT_EQ(v.SpeciesConcentration(0), 7.2e20);
+  EXPECT_EQ(v.SpeciesDiffusion(0), 1.43e-10);
+  EXPECT_EQ(v.SpeciesRadius(0), 1.5e-9);
+}
+
+TEST_F(DiffunitTest, EmptyPopulations) {
+  TVolume v;
+  v.AddSpecies(7.2e20, 1.43e-10, 1.5e-9);  // before any parameters: all zero
+  EXPECT_EQ(v.Species[0].Sigma, 0.0);
+  EXPECT_EQ(v.Species[0].SlotCount, 0);
+  EXPECT_TRUE(v.Species[0].Molecules.empty());
+  ApplyDefaults(v);
+  v.AddSpecies(0.0, 1.43e-10, 1.5e-9);
+  EXPECT_EQ(v.Species[1].SlotCount, 0);
+  EXPECT_TRUE(v.Species[1].Molecules.empty());
+  Recorder r;
+  v.SetStepCallback(r.Callback());
+  v.Step();
+  ASSERT_EQ(r.reports.size(), 1u);
+  EXPECT_EQ(r.reports[0].insideCount, 0);
+}
+
+TEST_F(DiffunitTest, RepopulatingDrawsFreshPositions) {
+  TVolume v;
+  v.SetParameters(2, 1, 0.001, 293.15, 0.0001);
+  v.AddSpecies(10.5, 1.43e-10, 1.5e-9);
+  const std::vector<TMolCoord> first = v.Species[0].Molecules;
+  const double total = v.TotalConcentration;
+  v.ReplaceSpecies(0, 10.5, 1.43e-10, 1.5e-9);
+  EXPECT_FALSE(SamePositions(first, v.Species[0].Molecules));
+  EXPECT_EQ(v.TotalConcentration, total);
+  EXPECT_EQ(v.TotalInnerCount, 10);
+}
+
+TEST_F(DiffunitTest, TotalsFollowAddReplaceRemove) {
+  TVolume v;
+  v.SetParameters(2, 1, 0.001, 293.15, 0.0001);
+  v.AddSpecies(10.5, 1e-10, 1e-9);
+  v.AddSpecies(20.25, 2e-10, 2e-9);
+  v.AddSpecies(3.0, 3e-10, 3e-9);
+  EXPECT_EQ(v.TotalInnerCount, 10 + 20 + 3);
+  EXPECT_EQ(v.TotalConcentration, 3.0 + (20.25 + 10.5));
+  v.ReplaceSpecies(1, 40.0, 4e-10, 4e-9);
+  EXPECT_EQ(v.TotalInnerCount, 10 + 40 + 3);
+  EXPECT_EQ(v.TotalConcentration, (40.0 - 20.25) + (3.0 + (20.25 + 10.5)));
+  EXPECT_EQ(v.SpeciesDiffusion(1), 4e-10);
+
+  // Removing species 0 moves the others down intact.
+  const std::vector<TMolCoord> second = v.Species[1].Molecules;
+  const std::vector<TMolCoord> third = v.Species[2].Molecules;
+  v.RemoveSpecies(0);
+  ASSERT_EQ(v.Species.size(), 2u);
+  EXPECT_TRUE(SamePositions(v.Species[0].Molecules, second));
+  EXPECT_TRUE(SamePositions(v.Species[1].Molecules, third));
+  EXPECT_EQ(v.Species[0].Volume, &v);
+  EXPECT_EQ(v.TotalInnerCount, 40 + 3);
+  v.RemoveSpecies(1);
+  v.RemoveSpecies(0);
+  EXPECT_EQ(v.TotalInnerCount, 0);
+  EXPECT_NEAR(v.TotalConcentration, 0.0, 1e-12);
+  EXPECT_THROW(v.RemoveSpecies(0), TError);
+}
+
+TEST_F(DiffunitTest, NewTimeStepDoesNotReachExistingSpecies) {
+  TVolume v;
+  ApplyDefaults(v);
+  v.AddSpecies(1e18, 1.43e-10, 1.5e-9);
+  const double sigma = v.Species[0].Sigma;
+  v.SetParameters(1e-5, 1e-6, 0.001, 293.15, 0.01);
+  EXPECT_EQ(v.Species[0].Sigma, sigma);
+}
+
+// Every refused species leaves the engine and the streams as they were.
+TEST_F(DiffunitTest, RefusedSpeciesChangeNothing) {
+  TVolume v;
+  ApplyDefaults(v);
+  v.AddSpecies(1e19, 1.43e-10, 1.5e-9);
+  const std::vector<TMolCoord> before = v.Species[0].Molecules;
+  const Streams streams;
+  const double total = v.TotalConcentration;
+  const std::int32_t inner = v.TotalInnerCount;
+
+  struct Case {
+    double c, d;
+    const char* message;  // nullptr: any message
+  };
+  const Case cases[] = {
+      {-1e20, 1.43e-10, nullptr},                            // negative counts
+      {1e30, 1.43e-10, nullptr},                             // more than 2^31 molecules
+      {7.2e20, -1e-10, "Invalid floating point operation"},  // sqrt of a negative
+      {1e300, 1.43e-10, nullptr},
+      {1e308, 1e308, "Floating point overflow"},
+  };
+  for (const Case& c : cases) {
+    for (bool replace : {false, true}) {
+      try {
+        if (replace)
+          v.ReplaceSpecies(0, c.c, c.d, 1e-9);
+        else
+          v.AddSpecies(c.c, c.d, 1e-9);
+        ADD_FAILURE() << "accepted " << c.c << " " << c.d;
+      } catch (const TError& e) {
+        if (c.message) {
+          EXPECT_STREQ(e.what(), c.message);
+        }
+        EXPECT_GT(std::strlen(e.what()), 0u);
+      }
+      ASSERT_EQ(v.Species.size(), 1u);
+      EXPECT_TRUE(SamePositions(v.Species[0].Molecules, before));
+      EXPECT_EQ(v.Species[0].Concentration, 1e19);
+      EXPECT_EQ(v.TotalConcentration, total);
+      EXPECT_EQ(v.TotalInnerCount, inner);
+      EXPECT_TRUE(Streams() == streams);
+    }
+  }
+
+  // An inner rib larger than the outer one gives a negative shell.
+  v.SetParameters(1e-6, 1e-5, 0.001, 293.15, 0.0001);
+  EXPECT_THROW(v.AddSpecies(7.2e20, 1.43e-10, 1.5e-9), TError);
+  // A negative time step makes the step width imaginary.
+  v.SetParameters(1e-5, 1e-6, 0.001, 293.15, -0.0001);
+  EXPECT_THROW(v.AddSpecies(7.2e20, 1.43e-10, 1.5e-9), TError);
+  EXPECT_EQ(v.Species.size(), 1u);
+  EXPECT_TRUE(Streams() == streams);
+}
+
+TEST_F(DiffunitTest, ArrayLargerThanMemoryIsRefusedBeforeAllocating) {
+  const double physical = static_cast<double>(sysconf(_SC_PHYS_PAGES)) * sysconf(_SC_PAGE_SIZE);
+  if (physical > 40e9) GTEST_SKIP() << "this machine could hold 2e9 molecules";
+  TVolume v;
+  v.SetParameters(1.0, 0.5, 0.001, 293.15, 0.0001);
+  try {
+    v.AddSpecies(2e9, 1e-10, 1e-9);  // 2e9 slots, 48 GB
+    FAIL() << "accepted";
+  } catch (const TError& e) {
+    EXPECT_NE(std::string(e.what()).find("memory"), std::string::npos) << e.what();
+  }
+  EXPECT_TRUE(v.Species.empty());
+  EXPECT_EQ(v.TotalInnerCount, 0);
+}
+
+TEST_F(DiffunitTest, StokesEinsteinAndItsDivisionErrors) {
+  TVolume v;
+  ApplyDefaults(v);
+  EXPECT_EQ(v.StokesEinstein(1.5e-9), (1.38e-23 * 293.15) / ((18.84955592153876 * 0.001) * 1.5e-9));
+  EXPECT_NEAR(v.StokesEinstein(1.5e-9), 1.43e-10, 0.005e-10);
+  EXPECT_NEAR(v.StokesEinstein(1.43e-10), 1.5e-9, 0.005e-9);
+  auto message = [&](double x) {
+    try {
+      v.StokesEinstein(x);
+    } catch (const TError& e) {
+      return std::string(e.what());
+    }
+    return std::string();
+  };
+  EXPECT_EQ(message(0.0), "Floating point division by zero");
+  v.SetParameters(1e-5, 1e-6, 0.001, 0.0, 0.0001);
+  EXPECT_EQ(message(0.0), "Invalid floating point operation");
+  v.SetParameters(1e-5, 1e-6, 0.0, 293.15, 0.0001);
+  EXPECT_EQ(message(1.5e-9), "Floating point division by zero");
+}
+
+TEST_F(DiffunitTest, StepReportsAndAccumulatesTime) {
+  TVolume v;
+  ApplyDefaults(v);
+  Recorder r;
+  v.SetStepCallback(r.Callback());
+  v.Step();
+  v.Step();
+  v.Step();
+  ASSERT_EQ(r.reports.size(), 3u);
+  EXPECT_TRUE((r.reports[0] == Report{0, 0, 0.0, 0.0, 0.0001}));
+  EXPECT_EQ(r.reports[2].time, (0.0001 + 0.0001) + 0.0001);
+  EXPECT_EQ(v.Time, r.reports[2].time);
+
+  v.SetParameters(1e-5, 0.0, 0.001, 293.15, 0.0001);  // inner volume 0
+  try {
+    v.Step();
+    FAIL();
+  } catch (const TError& e) {
+    EXPECT_STREQ(e.what(), "Invalid floating point operation");  // 0 / 0
+  }
+  EXPECT_EQ(v.Time, 0.0001);  // the clock had already moved
+  EXPECT_EQ(r.reports.size(), 3u);
+
+  // A molecule inside and an inner volume of 0 make a division by zero.
+  ApplyDefaults(v);
+  HandPlaced(v, {{0, 0, 0}});
+  v.InnerVolume = 0.0;
+  try {
+    v.Step();
+    FAIL();
+  } catch (const TError& e) {
+    EXPECT_STREQ(e.what(), "Floating point division by zero");
+  }
+}
+
+TEST_F(DiffunitTest, WallAndInnerFacesAreBoundaries) {
+  TVolume v;
+  v.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
+  // Sigma 0: every displacement is exactly zero, yet all 36 draws happen.
+  TSpecies& s = HandPlaced(v, {{2.0, 0.0, 0.0},     // on the wall: not an escape
+                               {-2.0, -2.0, 2.0},   // on a corner
+                               {1.0, 0.0, 0.0},     // on an inner face: not inside
+                               {0.5, -0.99, 0.0},   // inside
+                               {0.0, 0.0, -1.0}});  // on an inner face
+  s.Advance();
+  EXPECT_EQ(s.InsideCount, 1);
+  EXPECT_EQ(s.OutsideCount, 4);
+  EXPECT_EQ(s.Molecules[0].x, 2.0);
+  EXPECT_EQ(StepStateX, Advanced(StepSeedX, 12 * 5));
+  EXPECT_EQ(StepStateY, Advanced(StepSeedY, 12 * 5));
+  EXPECT_EQ(StepStateZ, Advanced(StepSeedZ, 12 * 5));
+  EXPECT_EQ(PlacementState, PlacementSeed);  // nobody escaped
+}
+
+// An escape on an axis skips the later axes and inserts the four draws of the
+// re-injection, which shifts what the following molecules draw on y and z.
+TEST_F(DiffunitTest, EscapesOnEachAxisFixTheDrawOrder) {
+  struct Case {
+    TMolCoord start;
+    int x, y, z;  // displacement draws of the escaping molecule
+  };
+  const Case cases[] = {{{3, 0, 0}, 12, 0, 0}, {{0, -3, 0}, 12, 12, 0}, {{0, 0, 3}, 12, 12, 12}};
+  for (const Case& c : cases) {
+    ResetStreams();
+    TVolume v;
+    v.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
+    TSpecies& s = HandPlaced(v, {c.start, {0.1, 0.2, 0.3}}, 1e-3);
+    s.Advance();
+    const TMolCoord& p = s.Molecules[0];
+    const int onWall = (std::fabs(p.x) == 2.0) + (std::fabs(p.y) == 2.0) + (std::fabs(p.z) == 2.0);
+    EXPECT_EQ(onWall, 1);
+    EXPECT_EQ(PlacementState, Advanced(PlacementSeed, 2));
+    EXPECT_EQ(StepStateX, Advanced(StepSeedX, c.x + 12));
+    EXPECT_EQ(StepStateY, Advanced(StepSeedY, c.y + 1 + 12));
+    EXPECT_EQ(StepStateZ, Advanced(StepSeedZ, c.z + 1 + 12));
+    // The second molecule's y step comes from the Y stream after the escape's draws.
+    std::int32_t y = Advanced(StepSeedY, c.y + 1);
+    EXPECT_EQ(s.Molecules[1].y, 0.2 + NextNormal(0.0, 1e-3, y));
+    EXPECT_EQ(s.InsideCount, 1);  // the re-injected molecule never counts inside
+  }
+}
+
+TEST_F(DiffunitTest, ReinjectionPicksSideFaceAndFreeCoordinates) {
+  TVolume v;
+  v.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
+  const int fixedAxisOfFace[3] = {0, 2, 1};  // face 1 fixes z, face 2 fixes y
+  const int freeAxes[3][2] = {{1, 2}, {0, 2}, {0, 1}};
+  int seen[2][3] = {};
+  auto check = [&](std::int32_t start) {
+    PlacementState = start;
+    std::int32_t p = start, y = StepStateY, z = StepStateZ;
+    const double sign = NextUniform(p) > 0.5 ? 1.0 : -1.0;
+    const double u2 = NextUniform(p);
+    const int face = u2 == 1.0 ? 2 : static_cast<int>(3.0 * u2);
+    const double first = (1.0 - 2.0 * NextUniform(y)) * 2.0;
+    const double second = (1.0 - 2.0 * NextUniform(z)) * 2.0;
+    TMolCoord q{9, 9, 9};
+    ReinjectAtWall(v, q);
+    const double coords[3] = {q.x, q.y, q.z};
+    const int fixed = fixedAxisOfFace[face];
+    EXPECT_EQ(coords[fixed], 2.0 * sign);
+    EXPECT_EQ(coords[freeAxes[fixed][0]], first);
+    EXPECT_EQ(coords[freeAxes[fixed][1]], second);
+    EXPECT_EQ(PlacementState, p);  // exactly four draws in all
+    EXPECT_EQ(StepStateY, y);
+    EXPECT_EQ(StepStateZ, z);
+    ++seen[sign > 0][face];
+  };
+  std::int32_t start = PlacementSeed;
+  for (int k = 0; k < 60; ++k) check(start = Advanced(start, 3));
+  for (auto& side : seen)
+    for (int count : side) EXPECT_GT(count, 0);
+
+  // A face draw of exactly 1.0 belongs to face 2 (y fixed), not to a face 3.
+  PlacementState = StateBefore(StateBefore(0x7FFFFFFF));
+  TMolCoord q;
+  ReinjectAtWall(v, q);
+  EXPECT_EQ(std::fabs(q.y), 2.0);
+  EXPECT_EQ(PlacementState, 0x7FFFFFFF);
+}
+
+TEST_F(DiffunitTest, TopUpActivatesSpareSlotsAtTheWall) {
+  TVolume v;
+  v.SetParameters(2.0, 1.0, 0.001, 293.15, 0.01);
+  v.AddSpecies(10.5, 1e-3, 1e-9);  // inner 10 <= shell 73
+  TSpecies& s = v.Species[0];
+  s.Advance();
+  EXPECT_EQ(s.ActiveCount, 73);
+  EXPECT_EQ(s.InsideCount + s.OutsideCount, 83);
+  for (int j = 73; j < 83; ++j) {
+    const TMolCoord& p = s.Molecules[j];
+    EXPECT_EQ(std::max({std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)}), 2.0);
+  }
+  s.Advance();
+  EXPECT_EQ(s.ActiveCount, 83);  // every slot moves from the second step on
+  EXPECT_EQ(s.InsideCount + s.OutsideCount, 83);
+
+  // More inner than shell slots: ShellCount more become active each step.
+  v.SetParameters(2.0, 1.9, 0.001, 293.15, 0.01);
+  v.ReplaceSpecies(0, 10.0, 1e-3, 1e-9);
+  ASSERT_EQ(s.ShellCount, 11);
+  ASSERT_EQ(s.InnerCount, 68);
+  for (int step = 1; step <= 8; ++step) {
+    s.Advance();
+    EXPECT_EQ(s.InsideCount + s.OutsideCount, std::min(11 + 11 * step, 79));
+  }
+
+  // No inner slots: nothing is ever topped up.
+  v.SetParameters(2.0, 0.0, 0.001, 293.15, 0.01);
+  v.ReplaceSpecies(0, 10.0, 1e-3, 1e-9);
+  ASSERT_EQ(s.InnerCount, 0);
+  const Streams before;
+  s.Advance();
+  EXPECT_EQ(s.InsideCount + s.OutsideCount, 80);
+  EXPECT_EQ(PlacementState, before.p);  // no escapes at this small step, no top-up
+}
+
+TEST_F(DiffunitTest, StillMoleculesNeverReachTheInnerCube) {
+  TVolume v;
+  v.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
+  v.AddSpecies(10.5, 0.0, 1e-9);  // Sigma 0
+  for (int k = 0; k < 5; ++k) {
+    v.Species[0].Advance();
+    EXPECT_EQ(v.Species[0].InsideCount, 0);
+  }
+}
+
+// The same actions from the same seeds give the same bits.
+TEST_F(DiffunitTest, SessionsAreReproducible) {
+  auto session = [] {
+    ResetStreams();
+    TVolume v;
+    Recorder r;
+    v.SetParameters(2e-6, 1e-6, 0.001, 293.15, 1e-3);
+    v.SetStepCallback(r.Callback());
+    v.AddSpecies(5e21, 1.43e-10, 1.5e-9);
+    v.AddSpecies(2e21, 3e-10, 1e-9);
+    for (int k = 0; k < 5; ++k) v.Step();
+    v.ReplaceSpecies(0, 4e21, 2e-10, 1e-9);
+    v.RemoveSpecies(1);
+    for (int k = 0; k < 5; ++k) v.Step();
+    return std::make_pair(r.reports, v.Species[0].Molecules);
+  };
+  const auto a = session();
+  const auto b = session();
+  ASSERT_EQ(a.first.size(), 10u);
+  EXPECT_TRUE(a.first == b.first);
+  EXPECT_TRUE(SamePositions(a.second, b.second));
+  bool someInside = false;
+  for (const Report& rep : a.first) someInside |= rep.insideCount > 0;
+  EXPECT_TRUE(someInside);
+}
+
+// Free molecules spread with a mean squared displacement of 2 D t per axis.
+TEST_F(DiffunitTest, MeanSquaredDisplacementMatchesDiffusion) {
+  TVolume v;
+  const double d = 1e-10, dt = 1e-4;
+  const int steps = 20, n = 20000;
+  v.SetParameters(1.0, 0.5, 0.001, 293.15, dt);  // walls far beyond any step
+  std::vector<TMolCoord> start(n);
+  TSpecies& s = HandPlaced(v, start, std::sqrt((2.0 * d) * dt));
+  for (int k = 0; k < steps; ++k) s.Advance();
+  double sum[3] = {};
+  for (const TMolCoord& p : s.Molecules) {
+    sum[0] += p.x * p.x;
+    sum[1] += p.y * p.y;
+    sum[2] += p.z * p.z;
+  }
+  const double expected = 2.0 * d * steps * dt;
+  // Relative standard error of the mean of squares is sqrt(2/n) ~ 1 %; allow 5 %.
+  for (double axis : sum) EXPECT_NEAR(axis / n / expected, 1.0, 0.05);
+  EXPECT_EQ(s.InsideCount, n);  // all still within the inner cube
+}

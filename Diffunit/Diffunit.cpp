@@ -61,11 +61,26 @@ std::size_t PhysicalMemoryBytes() {
   return static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize);
 }
 
-// Refuses an array that cannot fit beside what the engine already holds, so a
-// large concentration gets a message instead of taking the program down.
+// What the kernel could still hand out without swapping ("MemAvailable"),
+// or no limit where it does not say.
+std::size_t AvailableMemoryBytes() {
+  std::FILE* meminfo = std::fopen("/proc/meminfo", "r");
+  if (!meminfo) return std::numeric_limits<std::size_t>::max();
+  char line[256];
+  unsigned long long kib = 0;
+  bool found = false;
+  while (!found && std::fgets(line, sizeof line, meminfo))
+    found = std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1;
+  std::fclose(meminfo);
+  return found ? static_cast<std::size_t>(kib) * 1024 : std::numeric_limits<std::size_t>::max();
+}
+
+// Refuses an array that cannot fit beside what the engine and the rest of
+// the machine already hold: filling it would otherwise end the program.
 void CheckMoleculeMemory(std::int64_t slotCount, std::size_t heldElsewhere) {
   const std::size_t physical = PhysicalMemoryBytes();
-  const std::size_t available = physical > heldElsewhere ? physical - heldElsewhere : 0;
+  const std::size_t available =
+      std::min(physical > heldElsewhere ? physical - heldElsewhere : 0, AvailableMemoryBytes());
   const std::size_t needed = static_cast<std::size_t>(slotCount) * sizeof(TMolCoord);
   if (needed > available)
     throw TError("The species needs " + std::to_string(slotCount) + " molecules (" +

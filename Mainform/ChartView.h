@@ -1,0 +1,28 @@
+// The chart view: one line chart with two curves, 0 (red, the reference) and
+// 1 (green, the measured value). Points are kept in ascending x, equal x in
+// arrival order. Appearance is fixed at construction.
+#pragma once
+
+#include <qcustomplot.h>
+
+#include <QString>
+
+enum class TChartScale { Linear, Logarithmic };
+
+class TChart : public QCustomPlot {
+  Q_OBJECT
+
+ public:
+  // `separator` is the locale decimal separator used in tick labels.
+  TChart(QWidget* parent, const QString& title, const QString& leftAxisTitle, TChartScale scale,
+         char separator);
+
+  // Removes every point of curve 0, then curve 1; marks the chart for repaint.
+  void ClearCurves();
+  // Inserts (x, y) into `curve` (0 or 1) keeping ascending x; marks for repaint.
+  void AppendPoint(int curve, double x, double y);
+  // Reading a curve, in stored order.
+  int PointCount(int curve) const;
+  double PointX(int curve, int index) const;
+  double PointY(int curve, int index) const;
+};

@@ -1,0 +1,28 @@
+// Number/text conversions of the window. Plain C++ (no Qt) so they can be
+// tested and fuzzed without a display.
+//
+// The parameter tables use the user's locale decimal separator, read once at
+// program start ('.' when the locale gives none); the export files always
+// use '.'.
+#pragma once
+
+#include <string>
+
+// General format, 15 significant digits: fixed notation for decimal exponents
+// -3 .. 15 ("0.001", "293.15"), otherwise scientific ("1E-5", "7.2E20").
+std::string NumberToText(double x, char separator);
+
+// Exponent format, 3 significant digits: "1.50E-9", "2.50E+20", "0.00E+0".
+std::string NumberToExponentText(double x, char separator);
+
+// Accepts blanks, sign, digits, separator and digits, exponent, blanks; nothing
+// else. Throws TError "'<text>' is not a valid floating point value" for any
+// other text, and "Floating point overflow" beyond the range of a double.
+double TextToNumber(const std::string& text, char separator);
+
+// Axis tick label with the pattern "#.##E-##": "0E0", "7.2E2", "1.23E-4".
+std::string TickLabelText(double x, char separator);
+
+// A number in the export files: the default stream text of a double, 6
+// significant digits, always '.': "0.0003", "7.2e+20", "1.23457e+06".
+std::string ExportNumberText(double x);

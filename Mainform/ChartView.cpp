@@ -1,1 +1,219 @@
-// (being written)
+// The chart view on top of QCustomPlot. Each curve is a QCPGraph whose data
+// container holds every point once (16 bytes: key and value), sorted by x.
+// Repaints are queued, so the four appends of one timer tick draw once.
+#include "Mainform/ChartView.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <utility>
+
+#include "Mainform/Conversions.h"
+
+namespace {
+
+// Tick values written as "#.##E-##" with the user's decimal separator.
+class TTickLabels : public QCPAxisTicker {
+ public:
+  explicit TTickLabels(char separator) : Separator(separator) {}
+
+ protected:
+  QString getTickLabel(double tick, const QLocale&, QChar, int) override {
+    return QString::fromStdString(TickLabelText(tick, Separator));
+  }
+
+ private:
+  char Separator;
+};
+
+class TLogTickLabels : public QCPAxisTickerLog {
+ public:
+  explicit TLogTickLabels(char separator) : Separator(separator) {}
+
+ protected:
+  QString getTickLabel(double tick, const QLocale&, QChar, int) override {
+    return QString::fromStdString(TickLabelText(tick, Separator));
+  }
+
+ private:
+  char Separator;
+};
+
+// A graph that draws values <= 0 on a logarithmic value axis at the lower
+// edge of the plot area instead of dropping them off-screen. Only the
+// (already thinned) copy made for drawing is changed; the stored points keep
+// their values.
+class TCurveGraph : public QCPGraph {
+ public:
+  TCurveGraph(QCPAxis* keyAxis, QCPAxis* valueAxis) : QCPGraph(keyAxis, valueAxis) {}
+
+ protected:
+  // QCustomPlot maps the lower end of a value range (and the upper end of a
+  // key range) one pixel outside its clip, so a curve lying on the lower
+  // edge, such as a count of 0, would vanish. One more pixel right and below
+  // keeps it on the edge, where it is drawn over the axis line.
+  QRect clipRect() const override { return QCPGraph::clipRect().adjusted(0, 0, 1, 1); }
+
+  void getOptimizedLineData(QVector<QCPGraphData>* lineData,
+                            const QCPGraphDataContainer::const_iterator& begin,
+                            const QCPGraphDataContainer::const_iterator& end) const override {
+    QCPGraph::getOptimizedLineData(lineData, begin, end);
+    const QCPAxis* axis = valueAxis();
+    if (!axis || axis->scaleType() != QCPAxis::stLogarithmic) return;
+    const double lowerEdge = axis->range().lower;
+    for (QCPGraphData& point : *lineData) {
+      if (point.value <= 0.0) point.value = lowerEdge;  // NaN stays a gap
+    }
+  }
+};
+
+// A range of non-zero size around [lower, upper]: a single value gets a
+// window around it (a factor of 10 either way on a logarithmic axis).
+QCPRange Widened(double lower, double upper, bool logarithmic) {
+  if (lower < upper) return QCPRange(lower, upper);
+  if (logarithmic) return QCPRange(lower / 10.0, lower * 10.0);
+  if (lower == 0.0) return QCPRange(-1.0, 1.0);
+  const double half = std::fabs(lower) / 2.0;
+  return QCPRange(lower - half, lower + half);
+}
+
+bool KeyLess(const QCPGraphData& a, const QCPGraphData& b) { return a.key < b.key; }
+
+}  // namespace
+
+TChart::TChart(QWidget* parent, const QString& title, const QString& leftAxisTitle,
+               TChartScale scale, char separator)
+    : QCustomPlot(parent), Scale(scale) {
+  plotLayout()->insertRow(0);
+  auto* titleElement = new QCPTextElement(this, title, QFont("Arial", 8));
+  titleElement->setTextColor(Qt::black);
+  plotLayout()->addElement(0, 0, titleElement);
+
+  legend->setVisible(false);
+  xAxis->setLabel("t, s");
+  yAxis->setLabel(leftAxisTitle);
+
+  const QSharedPointer<QCPAxisTicker> linearTicks(new TTickLabels(separator));
+  xAxis->setTicker(linearTicks);
+  xAxis2->setTicker(linearTicks);
+  if (scale == TChartScale::Logarithmic) {
+    const QSharedPointer<QCPAxisTicker> logTicks(new TLogTickLabels(separator));
+    yAxis->setScaleType(QCPAxis::stLogarithmic);
+    yAxis->setTicker(logTicks);
+    yAxis2->setScaleType(QCPAxis::stLogarithmic);
+    yAxis2->setTicker(logTicks);
+  } else {
+    yAxis->setTicker(linearTicks);
+    yAxis2->setTicker(linearTicks);
+  }
+
+  // The curves are drawn over the axis lines so that points on the lower
+  // edge stay visible.
+  addLayer("curves", layer("axes"), limAbove);
+
+  // Curve 0: the red reference, no brush. Curve 1: the green measured value.
+  // Plain lines through the points, no markers.
+  auto* reference = new TCurveGraph(xAxis, yAxis);
+  reference->setPen(QPen(QColor(255, 0, 0)));
+  reference->setBrush(Qt::NoBrush);
+  auto* measured = new TCurveGraph(xAxis, yAxis);
+  measured->setPen(QPen(QColor(0, 128, 0)));
+  for (QCPGraph* graph : {static_cast<QCPGraph*>(reference), static_cast<QCPGraph*>(measured)}) {
+    graph->setLineStyle(QCPGraph::lsLine);
+    graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
+    graph->setAdaptiveSampling(true);  // never thins the data, only what is drawn per pixel
+    graph->setLayer("curves");
+  }
+  FitRanges();
+}
+
+QCPGraph* TChart::Curve(int curve) const {
+  if (curve < 0 || curve > 1) throw std::out_of_range("chart curve index out of range");
+  return graph(curve);
+}
+
+void TChart::ClearCurves() {
+  Curve(0)->data()->clear();
+  Curve(1)->data()->clear();
+  HasY = false;
+  LowestY = HighestY = 0.0;
+  FitRanges();
+  replot(rpQueuedReplot);
+}
+
+void TChart::AppendPoint(int curve, double x, double y) {
+  QCPGraphDataContainer& points = *Curve(curve)->data();
+  const bool atEnd = points.isEmpty() || !(x < (points.constEnd() - 1)->key);
+  points.add(QCPGraphData(x, y));  // appends, prepends or inserts at the first x >= new x
+  if (!atEnd) {
+    // The container inserts in front of equal x; move the new point behind
+    // them so that equal x keep their arrival order.
+    const QCPGraphData probe(x, y);
+    const auto first = std::lower_bound(points.begin(), points.end(), probe, KeyLess);
+    const auto last = std::upper_bound(first, points.end(), probe, KeyLess);
+    if (last - first > 1) std::rotate(first, first + 1, last);
+  }
+  if (std::isfinite(y)) {
+    LowestY = HasY ? std::min(LowestY, y) : y;
+    HighestY = HasY ? std::max(HighestY, y) : y;
+    HasY = true;
+  }
+  FitRanges();
+  replot(rpQueuedReplot);
+}
+
+int TChart::PointCount(int curve) const { return Curve(curve)->data()->size(); }
+
+double TChart::PointX(int curve, int index) const {
+  const QCPGraphDataContainer& points = *Curve(curve)->data();
+  if (index < 0 || index >= points.size())
+    throw std::out_of_range("chart point index out of range");
+  return points.at(index)->key;
+}
+
+double TChart::PointY(int curve, int index) const {
+  const QCPGraphDataContainer& points = *Curve(curve)->data();
+  if (index < 0 || index >= points.size())
+    throw std::out_of_range("chart point index out of range");
+  return points.at(index)->value;
+}
+
+void TChart::FitRanges() {
+  const bool logarithmic = Scale == TChartScale::Logarithmic;
+  bool hasX = false;
+  double lowestX = 0.0;
+  double highestX = 0.0;
+  for (int curve = 0; curve < 2; ++curve) {
+    const QCPGraphDataContainer& points = *Curve(curve)->data();
+    if (points.isEmpty()) continue;
+    // Sorted by x: the ends are the extremes (NaN x can only sit at the end).
+    const double first = points.constBegin()->key;
+    const double last = (points.constEnd() - 1)->key;
+    for (double key : {first, last}) {
+      if (!std::isfinite(key)) continue;
+      lowestX = hasX ? std::min(lowestX, key) : key;
+      highestX = hasX ? std::max(highestX, key) : key;
+      hasX = true;
+    }
+  }
+  // Ranges that QCustomPlot finds invalid (beyond about 1e250) are ignored by
+  // setRange, which keeps the previous one: nothing to guard here.
+  const QCPRange x = hasX ? Widened(lowestX, highestX, false) : QCPRange(0.0, 1.0);
+  xAxis->setRange(x);
+  xAxis2->setRange(x);
+
+  QCPRange y;
+  if (!HasY) {
+    y = logarithmic ? QCPRange(1.0, 10.0) : QCPRange(0.0, 1.0);
+  } else if (logarithmic) {
+    // The range spans the logs of the extremes; a bound <= 0 counts as 1 (log 0).
+    double lower = LowestY > 0.0 ? LowestY : 1.0;
+    double upper = HighestY > 0.0 ? HighestY : 1.0;
+    if (lower > upper) std::swap(lower, upper);
+    y = Widened(lower, upper, true);
+  } else {
+    y = Widened(LowestY, HighestY, false);
+  }
+  yAxis->setRange(y);
+  yAxis2->setRange(y);
+}

@@ -25,4 +25,17 @@ class TChart : public QCustomPlot {
   int PointCount(int curve) const;
   double PointX(int curve, int index) const;
   double PointY(int curve, int index) const;
+
+ private:
+  // The curve's graph; throws std::out_of_range for an index other than 0 or 1.
+  QCPGraph* Curve(int curve) const;
+  // Fits every axis to the points held: O(1), from the sorted x ends and the
+  // running y extremes.
+  void FitRanges();
+
+  TChartScale Scale;
+  // Smallest and largest finite y of both curves since the last clear.
+  double LowestY = 0.0;
+  double HighestY = 0.0;
+  bool HasY = false;
 };

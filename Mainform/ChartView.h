@@ -21,7 +21,8 @@ class TChart : public QCustomPlot {
   void ClearCurves();
   // Inserts (x, y) into `curve` (0 or 1) keeping ascending x; marks for repaint.
   void AppendPoint(int curve, double x, double y);
-  // Reading a curve, in stored order.
+  // Reading a curve, in stored order. A curve other than 0 or 1, or an index
+  // outside 0 .. count - 1, throws std::out_of_range.
   int PointCount(int curve) const;
   double PointX(int curve, int index) const;
   double PointY(int curve, int index) const;

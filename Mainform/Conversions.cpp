@@ -216,7 +216,7 @@ std::string TickLabelText(double x, char separator) {
 }
 
 std::string ExportNumberText(double x) {
-  // to_chars in general format with a precision is specified as printf's
+  // to_chars in general format with a precision behaves as printf's
   // "%.6g" in the "C" locale: '.', lowercase "e", two-digit exponent, and
   // "inf"/"nan" with their sign.
   char buffer[64];

@@ -1,7 +1,22 @@
-// Entry point. The window is not built yet; this stand-in says so.
-#include <cstdio>
+// Entry point: the application object, the one window, the event loop.
+// The command line is ignored (Qt may take its own options from it) and the
+// exit code is always 0.
+#include <memory>
 
-int main() {
-  std::puts("Kelvane: the window is not built yet; the engine runs in the tests and benchmarks.");
+#include "Mainform/Mainform.h"
+
+int main(int argc, char** argv) {
+  TApplication application(argc, argv);
+  try {
+    DecimalSeparator = SystemDecimalSeparator();
+    auto form = std::make_unique<TMForm>();
+    MForm = form.get();
+    form->show();
+    application.exec();
+  } catch (...) {
+    // An error while the window is being built ends the program after its
+    // message.
+    ShowCurrentException();
+  }
   return 0;
 }

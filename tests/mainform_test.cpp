@@ -1,0 +1,318 @@
+#include "Mainform/Mainform.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <cstring>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+
+namespace {
+
+// Every test starts from the program's start: streams at their seeds, '.'
+// as separator, in an empty working directory, with the error display
+// recording instead of opening message boxes.
+class MainformTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetStreams();
+    DecimalSeparator = '.';
+    Previous = SetErrorDisplay([this](const QString& message) { Messages.push_back(message); });
+    ASSERT_TRUE(WorkDir.isValid());
+    OldDir = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(WorkDir.path()));
+  }
+  void TearDown() override {
+    Form.reset();
+    QDir::setCurrent(OldDir);
+    SetErrorDisplay(Previous);
+    DecimalSeparator = '.';
+  }
+
+  TMForm& MakeForm() {
+    Form = std::make_unique<TMForm>();
+    return *Form;
+  }
+
+  static QString Text(const TValueList* list, const char* key) {
+    return list->Value(QString::fromLatin1(key));
+  }
+  static void SetText(TValueList* list, const char* key, const char* text) {
+    list->SetValue(QString::fromLatin1(key), QString::fromUtf8(text));
+  }
+
+  std::vector<QString> Messages;
+  std::unique_ptr<TMForm> Form;
+
+ private:
+  TErrorDisplay Previous;
+  QTemporaryDir WorkDir;
+  QString OldDir;
+};
+
+// ---------------------------------------------------------------------------
+// Parameter tables
+
+TEST_F(MainformTest, TablesStartWithKeysCaptionsAndDefaults) {
+  TMForm& form = MakeForm();
+  struct Row {
+    const char *key, *caption, *text;
+  };
+  const Row simulation[] = {{"SIM_B0", "External Cube Rib [m]", "1E-5"},
+                            {"SIM_B1", "Internal Cube Rib [m]", "1E-6"},
+                            {"SIM_Q", "Dynamic Viscosity [Pa/s]", "0.001"},
+                            {"SIM_T", "Temperature [K]", "293.15"},
+                            {"SIM_DT", "Simulation Time Step [s]", "0.0001"}};
+  const Row species[] = {{"SP_C", "Concentration [m-3]", "7.2E20"},
+                         {"SP_A", "Molecule Radius [m]", "1.5E-9"},
+                         {"SP_D", "Diffusion Coefficient [m2/s]", "1.43E-10"}};
+  const auto check = [](const TValueList* list, const auto& rows, const char* title, int width0,
+                        int width1) {
+    ASSERT_EQ(list->rowCount(), static_cast<int>(std::size(rows)));
+    EXPECT_EQ(list->horizontalHeaderItem(0)->text(), QString::fromLatin1(title));
+    EXPECT_EQ(list->horizontalHeaderItem(1)->text(), QStringLiteral("Value"));
+    EXPECT_EQ(list->columnWidth(0), width0);
+    EXPECT_EQ(list->columnWidth(1), width1);
+    for (int row = 0; row < list->rowCount(); ++row) {
+      EXPECT_EQ(list->Key(row), QString::fromLatin1(rows[row].key));
+      EXPECT_EQ(list->item(row, 0)->text(), QString::fromLatin1(rows[row].caption));
+      EXPECT_EQ(list->item(row, 1)->text(), QString::fromLatin1(rows[row].text));
+      EXPECT_FALSE(list->item(row, 0)->flags() & Qt::ItemIsEditable);
+      EXPECT_TRUE(list->item(row, 1)->flags() & Qt::ItemIsEditable);
+    }
+  };
+  check(form.ValueListSimulation, simulation, "Simulation Parameters", 121, 88);
+  check(form.ValueListSpecies, species, "Species Parameters", 121, 84);
+}
+
+TEST_F(MainformTest, CommaSeparatorShowsAndReadsCommas) {
+  DecimalSeparator = ',';
+  TMForm& form = MakeForm();
+  const char* simulation[] = {"1E-5", "1E-6", "0,001", "293,15", "0,0001"};
+  for (int row = 0; row < 5; ++row)
+    EXPECT_EQ(form.ValueListSimulation->item(row, 1)->text(), QString::fromLatin1(simulation[row]));
+  EXPECT_EQ(Text(form.ValueListSpecies, "SP_C"), QStringLiteral("7,2E20"));
+  EXPECT_EQ(Text(form.ValueListSpecies, "SP_A"), QStringLiteral("1,5E-9"));
+  EXPECT_EQ(Text(form.ValueListSpecies, "SP_D"), QStringLiteral("1,43E-10"));
+  // The constructor's Apply read the comma texts.
+  EXPECT_EQ(form.Engine().Temperature, 293.15);
+  EXPECT_EQ(form.Engine().TimeStep, 0.0001);
+  EXPECT_EQ(Text(form.ValueListSpecies, "SP_D"), QStringLiteral("1,43E-10"));
+  // A point is no separator here.
+  SetText(form.ValueListSimulation, "SIM_T", "293.15");
+  EXPECT_THROW(form.ApplyButtonClick(), TError);
+}
+
+TEST_F(MainformTest, TableOperationsAddressRowsByKey) {
+  TMForm& form = MakeForm();
+  TValueList* list = form.ValueListSpecies;
+  EXPECT_EQ(Text(list, "NO_SUCH"), QString());
+  SetText(list, "SP_A", "2E-9");
+  EXPECT_EQ(Text(list, "SP_A"), QStringLiteral("2E-9"));
+  EXPECT_EQ(list->rowCount(), 3);
+  // Writing a missing key appends a row, shown by its key until described.
+  SetText(list, "SP_X", "1");
+  ASSERT_EQ(list->rowCount(), 4);
+  EXPECT_EQ(list->KeyDesc(3), QStringLiteral("SP_X"));
+  list->SetKeyDesc(QStringLiteral("SP_X"), QStringLiteral("Extra"));
+  EXPECT_EQ(list->KeyDesc(3), QStringLiteral("Extra"));
+  EXPECT_EQ(Text(list, "SP_X"), QStringLiteral("1"));
+}
+
+TEST_F(MainformTest, TextTypedInAnOpenEditorIsWhatAHandlerReads) {
+  TMForm& form = MakeForm();
+  form.show();
+  TValueList* list = form.ValueListSimulation;
+  const int row = list->FindRow(QStringLiteral("SIM_T"));
+  list->setCurrentCell(row, 1);  // the value editor opens with the current cell
+  auto* editor = list->findChild<QLineEdit*>();
+  ASSERT_NE(editor, nullptr);
+  editor->selectAll();
+  for (const char c : std::string("300")) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_0 + (c - '0'), Qt::NoModifier, QString(QChar(c)));
+    QApplication::sendEvent(editor, &press);
+  }
+  ASSERT_TRUE(editor->isVisible());  // still editing, as when a tool button is pressed
+  form.ApplyButtonClick();
+  EXPECT_EQ(form.Engine().Temperature, 300.0);
+}
+
+TEST_F(MainformTest, BadTextsAreNamedInReadingOrder) {
+  TMForm& form = MakeForm();
+  // Apply reads SIM_DT, SIM_T, SIM_Q, SIM_B1, SIM_B0.
+  SetText(form.ValueListSimulation, "SIM_B0", "b0?");
+  SetText(form.ValueListSimulation, "SIM_Q", "");
+  SetText(form.ValueListSimulation, "SIM_T", "293,15");
+  form.ApplyButton->click();
+  SetText(form.ValueListSimulation, "SIM_T", " 293.15 ");
+  form.ApplyButton->click();
+  SetText(form.ValueListSimulation, "SIM_Q", "1e-3");
+  form.ApplyButton->click();
+  ASSERT_EQ(Messages.size(), 3u);
+  EXPECT_EQ(Messages[0], QStringLiteral("'293,15' is not a valid floating point value"));
+  EXPECT_EQ(Messages[1], QStringLiteral("'' is not a valid floating point value"));
+  EXPECT_EQ(Messages[2], QStringLiteral("'b0?' is not a valid floating point value"));
+  // The table keeps the offending text for the user to correct.
+  EXPECT_EQ(Text(form.ValueListSimulation, "SIM_B0"), QStringLiteral("b0?"));
+}
+
+// ---------------------------------------------------------------------------
+// Layout
+
+TEST_F(MainformTest, ControlsAreNestedAndPlacedAsDesigned) {
+  TMForm& form = MakeForm();
+  EXPECT_EQ(form.windowTitle(), QStringLiteral("Kelvane"));
+  EXPECT_EQ(form.size(), QSize(768, 442));
+  struct Place {
+    QWidget* control;
+    QWidget* parent;
+    QRect geometry;
+  };
+  const Place places[] = {
+      {form.ChartPanel, &form, {217, 0, 551, 442}},
+      {form.CChart, form.ChartPanel, {1, 1, 549, 220}},
+      {form.NChart, form.ChartPanel, {1, 221, 549, 220}},
+      {form.Panel1, &form, {0, 0, 217, 442}},
+      {form.ToolBar1, form.Panel1, {1, 1, 215, 29}},
+      {form.ApplyButton, form.ToolBar1, {0, 2, 42, 22}},
+      {form.PauseButton, form.ToolBar1, {42, 2, 39, 22}},
+      {form.SaveCButton, form.ToolBar1, {81, 2, 68, 22}},
+      {form.SaveNButton, form.ToolBar1, {149, 2, 64, 22}},
+      {form.ValueListSimulation, form.Panel1, {1, 30, 215, 117}},
+      {form.GroupBox1, form.Panel1, {1, 147, 215, 227}},
+      {form.SpeciesList, form.GroupBox1, {2, 15, 211, 53}},
+      {form.ToolBar2, form.GroupBox1, {2, 68, 211, 29}},
+      {form.AddSpeciesButton, form.ToolBar2, {0, 2, 65, 22}},
+      {form.RemoveSpeciesButton, form.ToolBar2, {65, 2, 63, 22}},
+      {form.ApplySpSpeedButton, form.ToolBar2, {128, 2, 81, 22}},
+      {form.ValueListSpecies, form.GroupBox1, {2, 97, 211, 80}},
+      {form.Panel2, form.GroupBox1, {2, 177, 211, 48}},
+      {form.SpeedButtonRecalcD, form.Panel2, {2, 2, 207, 22}},
+      {form.SpeedButtonRecalcA, form.Panel2, {2, 25, 207, 22}},
+  };
+  for (const Place& place : places) {
+    EXPECT_EQ(place.control->parentWidget(), place.parent)
+        << place.control->metaObject()->className();
+    EXPECT_EQ(place.control->geometry(), place.geometry)
+        << place.control->metaObject()->className();
+  }
+  EXPECT_EQ(form.GroupBox1->title(), QStringLiteral("Species"));
+  EXPECT_EQ(form.LineSeries1, form.CChart->graph(0));
+  EXPECT_EQ(form.LineSeries2, form.CChart->graph(1));
+  EXPECT_EQ(form.Series1, form.NChart->graph(0));
+  EXPECT_EQ(form.Series2, form.NChart->graph(1));
+
+  struct Button {
+    QToolButton* button;
+    const char* caption;
+    bool image;
+  };
+  const Button buttons[] = {{form.ApplyButton, "Apply", false},
+                            {form.PauseButton, "", true},
+                            {form.SaveCButton, "C1(t)", true},
+                            {form.SaveNButton, "N1(t)", true},
+                            {form.AddSpeciesButton, "+ Species", false},
+                            {form.RemoveSpeciesButton, "- Species", false},
+                            {form.ApplySpSpeedButton, "Apply Species", false},
+                            {form.SpeedButtonRecalcD, "Recalrualte Diffusion Coefficient", false},
+                            {form.SpeedButtonRecalcA, "Recalculate Molecule Radius", false}};
+  for (const Button& b : buttons) {
+    EXPECT_EQ(b.button->text(), QString::fromLatin1(b.caption));
+    EXPECT_TRUE(b.button->autoRaise());
+    EXPECT_EQ(b.button->focusPolicy(), Qt::NoFocus);
+    EXPECT_TRUE(b.button->isEnabled());
+    EXPECT_EQ(!b.button->icon().isNull(), b.image) << b.caption;
+  }
+  EXPECT_EQ(form.PauseButton->icon().availableSizes().value(0), QSize(16, 15));
+  EXPECT_EQ(form.SaveCButton->icon().availableSizes().value(0), QSize(16, 16));
+  EXPECT_EQ(form.Timer->interval(), 50);
+  EXPECT_FALSE(form.Timer->isActive());
+  EXPECT_EQ(form.SpeciesList->selectionMode(), QAbstractItemView::SingleSelection);
+}
+
+TEST_F(MainformTest, ResizingKeepsTheLeftColumnAndSplitsTheCharts) {
+  TMForm& form = MakeForm();
+  form.show();
+  const auto leftColumnIntact = [&form](int height) {
+    EXPECT_EQ(form.Panel1->geometry(), QRect(0, 0, 217, height));
+    EXPECT_EQ(form.ToolBar1->geometry(), QRect(1, 1, 215, 29));
+    EXPECT_EQ(form.ValueListSimulation->geometry(), QRect(1, 30, 215, 117));
+    EXPECT_EQ(form.GroupBox1->geometry(), QRect(1, 147, 215, 227));
+    EXPECT_EQ(form.SpeciesList->geometry(), QRect(2, 15, 211, 53));
+    EXPECT_EQ(form.ToolBar2->geometry(), QRect(2, 68, 211, 29));
+    EXPECT_EQ(form.ValueListSpecies->geometry(), QRect(2, 97, 211, 80));
+    EXPECT_EQ(form.Panel2->geometry(), QRect(2, 177, 211, 48));
+  };
+  form.resize(1000, 700);
+  leftColumnIntact(700);
+  EXPECT_EQ(form.ChartPanel->geometry(), QRect(217, 0, 783, 700));
+  EXPECT_EQ(form.CChart->geometry(), QRect(1, 1, 781, 349));
+  EXPECT_EQ(form.NChart->geometry(), QRect(1, 350, 781, 349));
+
+  // Below the design height the column is clipped, not squeezed.
+  form.resize(700, 101);
+  leftColumnIntact(101);
+  EXPECT_EQ(form.ChartPanel->height(), 101);
+  EXPECT_EQ(form.CChart->height(), 49);
+  EXPECT_EQ(form.NChart->geometry(), QRect(1, 50, 481, 50));
+
+  form.resize(768, 442);
+  EXPECT_EQ(form.CChart->geometry(), QRect(1, 1, 549, 220));
+  EXPECT_EQ(form.NChart->geometry(), QRect(1, 221, 549, 220));
+}
+
+// ---------------------------------------------------------------------------
+// Species editing
+
+TEST_F(MainformTest, AddedSpeciesStartWithTheDefaults) {
+  TMForm& form = MakeForm();
+  SetText(form.ValueListSpecies, "SP_C", "1E20");  // typed, then overwritten
+  for (int k = 0; k < 3; ++k) form.AddSpeciesButton->click();
+  ASSERT_EQ(form.SpeciesList->count(), 4);
+  ASSERT_EQ(form.Engine().Species.size(), 4u);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(form.SpeciesList->item(i)->text(), QStringLiteral("Species 1"));
+    EXPECT_EQ(form.SpeciesList->item(i)->checkState(), Qt::Checked);
+    EXPECT_EQ(form.SpeciesList->item(i)->isSelected(), i == 3);
+    EXPECT_EQ(form.Engine().SpeciesConcentration(i), 7.2e20);
+    EXPECT_EQ(form.Engine().SpeciesRadius(i), 1.5e-9);
+    EXPECT_EQ(form.Engine().SpeciesDiffusion(i), 1.43e-10);
+  }
+  EXPECT_EQ(Text(form.ValueListSpecies, "SP_C"), QStringLiteral("7.2E20"));
+  EXPECT_EQ(Text(form.ValueListSpecies, "SP_A"), QStringLiteral("1.5E-9"));
+  EXPECT_EQ(Text(form.ValueListSpecies, "SP_D"), QStringLiteral("1.43E-10"));
+  EXPECT_EQ(form.Engine().TotalConcentration, 4 * 7.2e20);
+  EXPECT_TRUE(Messages.empty());
+}
+
+// ---------------------------------------------------------------------------
+// Errors and reproducibility
+
+TEST_F(MainformTest, EscapedExceptionsShowTheirMessageOrNothing) {
+  const auto show = [](auto thrown) {
+    try {
+      throw thrown;
+    } catch (...) {
+      ShowCurrentException();
+    }
+  };
+  show(TError("Floating point overflow"));
+  show(std::runtime_error("other"));
+  show(42);
+  ASSERT_EQ(Messages.size(), 3u);
+  EXPECT_EQ(Messages[0], QStringLiteral("Floating point overflow"));
+  EXPECT_EQ(Messages[1], QStringLiteral("other"));
+  EXPECT_EQ(Messages[2], QString());
+}
+
+}  // namespace

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPalette>
 #include <QResizeEvent>
+#include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <algorithm>
 #include <cstdio>
@@ -383,7 +384,22 @@ void TMForm::ConnectHandlers() {
     };
   };
   connect(ApplyButton, &QToolButton::clicked, this, guarded(&TMForm::ApplyButtonClick));
+  connect(PauseButton, &QToolButton::clicked, this, guarded(&TMForm::PauseButtonClick));
+  connect(Timer, &QTimer::timeout, this, guarded(&TMForm::TimerTimer));
   connect(AddSpeciesButton, &QToolButton::clicked, this, guarded(&TMForm::AddSpeciesButtonClick));
+  connect(RemoveSpeciesButton, &QToolButton::clicked, this,
+          guarded(&TMForm::RemoveSpeciesButtonClick));
+  connect(ApplySpSpeedButton, &QToolButton::clicked, this,
+          guarded(&TMForm::ApplySpSpeedButtonClick));
+  connect(SpeedButtonRecalcD, &QToolButton::clicked, this,
+          guarded(&TMForm::SpeedButtonRecalcDClick));
+  connect(SpeedButtonRecalcA, &QToolButton::clicked, this,
+          guarded(&TMForm::SpeedButtonRecalcAClick));
+  // A click, or a selection moved with the keyboard. The handlers that
+  // select items themselves block these signals while they do.
+  connect(SpeciesList, &QListWidget::itemClicked, this, guarded(&TMForm::SpeciesListClick));
+  connect(SpeciesList, &QListWidget::itemSelectionChanged, this,
+          guarded(&TMForm::SpeciesListClick));
 }
 
 void TMForm::resizeEvent(QResizeEvent* event) {
@@ -440,6 +456,28 @@ void TMForm::ApplyButtonClick() {
   });
 }
 
+void TMForm::PauseButtonClick() {
+  if (Timer->isActive())
+    Timer->stop();
+  else
+    Timer->start();
+  const bool enabled = ApplyButton->isEnabled();
+  for (QToolButton* button : {ApplyButton, AddSpeciesButton, RemoveSpeciesButton,
+                              ApplySpSpeedButton, SpeedButtonRecalcD, SpeedButtonRecalcA})
+    button->setEnabled(!enabled);
+}
+
+void TMForm::TimerTimer() {
+  try {
+    Volume->Step();
+  } catch (...) {
+    // A step that fails would fail again at every tick: stop the run, as a
+    // pause would, so that its message is shown once.
+    if (Timer->isActive()) PauseButtonClick();
+    throw;
+  }
+}
+
 void TMForm::PlotStep(std::int32_t insideCount, std::int32_t innerCountTotal,
                       double insideConcentration, double totalConcentration, double time) {
   CChart->AppendPoint(0, time, totalConcentration);
@@ -452,6 +490,7 @@ void TMForm::PlotStep(std::int32_t insideCount, std::int32_t innerCountTotal,
 // Species editing
 
 void TMForm::AddSpeciesButtonClick() {
+  QSignalBlocker quiet(SpeciesList);
   const QList<QListWidgetItem*> selected = SpeciesList->selectedItems();
   const int previousRow = selected.isEmpty() ? -1 : SpeciesList->row(selected.first());
 
@@ -481,4 +520,55 @@ void TMForm::AddSpeciesButtonClick() {
       SpeciesList->clearSelection();
     throw;
   }
+}
+
+void TMForm::RemoveSpeciesButtonClick() {
+  if (SpeciesList->count() < 2) return;  // at least one species always remains
+  {
+    QSignalBlocker quiet(SpeciesList);
+    for (int index = 0; index < SpeciesList->count(); ++index) {
+      if (SpeciesList->item(index)->isSelected()) {
+        Volume->RemoveSpecies(index);
+        delete SpeciesList->takeItem(index);
+      }
+    }
+    SpeciesList->setCurrentRow(0);
+  }
+  SpeciesListClick();
+}
+
+void TMForm::ApplySpSpeedButtonClick() {
+  for (int index = 0; index < SpeciesList->count(); ++index) {
+    if (!SpeciesList->item(index)->isSelected()) continue;
+    const double radius = ReadNumber(ValueListSpecies, "SP_A");
+    const double diffusion = ReadNumber(ValueListSpecies, "SP_D");
+    const double concentration = ReadNumber(ValueListSpecies, "SP_C");
+    Volume->ReplaceSpecies(index, concentration, diffusion, radius);
+  }
+}
+
+void TMForm::SpeciesListClick() {
+  // Shows what the engine holds, not what was last typed.
+  for (int index = 0; index < SpeciesList->count(); ++index) {
+    if (!SpeciesList->item(index)->isSelected()) continue;
+    WriteText(ValueListSpecies, "SP_C",
+              NumberToText(Volume->SpeciesConcentration(index), DecimalSeparator));
+    WriteText(ValueListSpecies, "SP_A",
+              NumberToText(Volume->SpeciesRadius(index), DecimalSeparator));
+    WriteText(ValueListSpecies, "SP_D",
+              NumberToText(Volume->SpeciesDiffusion(index), DecimalSeparator));
+  }
+}
+
+void TMForm::SpeedButtonRecalcDClick() {
+  // Uses the temperature and viscosity applied last, not the table's texts.
+  const double radius = ReadNumber(ValueListSpecies, "SP_A");
+  const double diffusion = Volume->StokesEinstein(radius);
+  WriteText(ValueListSpecies, "SP_D", NumberToExponentText(diffusion, DecimalSeparator));
+}
+
+void TMForm::SpeedButtonRecalcAClick() {
+  const double diffusion = ReadNumber(ValueListSpecies, "SP_D");
+  const double radius = Volume->StokesEinstein(diffusion);
+  WriteText(ValueListSpecies, "SP_A", NumberToExponentText(radius, DecimalSeparator));
 }

@@ -119,7 +119,14 @@ class TMForm : public QWidget {
   // controls they show the message and the window goes on.
   void FormResize();
   void ApplyButtonClick();
+  void PauseButtonClick();
+  void TimerTimer();
   void AddSpeciesButtonClick();
+  void RemoveSpeciesButtonClick();
+  void ApplySpSpeedButtonClick();
+  void SpeciesListClick();
+  void SpeedButtonRecalcDClick();
+  void SpeedButtonRecalcAClick();
 
  public:
   // The engine's step report: one point on each of the four curves.

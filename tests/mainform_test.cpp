@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -18,6 +19,13 @@
 #include "tests/test_support.h"
 
 namespace {
+
+// Runs the event loop for `ms` milliseconds.
+void Spin(int ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 10);
+}
 
 // Every test starts from the program's start: streams at their seeds, '.'
 // as separator, in an empty working directory, with the error display
@@ -49,6 +57,11 @@ class MainformTest : public ::testing::Test {
   }
   static void SetText(TValueList* list, const char* key, const char* text) {
     list->SetValue(QString::fromLatin1(key), QString::fromUtf8(text));
+  }
+  // Makes the selected species small (7200 molecules) so that many steps are quick.
+  static void ShrinkSelectedSpecies(TMForm& form) {
+    SetText(form.ValueListSpecies, "SP_C", "7.2E18");
+    form.ApplySpSpeedButtonClick();
   }
 
   std::vector<QString> Messages;
@@ -107,6 +120,7 @@ TEST_F(MainformTest, CommaSeparatorShowsAndReadsCommas) {
   // The constructor's Apply read the comma texts.
   EXPECT_EQ(form.Engine().Temperature, 293.15);
   EXPECT_EQ(form.Engine().TimeStep, 0.0001);
+  form.SpeedButtonRecalcDClick();
   EXPECT_EQ(Text(form.ValueListSpecies, "SP_D"), QStringLiteral("1,43E-10"));
   // A point is no separator here.
   SetText(form.ValueListSimulation, "SIM_T", "293.15");
@@ -295,6 +309,197 @@ TEST_F(MainformTest, AddedSpeciesStartWithTheDefaults) {
   EXPECT_TRUE(Messages.empty());
 }
 
+TEST_F(MainformTest, RemovingSpecies) {
+  TMForm& form = MakeForm();
+  // With one item, "- Species" does nothing at all.
+  SetText(form.ValueListSpecies, "SP_C", "typed");
+  form.RemoveSpeciesButton->click();
+  EXPECT_EQ(form.SpeciesList->count(), 1);
+  EXPECT_EQ(form.Engine().Species.size(), 1u);
+  EXPECT_EQ(Text(form.ValueListSpecies, "SP_C"), QStringLiteral("typed"));
+
+  // Four species told apart by their concentrations; remove the third.
+  const char* concentrations[] = {"1E18", "2E18", "3E18", "4E18"};
+  for (int i = 0; i < 4; ++i) {
+    if (i > 0) form.AddSpeciesButtonClick();
+    SetText(form.ValueListSpecies, "SP_C", concentrations[i]);
+    SetText(form.ValueListSpecies, "SP_A", "2E-9");
+    form.ApplySpSpeedButtonClick();
+  }
+  form.SpeciesList->setCurrentRow(2);  // as a click would
+  form.RemoveSpeciesButton->click();
+  ASSERT_EQ(form.SpeciesList->count(), 3);
+  ASSERT_EQ(form.Engine().Species.size(), 3u);
+  EXPECT_EQ(form.Engine().SpeciesConcentration(0), 1e18);
+  EXPECT_EQ(form.Engine().SpeciesConcentration(1), 2e18);
+  EXPECT_EQ(form.Engine().SpeciesConcentration(2), 4e18);
+  EXPECT_TRUE(form.SpeciesList->item(0)->isSelected());
+  EXPECT_EQ(Text(form.ValueListSpecies, "SP_C"), QStringLiteral("1E18"));
+  EXPECT_EQ(Text(form.ValueListSpecies, "SP_A"), QStringLiteral("2E-9"));
+  EXPECT_EQ(form.Engine().TotalConcentration, 7e18);
+
+  // Selecting an item shows the engine's values, not what was typed.
+  SetText(form.ValueListSpecies, "SP_C", "9E18");
+  form.SpeciesList->setCurrentRow(2);
+  EXPECT_EQ(Text(form.ValueListSpecies, "SP_C"), QStringLiteral("4E18"));
+  emit form.SpeciesList->itemClicked(form.SpeciesList->item(2));
+  EXPECT_EQ(Text(form.ValueListSpecies, "SP_C"), QStringLiteral("4E18"));
+  EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(MainformTest, RecalculateUsesTheAppliedTemperatureAndViscosity) {
+  TMForm& form = MakeForm();
+  form.SpeedButtonRecalcD->click();
+  EXPECT_EQ(Text(form.ValueListSpecies, "SP_D"), QStringLiteral("1.43E-10"));
+  form.SpeedButtonRecalcA->click();
+  EXPECT_EQ(Text(form.ValueListSpecies, "SP_A"), QStringLiteral("1.50E-9"));
+
+  SetText(form.ValueListSimulation, "SIM_T", "586.3");  // not applied
+  form.SpeedButtonRecalcD->click();
+  EXPECT_EQ(Text(form.ValueListSpecies, "SP_D"), QStringLiteral("1.43E-10"));
+  form.ApplyButton->click();
+  form.SpeedButtonRecalcD->click();
+  EXPECT_EQ(Text(form.ValueListSpecies, "SP_D"), QStringLiteral("2.86E-10"));
+  // The engine's species learn nothing until "Apply Species".
+  EXPECT_EQ(form.Engine().SpeciesDiffusion(0), 1.43e-10);
+
+  // A zero radius: the division error, and the target row keeps its text.
+  SetText(form.ValueListSpecies, "SP_A", "0");
+  form.SpeedButtonRecalcD->click();
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_EQ(Messages[0], QString::fromLatin1(FloatDivideByZeroMessage));
+  EXPECT_EQ(Text(form.ValueListSpecies, "SP_D"), QStringLiteral("2.86E-10"));
+}
+
+TEST_F(MainformTest, RejectedSpeciesChangeNothing) {
+  TMForm& form = MakeForm();
+  ShrinkSelectedSpecies(form);
+  // A bad text stops "Apply Species" before the engine is called.
+  SetText(form.ValueListSpecies, "SP_D", "fast");
+  form.ApplySpSpeedButton->click();
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_EQ(Messages[0], QStringLiteral("'fast' is not a valid floating point value"));
+  EXPECT_EQ(form.Engine().SpeciesConcentration(0), 7.2e18);
+
+  // A species the engine refuses (7.2e20 m^-3 in a 1 m^3 shell does not fit
+  // a count) leaves no list item without its engine species.
+  SetText(form.ValueListSimulation, "SIM_B0", "1");
+  form.ApplyButton->click();
+  form.AddSpeciesButton->click();
+  ASSERT_EQ(Messages.size(), 2u);
+  EXPECT_EQ(form.SpeciesList->count(), 1);
+  EXPECT_EQ(form.Engine().Species.size(), 1u);
+  EXPECT_TRUE(form.SpeciesList->item(0)->isSelected());
+}
+
+// ---------------------------------------------------------------------------
+// Run control and plotting
+
+TEST_F(MainformTest, StartPauseTogglesTheTimerAndSixButtons) {
+  TMForm& form = MakeForm();
+  QToolButton* editing[] = {form.ApplyButton,         form.AddSpeciesButton,
+                            form.RemoveSpeciesButton, form.ApplySpSpeedButton,
+                            form.SpeedButtonRecalcD,  form.SpeedButtonRecalcA};
+  form.PauseButton->click();
+  EXPECT_TRUE(form.Timer->isActive());
+  for (QToolButton* button : editing) EXPECT_FALSE(button->isEnabled());
+  for (QWidget* always : std::initializer_list<QWidget*>{form.PauseButton, form.SaveCButton,
+                                                         form.SaveNButton, form.ValueListSimulation,
+                                                         form.ValueListSpecies, form.SpeciesList})
+    EXPECT_TRUE(always->isEnabled());
+  form.PauseButton->click();
+  EXPECT_FALSE(form.Timer->isActive());
+  for (QToolButton* button : editing) EXPECT_TRUE(button->isEnabled());
+  EXPECT_EQ(form.CChart->PointCount(0), 0);  // no tick was let through
+}
+
+TEST_F(MainformTest, FirstTickPlotsOnePointPerCurve) {
+  TMForm& form = MakeForm();
+  for (int curve = 0; curve < 2; ++curve) {
+    EXPECT_EQ(form.CChart->PointCount(curve), 0);
+    EXPECT_EQ(form.NChart->PointCount(curve), 0);
+  }
+  form.TimerTimer();
+  const TVolume& engine = form.Engine();
+  for (TChart* chart : {form.CChart, form.NChart})
+    for (int curve = 0; curve < 2; ++curve) {
+      ASSERT_EQ(chart->PointCount(curve), 1);
+      EXPECT_EQ(chart->PointX(curve, 0), 0.0001);
+    }
+  EXPECT_EQ(form.CChart->PointY(0, 0), 7.2e20);
+  EXPECT_EQ(form.NChart->PointY(0, 0), engine.Species[0].InnerCount);
+  EXPECT_GT(engine.Species[0].InnerCount, 700);
+  EXPECT_EQ(form.NChart->PointY(1, 0), engine.Species[0].InsideCount);
+  EXPECT_EQ(form.CChart->PointY(1, 0), engine.Species[0].InsideCount / engine.InnerVolume);
+}
+
+TEST_F(MainformTest, ApplyEmptiesTheCurvesAndRestartsTime) {
+  TMForm& form = MakeForm();
+  ShrinkSelectedSpecies(form);
+  for (int k = 0; k < 3; ++k) form.TimerTimer();
+  EXPECT_EQ(form.NChart->PointCount(1), 3);
+  EXPECT_EQ(form.NChart->PointX(1, 2), 0.0001 + 0.0001 + 0.0001);
+  SetText(form.ValueListSimulation, "SIM_DT", "0.0002");
+  form.ApplyButton->click();
+  for (TChart* chart : {form.CChart, form.NChart})
+    for (int curve = 0; curve < 2; ++curve) EXPECT_EQ(chart->PointCount(curve), 0);
+  form.TimerTimer();
+  EXPECT_EQ(form.CChart->PointX(0, 0), 0.0002);
+}
+
+TEST_F(MainformTest, FailedApplyKeepsCurvesAndTheRunningSimulation) {
+  TMForm& form = MakeForm();
+  ShrinkSelectedSpecies(form);
+  form.TimerTimer();
+  form.TimerTimer();
+  // Fixed: a bad SIM_Q used to empty the charts while the old simulation ran on.
+  SetText(form.ValueListSimulation, "SIM_DT", "0.001");
+  SetText(form.ValueListSimulation, "SIM_Q", "water");
+  form.ApplyButton->click();
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_EQ(Messages[0], QStringLiteral("'water' is not a valid floating point value"));
+  for (TChart* chart : {form.CChart, form.NChart})
+    for (int curve = 0; curve < 2; ++curve) EXPECT_EQ(chart->PointCount(curve), 2);
+  EXPECT_EQ(form.Engine().TimeStep, 0.0001);
+  form.TimerTimer();
+  EXPECT_EQ(form.CChart->PointX(0, 2), 0.0001 + 0.0001 + 0.0001);
+
+  // Parameters the engine refuses (an outer volume beyond a double) too.
+  SetText(form.ValueListSimulation, "SIM_Q", "0.001");
+  SetText(form.ValueListSimulation, "SIM_B0", "1E200");
+  form.ApplyButton->click();
+  ASSERT_EQ(Messages.size(), 2u);
+  EXPECT_EQ(Messages[1], QString::fromLatin1(FloatOverflowMessage));
+  EXPECT_EQ(form.CChart->PointCount(0), 3);
+  EXPECT_EQ(form.Engine().OuterRib, 1e-5);
+}
+
+TEST_F(MainformTest, FailedStepStopsTheRunWithOneMessage) {
+  TMForm& form = MakeForm();
+  ShrinkSelectedSpecies(form);
+  SetText(form.ValueListSimulation, "SIM_B1", "0");  // no inner volume to divide by
+  form.ApplyButton->click();
+  ASSERT_TRUE(Messages.empty());
+  form.PauseButton->click();
+  ASSERT_TRUE(form.Timer->isActive());
+  Spin(400);  // room for several ticks
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_EQ(Messages[0], QString::fromLatin1(FloatInvalidMessage));  // 0 inside / 0 m^3
+  EXPECT_FALSE(form.Timer->isActive());
+  for (QToolButton* button :
+       {form.ApplyButton, form.AddSpeciesButton, form.RemoveSpeciesButton, form.ApplySpSpeedButton,
+        form.SpeedButtonRecalcD, form.SpeedButtonRecalcA})
+    EXPECT_TRUE(button->isEnabled());
+  // The user can correct the rib and run again.
+  SetText(form.ValueListSimulation, "SIM_B1", "1E-6");
+  form.ApplyButton->click();
+  form.PauseButton->click();
+  Spin(150);
+  form.PauseButton->click();
+  EXPECT_EQ(Messages.size(), 1u);
+  EXPECT_GT(form.CChart->PointCount(1), 0);
+}
+
 // ---------------------------------------------------------------------------
 // Errors and reproducibility
 
@@ -313,6 +518,46 @@ TEST_F(MainformTest, EscapedExceptionsShowTheirMessageOrNothing) {
   EXPECT_EQ(Messages[0], QStringLiteral("Floating point overflow"));
   EXPECT_EQ(Messages[1], QStringLiteral("other"));
   EXPECT_EQ(Messages[2], QString());
+}
+
+// The four curves, point by point, as raw bits.
+std::vector<double> Curves(const TMForm& form) {
+  std::vector<double> all;
+  for (const TChart* chart : {form.CChart, form.NChart})
+    for (int curve = 0; curve < 2; ++curve)
+      for (int i = 0; i < chart->PointCount(curve); ++i) {
+        all.push_back(chart->PointX(curve, i));
+        all.push_back(chart->PointY(curve, i));
+      }
+  return all;
+}
+
+TEST_F(MainformTest, SameActionsGiveTheSameCurvesBitForBit) {
+  const auto session = [this]() {
+    ResetStreams();
+    TMForm& form = MakeForm();
+    ShrinkSelectedSpecies(form);
+    for (int k = 0; k < 5; ++k) form.TimerTimer();
+    form.AddSpeciesButtonClick();
+    SetText(form.ValueListSpecies, "SP_C", "3E18");
+    SetText(form.ValueListSpecies, "SP_D", "5E-10");
+    form.ApplySpSpeedButtonClick();
+    for (int k = 0; k < 5; ++k) form.TimerTimer();
+    form.SpeciesList->setCurrentRow(0);
+    form.RemoveSpeciesButtonClick();
+    SetText(form.ValueListSimulation, "SIM_B1", "3E-6");
+    form.ApplyButtonClick();
+    for (int k = 0; k < 10; ++k) form.TimerTimer();
+    std::vector<double> curves = Curves(form);
+    Form.reset();
+    return curves;
+  };
+  const std::vector<double> first = session();
+  const std::vector<double> second = session();
+  ASSERT_EQ(first.size(), 4u * 2u * 10u);
+  ASSERT_EQ(second.size(), first.size());
+  EXPECT_EQ(std::memcmp(first.data(), second.data(), first.size() * sizeof(double)), 0);
+  EXPECT_TRUE(Messages.empty());
 }
 
 }  // namespace

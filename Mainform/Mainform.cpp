@@ -11,7 +11,9 @@
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <utility>
 
@@ -259,6 +261,36 @@ void SetImage(QToolButton* button, const QString& resource, const QSize& size,
   button->setToolButtonStyle(style);
 }
 
+// Writes curve 1 (the measured one) of `chart` to `fileName`: one line
+// "x ; y" with CR LF per point, numbers always with '.'. The file is opened
+// first, so one that cannot be opened keeps its old content; every failure,
+// including a short write or a failed close, is an error naming the file.
+void ExportCurve(const TChart& chart, const char* fileName) {
+  std::string text;
+  for (int i = 0; i < chart.PointCount(1); ++i) {
+    const double y = chart.PointY(1, i);
+    const double x = chart.PointX(1, i);
+    text += ExportNumberText(x);
+    text += " ; ";
+    text += ExportNumberText(y);
+    text += "\r\n";
+  }
+  const auto failure = [fileName](int error) {
+    return TError(std::string("Cannot write ") + fileName + ": " +
+                  (error != 0 ? std::strerror(error) : "write failed"));
+  };
+  errno = 0;
+  std::FILE* file = std::fopen(fileName, "wb");
+  if (!file) throw failure(errno);
+  errno = 0;
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  int error = written ? 0 : errno;
+  errno = 0;
+  const bool closed = std::fclose(file) == 0;
+  if (!written) throw failure(error);
+  if (!closed) throw failure(errno);
+}
+
 }  // namespace
 
 // The button images live in this static library; its resources must be
@@ -386,6 +418,8 @@ void TMForm::ConnectHandlers() {
   connect(ApplyButton, &QToolButton::clicked, this, guarded(&TMForm::ApplyButtonClick));
   connect(PauseButton, &QToolButton::clicked, this, guarded(&TMForm::PauseButtonClick));
   connect(Timer, &QTimer::timeout, this, guarded(&TMForm::TimerTimer));
+  connect(SaveCButton, &QToolButton::clicked, this, guarded(&TMForm::SaveCButtonClick));
+  connect(SaveNButton, &QToolButton::clicked, this, guarded(&TMForm::SaveNButtonClick));
   connect(AddSpeciesButton, &QToolButton::clicked, this, guarded(&TMForm::AddSpeciesButtonClick));
   connect(RemoveSpeciesButton, &QToolButton::clicked, this,
           guarded(&TMForm::RemoveSpeciesButtonClick));
@@ -485,6 +519,13 @@ void TMForm::PlotStep(std::int32_t insideCount, std::int32_t innerCountTotal,
   NChart->AppendPoint(0, time, static_cast<double>(innerCountTotal));
   NChart->AppendPoint(1, time, static_cast<double>(insideCount));
 }
+
+// ---------------------------------------------------------------------------
+// Curve export
+
+void TMForm::SaveCButtonClick() { ExportCurve(*CChart, "C1(t).txt"); }
+
+void TMForm::SaveNButtonClick() { ExportCurve(*NChart, "N1(t).txt"); }
 
 // ---------------------------------------------------------------------------
 // Species editing

@@ -121,6 +121,8 @@ class TMForm : public QWidget {
   void ApplyButtonClick();
   void PauseButtonClick();
   void TimerTimer();
+  void SaveCButtonClick();
+  void SaveNButtonClick();
   void AddSpeciesButtonClick();
   void RemoveSpeciesButtonClick();
   void ApplySpSpeedButtonClick();

@@ -1,6 +1,7 @@
 #include "Mainform/Mainform.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -10,6 +11,8 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -19,6 +22,15 @@
 #include "tests/test_support.h"
 
 namespace {
+
+std::string ReadFile(const char* name) {
+  std::ifstream file(name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const char* name, const std::string& bytes) {
+  std::ofstream(name, std::ios::binary) << bytes;
+}
 
 // Runs the event loop for `ms` milliseconds.
 void Spin(int ms) {
@@ -498,6 +510,99 @@ TEST_F(MainformTest, FailedStepStopsTheRunWithOneMessage) {
   form.PauseButton->click();
   EXPECT_EQ(Messages.size(), 1u);
   EXPECT_GT(form.CChart->PointCount(1), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Curve export
+
+TEST_F(MainformTest, ExportWritesOneLinePerPoint) {
+  TMForm& form = MakeForm();
+  form.SaveCButton->click();
+  form.SaveNButton->click();
+  EXPECT_EQ(ReadFile("C1(t).txt"), "");
+  EXPECT_EQ(ReadFile("N1(t).txt"), "");
+
+  form.PlotStep(720, 720, 7.2e20, 7.2e20, 0.0001);
+  form.PlotStep(719, 720, 7.19e20, 7.2e20, 0.0002);
+  form.SaveNButton->click();
+  EXPECT_EQ(ReadFile("N1(t).txt"), "0.0001 ; 720\r\n0.0002 ; 719\r\n");
+  EXPECT_EQ(ReadFile("N1(t).txt").size(), 28u);
+
+  form.ApplyButtonClick();
+  const double t3 = 0.0001 + 0.0001 + 0.0001;
+  form.PlotStep(1234567, 0, 7.2e20, 0.0, t3);
+  form.PlotStep(1000005, 0, -6.95e20, 0.0, 1234567.0);
+  form.PlotStep(1000015, 0, 1.5e-9, 0.0, 1e300);
+  form.SaveCButton->click();
+  form.SaveNButton->click();
+  EXPECT_EQ(ReadFile("C1(t).txt"),
+            "0.0003 ; 7.2e+20\r\n1.23457e+06 ; -6.95e+20\r\n1e+300 ; 1.5e-09\r\n");
+  EXPECT_EQ(ReadFile("N1(t).txt"),
+            "0.0003 ; 1.23457e+06\r\n1.23457e+06 ; 1e+06\r\n1e+300 ; 1.00002e+06\r\n");
+  EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(MainformTest, ExportIgnoresTheCommaLocaleAndReplacesOldFiles) {
+  DecimalSeparator = ',';
+  TMForm& form = MakeForm();
+  WriteFile("C1(t).txt", std::string(1000, 'x'));
+  form.PlotStep(3, 720, 2.5e18, 7.2e20, 0.0001);
+  form.SaveCButton->click();
+  EXPECT_EQ(ReadFile("C1(t).txt"), "0.0001 ; 2.5e+18\r\n");
+  form.ApplyButtonClick();
+  form.SaveCButton->click();
+  EXPECT_EQ(ReadFile("C1(t).txt"), "");
+}
+
+// Drops root's right to write anything for the life of the object, so that
+// file permissions count in the test as they do for a user.
+class TUnprivileged {
+ public:
+  TUnprivileged() : Dropped(geteuid() == 0 && seteuid(65534) == 0) {}
+  ~TUnprivileged() {
+    if (Dropped && seteuid(0) != 0) std::abort();
+  }
+  bool Effective() const { return geteuid() != 0; }
+
+ private:
+  bool Dropped;
+};
+
+TEST_F(MainformTest, ExportThatCannotWriteIsAnErrorAndKeepsTheOldFile) {
+  TMForm& form = MakeForm();
+  form.PlotStep(720, 720, 7.2e20, 7.2e20, 0.0001);
+  WriteFile("C1(t).txt", "old content\r\n");
+  ASSERT_EQ(chmod("C1(t).txt", 0444), 0);
+  ASSERT_EQ(chmod(".", 0755), 0);
+  {
+    TUnprivileged user;
+    if (!user.Effective()) GTEST_SKIP() << "cannot test file permissions as root";
+    form.SaveCButton->click();
+  }
+  // An unwritable directory: the file cannot be created.
+  ASSERT_EQ(chmod(".", 0555), 0);
+  {
+    TUnprivileged user;
+    form.SaveNButton->click();
+  }
+  ASSERT_EQ(chmod(".", 0755), 0);
+  ASSERT_EQ(Messages.size(), 2u);
+  EXPECT_EQ(Messages[0], QStringLiteral("Cannot write C1(t).txt: Permission denied"));
+  EXPECT_EQ(Messages[1], QStringLiteral("Cannot write N1(t).txt: Permission denied"));
+  EXPECT_EQ(ReadFile("C1(t).txt"), "old content\r\n");
+  EXPECT_FALSE(QFile::exists(QStringLiteral("N1(t).txt")));
+}
+
+TEST_F(MainformTest, ExportToAFullDiskOrADirectoryIsAnError) {
+  TMForm& form = MakeForm();
+  form.PlotStep(720, 720, 7.2e20, 7.2e20, 0.0001);
+  ASSERT_EQ(symlink("/dev/full", "C1(t).txt"), 0);
+  form.SaveCButton->click();
+  ASSERT_TRUE(QDir().mkdir(QStringLiteral("N1(t).txt")));
+  form.SaveNButton->click();
+  ASSERT_EQ(Messages.size(), 2u);
+  EXPECT_EQ(Messages[0], QStringLiteral("Cannot write C1(t).txt: No space left on device"));
+  EXPECT_EQ(Messages[1], QStringLiteral("Cannot write N1(t).txt: Is a directory"));
 }
 
 // ---------------------------------------------------------------------------

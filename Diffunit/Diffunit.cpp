@@ -107,7 +107,15 @@ void TSpecies::Populate(double concentration, double diffusion, double radius) {
   if (slotCount > std::numeric_limits<std::int32_t>::max())
     throw TError("The species is too large: " + std::to_string(slotCount) +
                  " molecules, at most 2147483647 are possible");
-  CheckMoleculeMemory(slotCount, Volume->MoleculeBytes(this));
+  // Step and the totals add the species' counts in 32 bits; on a machine with
+  // more than 48 GiB several species could together pass 2^31 molecules.
+  const std::size_t heldElsewhere = Volume->MoleculeBytes(this);
+  const std::int64_t allSlots =
+      slotCount + static_cast<std::int64_t>(heldElsewhere / sizeof(TMolCoord));
+  if (allSlots > std::numeric_limits<std::int32_t>::max())
+    throw TError("The species are too large together: " + std::to_string(allSlots) +
+                 " molecules, at most 2147483647 are possible");
+  CheckMoleculeMemory(slotCount, heldElsewhere);
 
   std::vector<TMolCoord> molecules;
   try {
@@ -208,8 +216,11 @@ void TVolume::ReplaceSpecies(int index, double concentration, double diffusion, 
 
 void TVolume::RemoveSpecies(int index) {
   const TSpecies& species = At(index);
-  TotalConcentration = TotalConcentration - species.Concentration;
+  // With the volumes at 0 any concentration is accepted, so huge ones of both
+  // signs can make the difference overflow: refuse before anything changes.
+  const double totalConcentration = CheckedResult(TotalConcentration - species.Concentration);
   TotalInnerCount = TotalInnerCount - species.InnerCount;
+  TotalConcentration = totalConcentration;
   Species.erase(Species.begin() + index);
 }
 

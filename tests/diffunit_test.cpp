@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "Statg/Statg.h"
@@ -507,4 +508,28 @@ TEST_F(DiffunitTest, MeanSquaredDisplacementMatchesDiffusion) {
   // Relative standard error of the mean of squares is sqrt(2/n) ~ 1 %; allow 5 %.
   for (double axis : sum) EXPECT_NEAR(axis / n / expected, 1.0, 0.05);
   EXPECT_EQ(s.InsideCount, n);  // all still within the inner cube
+}
+
+// Regression: removing a species used to leave an infinite total
+// concentration when huge concentrations of both signs had been accepted.
+TEST_F(DiffunitTest, RemovalThatWouldOverflowTheTotalIsRefused) {
+  TVolume v;  // no parameters yet: the volumes are 0, so any concentration is accepted
+  const double big = std::numeric_limits<double>::max();
+  v.AddSpecies(big, 1e-10, 1e-9);
+  v.AddSpecies(-big, 1e-10, 1e-9);
+  v.AddSpecies(big, 1e-10, 1e-9);
+  ASSERT_EQ(v.TotalConcentration, big);
+  try {
+    v.RemoveSpecies(1);  // big - (-big)
+    FAIL() << "accepted";
+  } catch (const TError& e) {
+    EXPECT_STREQ(e.what(), "Floating point overflow");
+  }
+  EXPECT_EQ(v.Species.size(), 3u);
+  EXPECT_EQ(v.TotalConcentration, big);
+  // Removing the others first is the way out.
+  v.RemoveSpecies(0);
+  v.RemoveSpecies(0);
+  EXPECT_EQ(v.TotalConcentration, big);
+  EXPECT_EQ(v.SpeciesConcentration(0), big);
 }

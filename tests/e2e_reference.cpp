@@ -1,0 +1,62 @@
+// The engine alone, doing what the window does at start-up followed by
+// `steps` timer ticks, and writing the two export files as the "C1(t)" and
+// "N1(t)" buttons would. The end-to-end test compares the real program's
+// files with these byte for byte.
+//
+//   e2e_reference <steps> <C file> <N file>
+//
+// Exit code 0 on success, 1 when the engine fails, 2 on bad arguments or a
+// file that cannot be written.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "Diffunit/Diffunit.h"
+#include "Mainform/Conversions.h"
+
+namespace {
+
+bool WriteWhole(const char* name, const std::string& text) {
+  std::FILE* file = std::fopen(name, "wb");
+  if (!file) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  return std::fclose(file) == 0 && written;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  char* end = nullptr;
+  const long steps = argc == 4 ? std::strtol(argv[1], &end, 10) : -1;
+  if (argc != 4 || *end != '\0' || steps < 0) {
+    std::fprintf(stderr, "usage: e2e_reference <steps> <C file> <N file>\n");
+    return 2;
+  }
+
+  std::string concentrationLines;  // "C1(t).txt": time ; insideConcentration
+  std::string countLines;          // "N1(t).txt": time ; insideCount
+  try {
+    TVolume volume;
+    // The window's start-up: Apply with the table defaults (outer rib 1e-5 m,
+    // inner rib 1e-6 m, 0.001 Pa s, 293.15 K, 1e-4 s), then "+ Species" with
+    // the species defaults (C 7.2e20 m^-3, D 1.43e-10 m^2/s, a 1.5e-9 m).
+    volume.SetParameters(1e-5, 1e-6, 0.001, 293.15, 0.0001);
+    volume.SetStepCallback([&](std::int32_t insideCount, std::int32_t, double insideConcentration,
+                               double, double time) {
+      const std::string t = ExportNumberText(time);
+      concentrationLines += t + " ; " + ExportNumberText(insideConcentration) + "\r\n";
+      countLines += t + " ; " + ExportNumberText(static_cast<double>(insideCount)) + "\r\n";
+    });
+    volume.AddSpecies(7.2e20, 1.43e-10, 1.5e-9);
+    for (long step = 0; step < steps; ++step) volume.Step();
+  } catch (const TError& error) {
+    std::fprintf(stderr, "e2e_reference: %s\n", error.what());
+    return 1;
+  }
+  if (!WriteWhole(argv[2], concentrationLines) || !WriteWhole(argv[3], countLines)) {
+    std::perror("e2e_reference");
+    return 2;
+  }
+  return 0;
+}

@@ -1,0 +1,203 @@
+#!/usr/bin/env bash
+# End-to-end test of the real program on a virtual X server: start kelvane,
+# find its window by title, press the buttons with the mouse (start, pause,
+# the two exports) and compare the exported files with those of the engine run
+# headless through the same number of steps.
+#
+#   tests/e2e_test.sh <kelvane> <e2e_reference>
+#
+# Exit 0 on success, 1 on failure, 77 (skipped) when Xvfb or xdotool is
+# missing. Runs in a temporary working directory; Xvfb and the program are
+# killed by pid when the script ends, however it ends.
+set -euo pipefail
+
+# Seconds the run goes on between start and pause, per round.
+readonly RUN_SECONDS=2
+# A round is repeated (start again, pause, export) until the curves hold at
+# least this many points; a loaded machine may tick slowly.
+readonly MIN_POINTS=3
+readonly MAX_ROUNDS=6
+# Upper bound on everything else the script waits for, in seconds. Well below
+# the CTest timeout so that the script always gets to clean up.
+readonly WAIT_SECONDS=60
+# Children that outlive a killed script stop by themselves after this long.
+readonly CHILD_LIMIT=600
+
+skip() {
+  echo "SKIPPED: $*"
+  exit 77
+}
+fail() {
+  echo "FAILED: $*" >&2
+  if [ -n "${xdisplay:-}" ] && command -v import >/dev/null 2>&1; then
+    import -display "$xdisplay" -window root "$work/screen.png" 2>/dev/null || true
+  fi
+  exit 1
+}
+
+[ $# -eq 2 ] || fail "usage: e2e_test.sh <kelvane> <e2e_reference>"
+[ -x "$1" ] || fail "no program at $1"
+[ -x "$2" ] || fail "no reference program at $2"
+program=$(realpath "$1")  # the script runs in its own directory
+reference=$(realpath "$2")
+for tool in Xvfb xdotool; do
+  command -v "$tool" >/dev/null 2>&1 || skip "$tool is not installed (scripts/deps.sh installs it)"
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kelvane-e2e.XXXXXX")
+xvfb_pid=""
+program_pid=""
+
+stop() {  # pid: ends one child of this script, if it is still running
+  [ -n "$1" ] || return 0
+  kill "$1" 2>/dev/null || true
+  for _ in $(seq 50); do
+    kill -0 "$1" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+}
+cleanup() {
+  local status=$?
+  stop "$program_pid"
+  stop "$xvfb_pid"
+  if [ "$status" -ne 0 ] && [ "$status" -ne 77 ]; then
+    echo "--- program output" >&2
+    cat "$work/kelvane.log" >&2 2>/dev/null || true
+    echo "--- kept for inspection: $work (screen.png: the screen at the failure)" >&2
+  else
+    rm -rf "$work"
+  fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# wait_until <what> <command...>: polls the command until it succeeds, with
+# the program and the X server checked for life at every round.
+wait_until() {
+  local what=$1
+  shift
+  local deadline=$((SECONDS + WAIT_SECONDS))
+  until "$@"; do
+    [ -z "$xvfb_pid" ] || kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb ended while waiting for $what"
+    [ -z "$program_pid" ] || kill -0 "$program_pid" 2>/dev/null ||
+      fail "kelvane ended while waiting for $what"
+    [ "$SECONDS" -lt "$deadline" ] || fail "no $what after ${WAIT_SECONDS} s"
+    sleep 0.2
+  done
+}
+
+# --- A virtual X server on a free display; it writes the number when ready.
+timeout -k 5 "$CHILD_LIMIT" Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
+  3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+display_ready() { grep -q '^[0-9][0-9]*$' "$work/display" 2>/dev/null; }
+wait_until "display number from Xvfb" display_ready
+xdisplay=":$(head -n 1 "$work/display")"
+export DISPLAY=$xdisplay
+
+# --- The program, on that display (not Qt's offscreen platform that ctest
+# sets for the other window tests), in the temporary directory.
+unset QT_QPA_PLATFORM
+cd "$work"
+timeout -k 5 "$CHILD_LIMIT" "$program" >"$work/kelvane.log" 2>&1 &
+program_pid=$!
+
+find_window() { window=$(xdotool search --onlyvisible --name '^Kelvane$' 2>/dev/null | head -n 1); }
+wait_until "visible window titled Kelvane" find_window
+eval "$(xdotool getwindowgeometry --shell "$window")"  # X, Y of the client area
+origin_x=$X
+origin_y=$Y
+
+# The run and export buttons: ToolBar1 at (1, 1) in Panel1, which is at (0, 0)
+# in the window; each button at (x, 2) in the tool bar, 22 px high.
+press() {  # name: one left click at the middle of that button
+  local left width
+  case $1 in
+    start-pause) left=42 width=39 ;;
+    C1) left=81 width=68 ;;
+    N1) left=149 width=64 ;;
+    *) fail "unknown button $1" ;;
+  esac
+  # No --sync: it waits for the pointer to move, forever when it is already
+  # there. The warp and the click go to the server in order anyway.
+  xdotool mousemove $((origin_x + 1 + left + width / 2)) $((origin_y + 1 + 2 + 22 / 2)) click 1
+}
+
+# A file that exists and kept its size for one more poll: the export has
+# finished writing it.
+last_size=""
+file_written() {
+  [ -f "$1" ] || return 1
+  local size
+  size=$(stat -c %s "$1")
+  if [ "$size" = "$last_size" ]; then return 0; fi
+  last_size=$size
+  return 1
+}
+export_both() {
+  rm -f "C1(t).txt" "N1(t).txt"
+  press C1
+  press N1
+  last_size=""
+  wait_until "file C1(t).txt" file_written "C1(t).txt"
+  last_size=""
+  wait_until "file N1(t).txt" file_written "N1(t).txt"
+}
+lines() { tr -cd '\n' <"$1" | wc -c; }
+
+# Right after start-up the curves are empty: an export writes an empty file.
+# This also shows that the window takes clicks before the run starts.
+export_both
+if [ -s "C1(t).txt" ] || [ -s "N1(t).txt" ]; then
+  fail "exports before the first tick are not empty"
+fi
+
+# --- Run, pause, export; again until enough points were taken.
+points=0
+for round in $(seq "$MAX_ROUNDS"); do
+  press start-pause
+  sleep "$RUN_SECONDS"
+  press start-pause
+  sleep 0.5  # the pause is handled before the exports in any case; no tick in between
+  export_both
+  points=$(lines "N1(t).txt")
+  [ "$points" -ge "$MIN_POINTS" ] && break
+  echo "round $round: $points points, running again"
+done
+[ "$points" -ge "$MIN_POINTS" ] || fail "only $points points after $MAX_ROUNDS rounds"
+[ "$(lines "C1(t).txt")" -eq "$points" ] ||
+  fail "C1(t).txt has $(lines "C1(t).txt") lines, N1(t).txt $points: was the run paused?"
+
+# No other window (an error box) came up: the display is the program's alone.
+for other in $(xdotool search --onlyvisible --name '.' 2>/dev/null); do
+  [ "$other" = "$window" ] || fail "another window is open: '$(xdotool getwindowname "$other")'"
+done
+
+# --- The files' form: CR LF after every line and nowhere else, and times
+# that are the running sums of the 0.0001 s time step, as the stream writes
+# them (6 significant digits).
+for file in "C1(t).txt" "N1(t).txt"; do
+  [ "$(tail -c 1 "$file" | od -An -tx1 | tr -d ' ')" = "0a" ] || fail "$file: last line has no end"
+  LC_ALL=C awk -v file="$file" '
+    BEGIN { RS = "\n"; t = 0 }
+    {
+      if (substr($0, length($0)) != "\r" || index(substr($0, 1, length($0) - 1), "\r"))
+        { print file ": line " NR " does not end in CR LF"; exit 1 }
+      split(substr($0, 1, length($0) - 1), field, " ; ")
+      t += 0.0001
+      if (field[1] != sprintf("%.6g", t))
+        { print file ": line " NR " has time " field[1] ", expected " sprintf("%.6g", t); exit 1 }
+      if (NR > 1 && !(field[1] + 0 > previous))
+        { print file ": line " NR ": time does not ascend"; exit 1 }
+      previous = field[1] + 0
+    }' "$file" >&2 || fail "$file is malformed"
+done
+
+# --- The same number of steps of the engine alone gives the same bytes.
+"$reference" "$points" reference-C.txt reference-N.txt || fail "reference run failed"
+cmp "N1(t).txt" reference-N.txt || fail "N1(t).txt differs from the engine's run of $points steps"
+cmp "C1(t).txt" reference-C.txt || fail "C1(t).txt differs from the engine's run of $points steps"
+
+echo "PASSED: $points steps; both exports match the engine's headless run byte for byte"

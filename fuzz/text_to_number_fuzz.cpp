@@ -86,7 +86,9 @@ void CheckText(const std::string& text, char separator) {
     FUZZ_CHECK(SameBits(value, expected));
   } catch (const TError& e) {
     const std::string message = e.what();
-    const std::string invalid = "'" + text + "' is not a valid floating point value";
+    // what() is a C string: a text holding a NUL shows up to it.
+    std::string invalid = "'" + text + "' is not a valid floating point value";
+    invalid.resize(std::strlen(invalid.c_str()));
     if (accepted.empty()) {
       FUZZ_CHECK(message == invalid);
     } else {

@@ -22,6 +22,21 @@ cmake --build "$root/build-asan" -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
 
+echo "== Fuzzers (libFuzzer, address and undefined behaviour), a few seconds each"
+# The fuzzers grow their corpus as they run: give them a copy, so the seeds in
+# the repository stay as committed. A finding is kept in build-fuzz/artifacts.
+CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DKELVANE_FUZZ=ON -DKELVANE_GUI=OFF -DKELVANE_TESTS=OFF -DKELVANE_BENCH=OFF
+cmake --build "$root/build-fuzz" -j "$jobs"
+fuzz_corpus="$(mktemp -d)"
+trap 'rm -rf "$fuzz_corpus"' EXIT
+mkdir -p "$root/build-fuzz/artifacts"
+for fuzzer in engine_fuzz text_to_number_fuzz; do
+  cp -r "$root/fuzz/corpus/$fuzzer" "$fuzz_corpus/$fuzzer"
+  "$root/build-fuzz/fuzz/$fuzzer" -max_total_time=5 -timeout=10 \
+    -artifact_prefix="$root/build-fuzz/artifacts/$fuzzer-" "$fuzz_corpus/$fuzzer"
+done
+
 echo "== Short benchmark run"
 for bench in "$root"/build/bench/*_bench; do
   "$bench" --benchmark_min_time=0.05

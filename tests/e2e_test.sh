@@ -2,9 +2,12 @@
 # End-to-end test of the real program on a virtual X server: start kelvane,
 # find its window by title, press the buttons with the mouse (start, pause,
 # the two exports) and compare the exported files with those of the engine run
-# headless through the same number of steps.
+# headless through the same number of steps. Then start the run again and
+# close the window: the program must end with exit code 0.
 #
-#   tests/e2e_test.sh <kelvane> <e2e_reference>
+#   tests/e2e_test.sh <kelvane> <e2e_reference> [<e2e_close>]
+#
+# Without e2e_close (it needs Xlib) the window is not closed, only killed.
 #
 # Exit 0 on success, 1 on failure, 77 (skipped) when Xvfb or xdotool is
 # missing. Runs in a temporary working directory; Xvfb and the program are
@@ -35,11 +38,14 @@ fail() {
   exit 1
 }
 
-[ $# -eq 2 ] || fail "usage: e2e_test.sh <kelvane> <e2e_reference>"
+[ $# -eq 2 ] || [ $# -eq 3 ] || fail "usage: e2e_test.sh <kelvane> <e2e_reference> [<e2e_close>]"
 [ -x "$1" ] || fail "no program at $1"
 [ -x "$2" ] || fail "no reference program at $2"
+[ $# -eq 2 ] || [ -x "$3" ] || fail "no close helper at $3"
 program=$(realpath "$1")  # the script runs in its own directory
 reference=$(realpath "$2")
+closer=""
+if [ $# -eq 3 ]; then closer=$(realpath "$3"); fi
 for tool in Xvfb xdotool; do
   command -v "$tool" >/dev/null 2>&1 || skip "$tool is not installed (scripts/deps.sh installs it)"
 done
@@ -200,4 +206,29 @@ done
 cmp "N1(t).txt" reference-N.txt || fail "N1(t).txt differs from the engine's run of $points steps"
 cmp "C1(t).txt" reference-C.txt || fail "C1(t).txt differs from the engine's run of $points steps"
 
-echo "PASSED: $points steps; both exports match the engine's headless run byte for byte"
+
+# --- Closing the window while the run goes on ends the program with code 0
+# (an error at shutdown, or a leak report of the sanitizer build, would not).
+if [ -n "$closer" ]; then
+  press start-pause
+  sleep 0.5
+  "$closer" "$window" || fail "could not ask the window to close"
+  pid=$program_pid
+  program_pid=""  # from here on its end is expected
+  deadline=$((SECONDS + WAIT_SECONDS))
+  while kill -0 "$pid" 2>/dev/null; do
+    if [ "$SECONDS" -ge "$deadline" ]; then
+      program_pid=$pid
+      fail "kelvane still runs ${WAIT_SECONDS} s after its window was closed"
+    fi
+    sleep 0.2
+  done
+  status=0
+  wait "$pid" || status=$?
+  [ "$status" -eq 0 ] || fail "kelvane ended with exit code $status after its window was closed"
+  closed="; closed while running, exit code 0"
+else
+  closed="; window not closed (no e2e_close)"
+fi
+
+echo "PASSED: $points steps; both exports match the engine's headless run byte for byte$closed"

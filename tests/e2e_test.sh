@@ -110,7 +110,17 @@ cd "$work"
 timeout -k 5 "$CHILD_LIMIT" "$program" >"$work/kelvane.log" 2>&1 &
 program_pid=$!
 
-find_window() { window=$(xdotool search --onlyvisible --name '^Kelvane$' 2>/dev/null | head -n 1); }
+# The search ignores case; an error box is captioned "kelvane".
+find_window() {
+  local id
+  for id in $(xdotool search --onlyvisible --name '^Kelvane$' 2>/dev/null); do
+    if [ "$(xdotool getwindowname "$id")" = "Kelvane" ]; then
+      window=$id
+      return 0
+    fi
+  done
+  return 1
+}
 wait_until "visible window titled Kelvane" find_window
 eval "$(xdotool getwindowgeometry --shell "$window")"  # X, Y of the client area
 origin_x=$X

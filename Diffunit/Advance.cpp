@@ -1,4 +1,5 @@
-// The step of one species: the straightforward loop that defines every result.
+// The step of one species: the straightforward loop that defines every result,
+// and the choice of the kernel that TSpecies::Advance runs.
 #include "Diffunit/Diffunit.h"
 #include "Diffunit/Kernels.h"
 #include "Statg/Statg.h"
@@ -53,4 +54,39 @@ void TopUpAtWall(TSpecies& species) {
   }
 }
 
-void TSpecies::Advance() { AdvanceReference(*this); }
+namespace {
+
+using TMoveMolecules = std::int32_t (*)(const TVolume& volume, TMolCoord* molecules,
+                                        std::int32_t count, double sigma);
+
+// What every fast kernel shares with the reference around its moving part:
+// the counters and the top-up.
+void AdvanceWith(TSpecies& species, TMoveMolecules move) {
+  species.ActiveCount = species.InsideCount + species.OutsideCount;
+  const std::int32_t inside =
+      move(*species.Volume, species.Molecules.data(), species.ActiveCount, species.Sigma);
+  species.InsideCount = inside;
+  species.OutsideCount = species.ActiveCount - inside;
+  TopUpAtWall(species);
+}
+
+}  // namespace
+
+void AdvanceAvx512(TSpecies& species) { AdvanceWith(species, MoveMoleculesAvx512); }
+
+// __builtin_cpu_supports also checks that the operating system saves the
+// wide registers, not only that the CPU has the instructions.
+bool Avx512Supported() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+         __builtin_cpu_supports("avx512ifma");
+}
+
+TAdvanceKernel FastestKernel() {
+  if (Avx512Supported()) return AdvanceAvx512;
+  return AdvanceReference;
+}
+
+TAdvanceKernel AdvanceKernel = FastestKernel();
+
+void TSpecies::Advance() { AdvanceKernel(*this); }

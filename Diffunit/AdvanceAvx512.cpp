@@ -1,0 +1,320 @@
+// The moving part of the AVX-512 kernel: eight molecules at a time, with
+// exactly the arithmetic of the reference loop.
+//
+// This is the only file compiled with -mavx512f -mavx512dq -mavx512ifma, and
+// its code runs only after Avx512Supported() said yes. So it calls no inline
+// function of another header (such a function could be emitted here with
+// AVX-512 instructions and then be shared with the rest of the program); what
+// it needs it defines itself, inside the anonymous namespace.
+//
+// Lanes. Eight molecules are 24 packed doubles x0 y0 z0 x1 ... z7, three
+// vectors of eight. Every double is one lane and gets its displacement from
+// its own axis' stream, so a block is moved where it lies, without reordering.
+//
+// Draws in parallel. The generator is state <- state * 16807 mod 2^31, so the
+// state k draws ahead is state * 16807^k mod 2^31, and a lane can compute any
+// draw of its stream without the draws before it. Molecule j of a block takes
+// draws 12 j + 1 .. 12 j + 12 after the block's start from StepStateX, and
+// from StepStateY and StepStateZ as well unless an earlier molecule of the
+// block escaped (its re-injection draws one uniform from each of those streams
+// and it skips its remaining axes). So a block is moved as if none of its
+// molecules escaped; the molecules before the first escape are exactly what
+// the reference loop computes and are kept, the escaping molecule is
+// re-injected, and the next block starts right after it.
+//
+// Escapes are rare (about 3 % of the molecules per step at the window's
+// defaults) and random, so the block test branches: the common case runs on
+// without waiting for the test, and an escape costs a mispredicted branch and
+// the recomputed rest of its block.
+//
+// One uniform in four instructions. A lane holds its state as
+// (2 s mod 2^32) 2^20. The 52-bit integer multiply of AVX-512 IFMA gives the
+// low 52 bits of that times 16807^k, which is (2 s' mod 2^32) 2^20 for the
+// state s' k draws later (no mask needed: (2 s) a mod 2^32 = 2 (s a mod 2^31)).
+// Read as an integer, that is s' 2^21 exactly, and converted to double and
+// multiplied by UniformScale 2^-21 it is s' * UniformScale rounded once: the
+// same bits as NextUniform. Then the sum, one addition at a time as in
+// NextNormal. No fused floating-point multiply-add anywhere.
+//
+// GCC 12 warns that the placeholder operand of some intrinsics
+// (_mm512_undefined_epi32) may be used uninitialized; it is never read.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <immintrin.h>
+
+#include <cstdint>
+
+#include "Diffunit/Diffunit.h"
+#include "Diffunit/Kernels.h"
+#include "Statg/Statg.h"
+
+namespace {
+
+constexpr int Lanes = 8;          // molecules per block, and doubles per vector
+constexpr int DrawsPerAxis = 12;  // uniforms per normal deviate
+
+static_assert(sizeof(TMolCoord) == 3 * sizeof(double), "molecules are packed x, y, z triples");
+
+// 16807^k mod 2^32 for k = 0 .. 12 * Lanes + 1: the multiplier of a jump by k draws.
+struct TPowers {
+  std::uint32_t Of[DrawsPerAxis * Lanes + 2];
+};
+constexpr TPowers MakePowers() {
+  TPowers powers{};
+  std::uint32_t power = 1;
+  for (std::uint32_t& p : powers.Of) {
+    p = power;
+    power *= UniformMultiplier;
+  }
+  return powers;
+}
+constexpr TPowers Powers = MakePowers();
+
+// 16807^k for k = 0 .. 12 in every lane, loaded as vectors (a broadcast
+// from a general register would take a shuffle slot for each of them).
+struct TBroadcastPowers {
+  alignas(64) std::uint64_t Of[DrawsPerAxis + 1][Lanes];
+};
+constexpr TBroadcastPowers MakeBroadcastPowers() {
+  TBroadcastPowers table{};
+  for (int k = 0; k <= DrawsPerAxis; ++k)
+    for (int l = 0; l < Lanes; ++l) table.Of[k][l] = Powers.Of[k];
+  return table;
+}
+constexpr TBroadcastPowers BroadcastPowers = MakeBroadcastPowers();
+
+// Lane l of vector v (0, 1, 2) is packed double 8 v + l: molecule (8 v + l) / 3,
+// axis (8 v + l) % 3.
+constexpr int MoleculeOf(int v, int l) { return (8 * v + l) / 3; }
+constexpr int AxisOf(int v, int l) { return (8 * v + l) % 3; }
+
+// Per-lane multipliers, [entry][vector][lane], read as vectors.
+template <int Entries>
+struct TLaneTable {
+  alignas(64) std::uint64_t Of[Entries][3][Lanes];
+};
+
+// Lane l of vector v: 16807^(12 j) for its molecule j, the jump from the
+// block's start to the lane's first draw.
+constexpr TLaneTable<1> MakeLaneJumps() {
+  TLaneTable<1> table{};
+  for (int v = 0; v < 3; ++v)
+    for (int l = 0; l < Lanes; ++l) table.Of[0][v][l] = Powers.Of[DrawsPerAxis * MoleculeOf(v, l)];
+  return table;
+}
+constexpr TLaneTable<1> LaneJumps = MakeLaneJumps();
+
+// How far each lane's stream moves in one block. Entries 0 .. 23: the first
+// escape is packed double e (molecule e / 3, axis e % 3): the molecules up to
+// that one drew their x steps, the escaping one its y and z steps only up to
+// the axis it left on, and its re-injection one more uniform each from
+// StepStateY and StepStateZ. Entry 24 + n: no escape among n molecules.
+constexpr int NoEscape = 3 * Lanes;
+constexpr TLaneTable<NoEscape + Lanes + 1> MakeBlockJumps() {
+  TLaneTable<NoEscape + Lanes + 1> table{};
+  for (int e = 0; e < NoEscape + Lanes + 1; ++e) {
+    int draws[3] = {0, 0, 0};
+    if (e < NoEscape) {
+      const int molecule = e / 3, axis = e % 3;
+      draws[0] = DrawsPerAxis * (molecule + 1);
+      draws[1] = DrawsPerAxis * (molecule + (axis >= 1)) + 1;
+      draws[2] = DrawsPerAxis * (molecule + (axis == 2)) + 1;
+    } else {
+      draws[0] = draws[1] = draws[2] = DrawsPerAxis * (e - NoEscape);
+    }
+    for (int v = 0; v < 3; ++v)
+      for (int l = 0; l < Lanes; ++l) table.Of[e][v][l] = Powers.Of[draws[AxisOf(v, l)]];
+  }
+  return table;
+}
+constexpr TLaneTable<NoEscape + Lanes + 1> BlockJumps = MakeBlockJumps();
+
+// A stream state as the lanes hold it: (2 s mod 2^32) 2^20.
+long long Held(std::int32_t state) {
+  return static_cast<long long>(static_cast<std::uint32_t>(state) * 2u) << 20;
+}
+
+// Back from the lanes' form to the state.
+std::int32_t Unheld(long long held) { return static_cast<std::int32_t>(held >> 21); }
+
+// Constants, built inside the kernel so that nothing runs AVX-512 code at
+// program start.
+struct TConstants {
+  __m512i LaneAxes[3];  // the axis of each lane, to spread the three states
+  __m512d Scale;        // UniformScale 2^-21, exact: a held state read as an integer is s 2^21
+  __m512d Six;          // the mean of twelve uniforms
+  __m512d Zero;
+  __m512d Sigma;
+  __m512d OuterRib;
+  __m512d InnerRib;
+};
+
+template <int V>
+__m512i LaneAxesOf() {
+  return _mm512_setr_epi64(AxisOf(V, 0), AxisOf(V, 1), AxisOf(V, 2), AxisOf(V, 3), AxisOf(V, 4),
+                           AxisOf(V, 5), AxisOf(V, 6), AxisOf(V, 7));
+}
+
+TConstants MakeConstants(const TVolume& volume, double sigma) {
+  TConstants c;
+  c.LaneAxes[0] = LaneAxesOf<0>();
+  c.LaneAxes[1] = LaneAxesOf<1>();
+  c.LaneAxes[2] = LaneAxesOf<2>();
+  c.Scale = _mm512_set1_pd(UniformScale / 2097152.0);
+  c.Six = _mm512_set1_pd(6.0);
+  c.Zero = _mm512_setzero_pd();
+  c.Sigma = _mm512_set1_pd(sigma);
+  c.OuterRib = _mm512_set1_pd(volume.OuterRib);
+  c.InnerRib = _mm512_set1_pd(volume.InnerRib);
+  return c;
+}
+
+// States advanced by the per-lane jumps at `jumps`.
+inline __m512i Jumped(__m512i held, const std::uint64_t* jumps) {
+  return _mm512_madd52lo_epu64(_mm512_setzero_si512(), held, _mm512_load_si512(jumps));
+}
+
+// The uniform of each lane's held state: NextUniform's value.
+inline __m512d UniformOf(const TConstants& c, __m512i held) {
+  return _mm512_mul_pd(_mm512_cvtepu64_pd(held), c.Scale);
+}
+
+// The k-th uniform (k = 1 .. 12) after the held states `base` of the lanes.
+inline __m512d Uniform(const TConstants& c, __m512i base, int k) {
+  return UniformOf(c, _mm512_madd52lo_epu64(_mm512_setzero_si512(), base,
+                                            _mm512_load_si512(BroadcastPowers.Of[k])));
+}
+
+// The displacement NextNormal(0.0, Sigma, stream) of every lane from the held
+// state at the start of the lane's window: twelve uniforms added one at a time
+// from 0.0, then (sum - 6.0) * Sigma + 0.0, each step rounded to double.
+inline __m512d Displacements(const TConstants& c, __m512i base) {
+  __m512d sum = Uniform(c, base, 1);  // 0.0 + u is u exactly
+  sum = _mm512_add_pd(sum, Uniform(c, base, 2));
+  sum = _mm512_add_pd(sum, Uniform(c, base, 3));
+  sum = _mm512_add_pd(sum, Uniform(c, base, 4));
+  sum = _mm512_add_pd(sum, Uniform(c, base, 5));
+  sum = _mm512_add_pd(sum, Uniform(c, base, 6));
+  sum = _mm512_add_pd(sum, Uniform(c, base, 7));
+  sum = _mm512_add_pd(sum, Uniform(c, base, 8));
+  sum = _mm512_add_pd(sum, Uniform(c, base, 9));
+  sum = _mm512_add_pd(sum, Uniform(c, base, 10));
+  sum = _mm512_add_pd(sum, Uniform(c, base, 11));
+  sum = _mm512_add_pd(sum, Uniform(c, base, 12));
+  // The + 0.0 of the mean matters: it turns a -0.0 step into +0.0.
+  return _mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(sum, c.Six), c.Sigma), c.Zero);
+}
+
+// Bits 0 .. 23 of the three 8-bit lane masks, in packed order.
+inline std::uint32_t Packed(__mmask8 m0, __mmask8 m1, __mmask8 m2) {
+  return std::uint32_t{m0} | std::uint32_t{m1} << 8 | std::uint32_t{m2} << 16;
+}
+
+// NextUniform, for this file's own use.
+inline double DrawUniform(std::int32_t& state) {
+  state = static_cast<std::int32_t>((static_cast<std::uint32_t>(state) * UniformMultiplier) &
+                                    StateMask);
+  return static_cast<double>(state) * UniformScale;
+}
+
+// ReinjectAtWall, given the states that its draws from StepStateY and
+// StepStateZ leave: the same four draws, the same arithmetic, the same bits,
+// without a branch on the random side and face.
+void Reinject(double b0, std::int32_t& placement, std::int32_t y, std::int32_t z, TMolCoord& p) {
+  const double side = DrawUniform(placement) > 0.5 ? 1.0 : -1.0;
+  const int third = static_cast<int>(3.0 * DrawUniform(placement));
+  const int face = third < 2 ? third : 2;  // a draw of exactly 1 belongs to face 2
+  const double coordinates[3] = {side * b0,
+                                 (1.0 - 2.0 * (static_cast<double>(y) * UniformScale)) * b0,
+                                 (1.0 - 2.0 * (static_cast<double>(z) * UniformScale)) * b0};
+  // Per face, which of wall, first and second free coordinate goes to x, y, z:
+  // face 0 fixes x, face 1 fixes z, face 2 fixes y.
+  static constexpr unsigned char order[3][3] = {{0, 1, 2}, {1, 2, 0}, {1, 0, 2}};
+  p.x = coordinates[order[face][0]];
+  p.y = coordinates[order[face][1]];
+  p.z = coordinates[order[face][2]];
+}
+
+}  // namespace
+
+std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, std::int32_t count,
+                                 double sigma) {
+  if (count <= 0) return 0;
+  const TConstants c = MakeConstants(volume, sigma);
+
+  // Each lane's held state at the start of its window in the current block.
+  __m512i base[3];
+  {
+    const __m512i held =
+        _mm512_setr_epi64(Held(StepStateX), Held(StepStateY), Held(StepStateZ), 0, 0, 0, 0, 0);
+    for (int v = 0; v < 3; ++v)
+      base[v] = Jumped(_mm512_permutexvar_epi64(c.LaneAxes[v], held), LaneJumps.Of[0][v]);
+  }
+  std::int32_t placement = PlacementState;
+  std::int32_t inside = 0;
+  std::int32_t i = 0;
+  while (i < count) {
+    const int n = count - i < Lanes ? count - i : Lanes;
+    const std::uint32_t valid = (std::uint32_t{1} << (3 * n)) - 1u;
+    double* const packed = &molecules[i].x;
+    // The array streams through the cache once per step; ask for it early.
+    _mm_prefetch(reinterpret_cast<const char*>(packed) + 1024, _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(packed) + 1024 + 64, _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(packed) + 1024 + 128, _MM_HINT_T0);
+
+    // Masked loads: the last block touches no memory past the last molecule.
+    const __m512d p0 = _mm512_maskz_loadu_pd(static_cast<__mmask8>(valid), packed);
+    const __m512d p1 = _mm512_maskz_loadu_pd(static_cast<__mmask8>(valid >> 8), packed + 8);
+    const __m512d p2 = _mm512_maskz_loadu_pd(static_cast<__mmask8>(valid >> 16), packed + 16);
+
+    // p <- p + N(0, Sigma) in every lane, as if no molecule of the block escaped.
+    const __m512d moved0 = _mm512_add_pd(p0, Displacements(c, base[0]));
+    const __m512d moved1 = _mm512_add_pd(p1, Displacements(c, base[1]));
+    const __m512d moved2 = _mm512_add_pd(p2, Displacements(c, base[2]));
+    const __m512d magnitude0 = _mm512_abs_pd(moved0);
+    const __m512d magnitude1 = _mm512_abs_pd(moved1);
+    const __m512d magnitude2 = _mm512_abs_pd(moved2);
+    // Ordered, non-signalling compares: false for a NaN, like the scalar > and <.
+    const std::uint32_t out = Packed(_mm512_cmp_pd_mask(magnitude0, c.OuterRib, _CMP_GT_OQ),
+                                     _mm512_cmp_pd_mask(magnitude1, c.OuterRib, _CMP_GT_OQ),
+                                     _mm512_cmp_pd_mask(magnitude2, c.OuterRib, _CMP_GT_OQ)) &
+                              valid;
+    const std::uint32_t in = Packed(_mm512_cmp_pd_mask(magnitude0, c.InnerRib, _CMP_LT_OQ),
+                                    _mm512_cmp_pd_mask(magnitude1, c.InnerRib, _CMP_LT_OQ),
+                                    _mm512_cmp_pd_mask(magnitude2, c.InnerRib, _CMP_LT_OQ));
+    // Bit 3 j set when molecule j has all three coordinates inside.
+    const std::uint32_t insideMolecules = in & in >> 1 & in >> 2 & 0x249249u;
+
+    if (out == 0) {  // the common case: all n molecules are final
+      _mm512_mask_storeu_pd(packed, static_cast<__mmask8>(valid), moved0);
+      _mm512_mask_storeu_pd(packed + 8, static_cast<__mmask8>(valid >> 8), moved1);
+      _mm512_mask_storeu_pd(packed + 16, static_cast<__mmask8>(valid >> 16), moved2);
+      inside += __builtin_popcount(insideMolecules & valid);
+      for (int v = 0; v < 3; ++v) base[v] = Jumped(base[v], BlockJumps.Of[NoEscape + n][v]);
+      i += n;
+      continue;
+    }
+
+    // The first escape in packed order is the first molecule that escapes, on
+    // the first axis (x, y, z) on which it does. The molecules before it are final.
+    const int first = __builtin_ctz(out);
+    const int kept = first / 3;
+    const std::uint32_t keptLanes = (std::uint32_t{1} << (3 * kept)) - 1u;
+    _mm512_mask_storeu_pd(packed, static_cast<__mmask8>(keptLanes), moved0);
+    _mm512_mask_storeu_pd(packed + 8, static_cast<__mmask8>(keptLanes >> 8), moved1);
+    _mm512_mask_storeu_pd(packed + 16, static_cast<__mmask8>(keptLanes >> 16), moved2);
+    inside += __builtin_popcount(insideMolecules & keptLanes);
+    // The states after the escaping molecule and its re-injection, which the
+    // next block starts from; lanes 1 and 2 hold those of StepStateY and StepStateZ.
+    for (int v = 0; v < 3; ++v) base[v] = Jumped(base[v], BlockJumps.Of[first][v]);
+    const __m128i yz = _mm512_castsi512_si128(_mm512_alignr_epi64(base[0], base[0], 1));
+    Reinject(volume.OuterRib, placement, Unheld(_mm_cvtsi128_si64(yz)),
+             Unheld(_mm_extract_epi64(yz, 1)), molecules[i + kept]);
+    i += kept + 1;
+  }
+  const __m128i xy = _mm512_castsi512_si128(base[0]);
+  StepStateX = Unheld(_mm_cvtsi128_si64(xy));
+  StepStateY = Unheld(_mm_extract_epi64(xy, 1));
+  StepStateZ = Unheld(_mm_cvtsi128_si64(_mm512_extracti64x2_epi64(base[0], 1)));
+  PlacementState = placement;
+  return inside;
+}

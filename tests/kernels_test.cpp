@@ -1,0 +1,416 @@
+// Every fast kernel against the reference kernel, bit for bit: two engines
+// take the same actions from the same stream states, one stepped by the
+// reference loop and one by the kernel under test, and after every step their
+// molecules (memcmp), counters, clocks, reports and all four streams agree.
+#include "Diffunit/Kernels.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "Diffunit/Diffunit.h"
+#include "Statg/Statg.h"
+#include "tests/test_support.h"
+
+// Counts allocations, to show that a step makes none. (GCC 12 takes the
+// malloc/free pair below for a mismatch with new/delete.)
+namespace {
+long AllocationCount = 0;
+}
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size) {
+  ++AllocationCount;
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
+
+namespace {
+
+struct TKernelCase {
+  const char* Name;
+  TAdvanceKernel Advance;
+  bool (*Supported)();
+  int Lanes;
+};
+
+// Names the kernel in test output.
+void PrintTo(const TKernelCase& kernel, std::ostream* out) { *out << kernel.Name; }
+
+const TKernelCase FastKernels[] = {
+    {"Avx512", AdvanceAvx512, Avx512Supported, 8},
+};
+
+struct TStreams {
+  std::int32_t p = PlacementState, x = StepStateX, y = StepStateY, z = StepStateZ;
+  void Restore() const {
+    PlacementState = p;
+    StepStateX = x;
+    StepStateY = y;
+    StepStateZ = z;
+  }
+  bool operator==(const TStreams& o) const { return p == o.p && x == o.x && y == o.y && z == o.z; }
+};
+
+std::string Describe(const TStreams& s) {
+  return "P " + std::to_string(s.p) + ", X " + std::to_string(s.x) + ", Y " + std::to_string(s.y) +
+         ", Z " + std::to_string(s.z);
+}
+
+std::string Describe(const TMolCoord& p) {
+  char text[128];
+  std::snprintf(text, sizeof text, "(%a, %a, %a)", p.x, p.y, p.z);
+  return text;
+}
+
+// Number of draws that lead from state `from` to state `to` (at most `limit`).
+int DrawsBetween(std::int32_t from, std::int32_t to, int limit) {
+  for (int k = 0; k <= limit; ++k) {
+    if (from == to) return k;
+    NextUniform(from);
+  }
+  return -1;
+}
+
+struct TReport {
+  std::int32_t insideCount, innerCountTotal;
+  double insideConcentration, totalConcentration, time;
+};
+
+// Two engines that take the same actions from the same stream states.
+class TTwin {
+ public:
+  explicit TTwin(TAdvanceKernel kernel) : Kernel(kernel) {
+    Reference.SetStepCallback(Recorder(ReferenceReports));
+    Fast.SetStepCallback(Recorder(FastReports));
+  }
+
+  TVolume Reference;
+  TVolume Fast;
+
+  // Runs `action` on both engines, each from the stream states found now;
+  // the streams end as the reference left them.
+  template <class TAction>
+  ::testing::AssertionResult Both(TAction action) {
+    const TStreams start;
+    action(Reference);
+    const TStreams afterReference;
+    start.Restore();
+    action(Fast);
+    const TStreams afterFast;
+    afterReference.Restore();
+    if (afterReference == afterFast) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "streams after the reference: " << Describe(afterReference)
+           << "; after the fast kernel: " << Describe(afterFast);
+  }
+
+  // One Step of each engine, by its own kernel, then everything compared.
+  ::testing::AssertionResult Step() {
+    ::testing::AssertionResult streams = Both([this](TVolume& v) {
+      AdvanceKernel = &v == &Reference ? AdvanceReference : Kernel;
+      v.Step();
+    });
+    AdvanceKernel = FastestKernel();
+    if (!streams) return streams;
+    return Same();
+  }
+
+  // The same clock, reports, counters and molecule bits in both engines.
+  ::testing::AssertionResult Same() const {
+    if (std::memcmp(&Reference.Time, &Fast.Time, sizeof(double)) != 0)
+      return ::testing::AssertionFailure() << "Time " << Reference.Time << " vs " << Fast.Time;
+    if (ReferenceReports.size() != FastReports.size() ||
+        (!FastReports.empty() && std::memcmp(ReferenceReports.data(), FastReports.data(),
+                                             FastReports.size() * sizeof(TReport)) != 0))
+      return ::testing::AssertionFailure() << "the step reports differ";
+    if (Reference.Species.size() != Fast.Species.size())
+      return ::testing::AssertionFailure() << "species counts differ";
+    for (std::size_t s = 0; s < Reference.Species.size(); ++s) {
+      const TSpecies& a = Reference.Species[s];
+      const TSpecies& b = Fast.Species[s];
+      if (a.InnerCount != b.InnerCount || a.ShellCount != b.ShellCount ||
+          a.InsideCount != b.InsideCount || a.OutsideCount != b.OutsideCount ||
+          a.SlotCount != b.SlotCount || a.ActiveCount != b.ActiveCount)
+        return ::testing::AssertionFailure()
+               << "species " << s << " counters: inside " << a.InsideCount << " vs "
+               << b.InsideCount << ", outside " << a.OutsideCount << " vs " << b.OutsideCount
+               << ", active " << a.ActiveCount << " vs " << b.ActiveCount;
+      if (a.Molecules.size() != b.Molecules.size())
+        return ::testing::AssertionFailure() << "species " << s << " array sizes differ";
+      if (!a.Molecules.empty() && std::memcmp(a.Molecules.data(), b.Molecules.data(),
+                                              a.Molecules.size() * sizeof(TMolCoord)) != 0) {
+        std::size_t i = 0;
+        while (std::memcmp(&a.Molecules[i], &b.Molecules[i], sizeof(TMolCoord)) == 0) ++i;
+        return ::testing::AssertionFailure()
+               << "species " << s << " molecule " << i << ": reference " << Describe(a.Molecules[i])
+               << ", fast " << Describe(b.Molecules[i]);
+      }
+    }
+    return ::testing::AssertionSuccess();
+  }
+
+ private:
+  static TStepCallback Recorder(std::vector<TReport>& reports) {
+    return [&reports](std::int32_t n, std::int32_t total, double c, double ctotal, double t) {
+      reports.push_back({n, total, c, ctotal, t});
+    };
+  }
+
+  TAdvanceKernel Kernel;
+  std::vector<TReport> ReferenceReports;
+  std::vector<TReport> FastReports;
+};
+
+// A species with hand-placed molecules, all active, no spare slots.
+void AddHandPlaced(TVolume& volume, const std::vector<TMolCoord>& molecules, double sigma) {
+  volume.Species.emplace_back();
+  TSpecies& s = volume.Species.back();
+  s.Volume = &volume;
+  s.Sigma = sigma;
+  s.Molecules = molecules;
+  s.SlotCount = s.ShellCount = static_cast<std::int32_t>(molecules.size());
+  s.ActiveCount = s.OutsideCount = s.SlotCount;
+}
+
+// `n` positions spread over the outer cube of rib `b0`, from a private stream.
+std::vector<TMolCoord> Scattered(int n, double b0, std::int32_t seed) {
+  std::vector<TMolCoord> molecules(static_cast<std::size_t>(n));
+  for (TMolCoord& p : molecules)
+    for (double* c : {&p.x, &p.y, &p.z}) *c = (1.0 - 2.0 * NextUniform(seed)) * b0;
+  return molecules;
+}
+
+class KernelsTest : public ::testing::TestWithParam<TKernelCase> {
+ protected:
+  void SetUp() override {
+    if (!GetParam().Supported())
+      GTEST_SKIP() << "this CPU cannot run the " << GetParam().Name << " kernel";
+    ResetStreams();
+  }
+  void TearDown() override { AdvanceKernel = FastestKernel(); }
+};
+
+}  // namespace
+
+TEST(KernelChoiceTest, FastestSupportedKernelIsChosen) {
+  const TAdvanceKernel expected = Avx512Supported() ? AdvanceAvx512 : AdvanceReference;
+  EXPECT_EQ(FastestKernel(), expected);
+  EXPECT_EQ(AdvanceKernel, expected);
+  std::printf("kernel on this CPU: %s\n", expected == AdvanceAvx512 ? "AVX-512" : "reference");
+}
+
+// The window's default parameters: 719,999 molecules, about 3 % escaping per step.
+TEST_P(KernelsTest, DefaultParameters) {
+  TTwin twin(GetParam().Advance);
+  ASSERT_TRUE(twin.Both([](TVolume& v) {
+    v.SetParameters(1e-5, 1e-6, 0.001, 293.15, 0.0001);
+    v.AddSpecies(7.2e20, 1.43e-10, 1.5e-9);
+  }));
+  ASSERT_EQ(twin.Fast.Species[0].SlotCount, 719999);
+  for (int step = 1; step <= 3; ++step) {
+    const std::int32_t placement = PlacementState;
+    ASSERT_TRUE(twin.Step()) << "step " << step;
+    if (step > 1) {  // escapes only: the spare slots went in at step 1
+      const int escapes = DrawsBetween(placement, PlacementState, 200000) / 2;
+      EXPECT_GT(escapes, 10000) << "step " << step;
+    }
+  }
+}
+
+// Small cubes and a long time step: a large share of the molecules leaves
+// every step, often several in one block of lanes.
+TEST_P(KernelsTest, HighEscapeGeometry) {
+  TTwin twin(GetParam().Advance);
+  ASSERT_TRUE(twin.Both([](TVolume& v) {
+    v.SetParameters(2e-6, 1e-6, 0.001, 293.15, 1e-3);
+    v.AddSpecies(7.2e20, 1.43e-10, 1.5e-9);
+  }));
+  const std::int32_t slots = twin.Fast.Species[0].SlotCount;
+  for (int step = 1; step <= 12; ++step) {
+    const std::int32_t placement = PlacementState;
+    ASSERT_TRUE(twin.Step()) << "step " << step;
+    if (step > 1) {
+      const int escapes = DrawsBetween(placement, PlacementState, 4 * slots) / 2;
+      EXPECT_GT(escapes, slots / 5) << "step " << step;
+    }
+  }
+}
+
+// Species share the streams, so each one's draws depend on those before it.
+TEST_P(KernelsTest, SeveralSpeciesWithRemovalAndReplacement) {
+  TTwin twin(GetParam().Advance);
+  ASSERT_TRUE(twin.Both([](TVolume& v) {
+    v.SetParameters(3e-6, 1e-6, 0.001, 293.15, 1e-4);
+    v.AddSpecies(7.2e20, 1.43e-10, 1.5e-9);
+    v.AddSpecies(2e20, 4e-10, 5e-10);
+    v.AddSpecies(5e21, 2e-11, 1e-8);
+  }));
+  for (int step = 1; step <= 3; ++step) ASSERT_TRUE(twin.Step()) << "step " << step;
+  ASSERT_TRUE(twin.Both([](TVolume& v) { v.ReplaceSpecies(1, 9e20, 1e-9, 2e-10); }));
+  for (int step = 4; step <= 6; ++step) ASSERT_TRUE(twin.Step()) << "step " << step;
+  ASSERT_TRUE(twin.Both([](TVolume& v) {
+    v.RemoveSpecies(0);
+    v.AddSpecies(3e19, 1.43e-10, 1.5e-9);
+  }));
+  for (int step = 7; step <= 9; ++step) ASSERT_TRUE(twin.Step()) << "step " << step;
+  // New ribs act on the positions the species already have.
+  ASSERT_TRUE(twin.Both([](TVolume& v) { v.SetParameters(2.5e-6, 1.5e-6, 0.001, 293.15, 1e-4); }));
+  for (int step = 10; step <= 12; ++step) ASSERT_TRUE(twin.Step()) << "step " << step;
+}
+
+// Every length of the last, partial block, from no molecule at all up to
+// several full blocks, with molecules spread up to the wall so that some of
+// them escape. With the wide step even the unused lanes after the last
+// molecule would often "escape", which must not count.
+TEST_P(KernelsTest, EveryMoleculeCount) {
+  const int most = 2 * GetParam().Lanes + 1;
+  for (double sigma : {0.3, 1.5}) {
+    for (int n = 0; n <= std::max(most, 40); ++n) {
+      SCOPED_TRACE("molecules: " + std::to_string(n) + ", sigma " + std::to_string(sigma));
+      TTwin twin(GetParam().Advance);
+      ASSERT_TRUE(twin.Both([n, sigma](TVolume& v) {
+        v.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
+        AddHandPlaced(v, Scattered(n, 2.0, 12345 + 2 * n), sigma);
+      }));
+      for (int step = 1; step <= 6; ++step) ASSERT_TRUE(twin.Step()) << "step " << step;
+    }
+  }
+  // Counts from population, spare slots and top-up included.
+  for (double concentration : {0.0, 0.2, 1.0, 1.6, 2.4, 3.0, 4.5}) {
+    SCOPED_TRACE("concentration: " + std::to_string(concentration));
+    TTwin twin(GetParam().Advance);
+    ASSERT_TRUE(twin.Both([concentration](TVolume& v) {
+      v.SetParameters(2.0, 1.0, 0.001, 293.15, 0.01);
+      v.AddSpecies(concentration, 1.0, 1e-9);
+    }));
+    for (int step = 1; step <= 4; ++step) ASSERT_TRUE(twin.Step()) << "step " << step;
+  }
+}
+
+// One molecule placed beyond the wall on one axis, in every lane of the first
+// blocks: it escapes on that axis after the displacements of the axes before.
+TEST_P(KernelsTest, EscapesOnEachAxisInEveryLane) {
+  const int n = 2 * GetParam().Lanes + 2;
+  for (int axis = 0; axis < 3; ++axis) {
+    for (int lane = 0; lane < n; ++lane) {
+      SCOPED_TRACE("axis " + std::to_string(axis) + ", molecule " + std::to_string(lane));
+      std::vector<TMolCoord> molecules = Scattered(n, 1.5, 777 + lane);
+      double* const c[3] = {&molecules[lane].x, &molecules[lane].y, &molecules[lane].z};
+      *c[axis] = axis % 2 ? -3.0 : 3.0;
+      TTwin twin(GetParam().Advance);
+      ASSERT_TRUE(twin.Both([&](TVolume& v) {
+        v.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
+        AddHandPlaced(v, molecules, 1e-3);
+      }));
+      const std::int32_t placement = PlacementState;
+      ASSERT_TRUE(twin.Step());
+      EXPECT_EQ(DrawsBetween(placement, PlacementState, 10), 2);  // exactly one escape
+    }
+  }
+}
+
+// Several escapes in one block: every molecule, every other one, and runs of
+// escapes on alternating axes.
+TEST_P(KernelsTest, ManyEscapesInOneBlock) {
+  const int n = 3 * GetParam().Lanes + 1;
+  for (int pattern = 0; pattern < 4; ++pattern) {
+    SCOPED_TRACE("pattern " + std::to_string(pattern));
+    std::vector<TMolCoord> molecules = Scattered(n, 1.5, 99 + pattern);
+    int escaping = 0;
+    for (int i = 0; i < n; ++i) {
+      const bool escapes = pattern == 0 || (pattern == 1 && i % 2 == 0) ||
+                           (pattern == 2 && i % 5 < 3) || (pattern == 3 && i % 7 != 3);
+      if (!escapes) continue;
+      double* const c[3] = {&molecules[i].x, &molecules[i].y, &molecules[i].z};
+      *c[i % 3] = i % 2 ? 2.5 : -2.5;
+      ++escaping;
+    }
+    TTwin twin(GetParam().Advance);
+    ASSERT_TRUE(twin.Both([&](TVolume& v) {
+      v.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
+      AddHandPlaced(v, molecules, 1e-3);
+    }));
+    const std::int32_t placement = PlacementState;
+    ASSERT_TRUE(twin.Step());
+    EXPECT_EQ(DrawsBetween(placement, PlacementState, 4 * n), 2 * escaping);
+    for (int step = 2; step <= 4; ++step) ASSERT_TRUE(twin.Step()) << "step " << step;
+  }
+}
+
+// Boundaries and odd values: positions exactly on the wall and on inner
+// faces, signed zeros (a -0.0 position plus a zero step gives +0.0, because
+// the normal deviate adds its mean 0.0), infinities and NaN, zero and
+// subnormal step widths.
+TEST_P(KernelsTest, BoundariesSignedZerosAndOddValues) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const std::vector<TMolCoord> molecules = {
+      {2.0, 0.0, 0.0},    {-2.0, -2.0, 2.0},  {1.0, 0.0, 0.0},   {0.5, -0.99, 0.0},
+      {0.0, 0.0, -1.0},   {-0.0, -0.0, -0.0}, {-0.0, 0.5, -0.0}, {inf, 0.0, 0.0},
+      {0.0, -inf, 0.0},   {nan, 0.0, 0.0},    {0.0, 0.0, nan},   {1e-300, -1e-300, 0.0},
+      {-0.0, 1.5, -1.99}, {0.25, -0.0, -0.0}};
+  for (double sigma : {0.0, -0.0, 4.9406564584124654e-324, 1e-310, 1e-3}) {
+    SCOPED_TRACE("sigma " + std::to_string(sigma));
+    TTwin twin(GetParam().Advance);
+    ASSERT_TRUE(twin.Both([&](TVolume& v) {
+      v.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
+      AddHandPlaced(v, molecules, sigma);
+    }));
+    for (int step = 1; step <= 3; ++step) ASSERT_TRUE(twin.Step()) << "step " << step;
+  }
+}
+
+// Any stream states, not only those reachable from the seeds: zero (every
+// uniform 0, every step -6 Sigma), bit 31 set, 2^31 - 1 (a uniform of 1.0).
+TEST_P(KernelsTest, UnusualStreamStates) {
+  const std::int32_t states[][3] = {{0, 0, 0},
+                                    {std::numeric_limits<std::int32_t>::min() + 7, -5, -1},
+                                    {StateBefore(0x7FFFFFFF), 0x7FFFFFFF, 2},
+                                    {1, 3, 5}};
+  for (const auto& s : states) {
+    SCOPED_TRACE("states " + std::to_string(s[0]) + " " + std::to_string(s[1]) + " " +
+                 std::to_string(s[2]));
+    TTwin twin(GetParam().Advance);
+    ASSERT_TRUE(twin.Both([](TVolume& v) {
+      v.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
+      AddHandPlaced(v, Scattered(2 * 8 + 3, 2.0, 4321), 0.2);
+    }));
+    StepStateX = s[0];
+    StepStateY = s[1];
+    StepStateZ = s[2];
+    for (int step = 1; step <= 3; ++step) ASSERT_TRUE(twin.Step()) << "step " << step;
+  }
+}
+
+// The molecule arrays are sized at population; a step allocates nothing.
+TEST_P(KernelsTest, StepAllocatesNothing) {
+  TVolume v;
+  v.SetParameters(2e-6, 1e-6, 0.001, 293.15, 1e-3);
+  v.SetStepCallback([](std::int32_t, std::int32_t, double, double, double) {});
+  v.AddSpecies(7.2e20, 1.43e-10, 1.5e-9);
+  v.AddSpecies(1e21, 3e-10, 1e-9);
+  AdvanceKernel = GetParam().Advance;
+  const long before = AllocationCount;
+  for (int step = 0; step < 5; ++step) v.Step();
+  EXPECT_EQ(AllocationCount, before);
+}
+
+namespace {
+std::string KernelName(const ::testing::TestParamInfo<TKernelCase>& kernel) {
+  return kernel.param.Name;
+}
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(Fast, KernelsTest, ::testing::ValuesIn(FastKernels), KernelName);

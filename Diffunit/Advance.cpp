@@ -73,6 +73,7 @@ void AdvanceWith(TSpecies& species, TMoveMolecules move) {
 }  // namespace
 
 void AdvanceAvx512(TSpecies& species) { AdvanceWith(species, MoveMoleculesAvx512); }
+void AdvanceAvx2(TSpecies& species) { AdvanceWith(species, MoveMoleculesAvx2); }
 
 // __builtin_cpu_supports also checks that the operating system saves the
 // wide registers, not only that the CPU has the instructions.
@@ -82,8 +83,14 @@ bool Avx512Supported() {
          __builtin_cpu_supports("avx512ifma");
 }
 
+bool Avx2Supported() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+
 TAdvanceKernel FastestKernel() {
   if (Avx512Supported()) return AdvanceAvx512;
+  if (Avx2Supported()) return AdvanceAvx2;
   return AdvanceReference;
 }
 

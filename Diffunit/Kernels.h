@@ -24,7 +24,11 @@ void AdvanceReference(TSpecies& species);
 void AdvanceAvx512(TSpecies& species);
 bool Avx512Supported();
 
-// The fastest kernel this CPU supports: AVX-512, else the reference.
+// Four molecules at a time in 256-bit lanes. Needs AVX2.
+void AdvanceAvx2(TSpecies& species);
+bool Avx2Supported();
+
+// The fastest kernel this CPU supports: AVX-512, else AVX2, else the reference.
 TAdvanceKernel FastestKernel();
 
 // The kernel that TSpecies::Advance runs: FastestKernel() from start-up on.
@@ -42,3 +46,5 @@ void TopUpAtWall(TSpecies& species);
 // inside the inner cube. Callable only where the matching kernel is supported.
 std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, std::int32_t count,
                                  double sigma);
+std::int32_t MoveMoleculesAvx2(const TVolume& volume, TMolCoord* molecules, std::int32_t count,
+                               double sigma);

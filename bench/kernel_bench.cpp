@@ -81,6 +81,9 @@ BENCHMARK_CAPTURE(BM_Advance, Reference, AdvanceReference, nullptr)
 BENCHMARK_CAPTURE(BM_Advance, Avx512, AdvanceAvx512, Avx512Supported)
     ->Iterations(StepsPerRun)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Advance, Avx2, AdvanceAvx2, Avx2Supported)
+    ->Iterations(StepsPerRun)
+    ->Unit(benchmark::kMillisecond);
 
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());

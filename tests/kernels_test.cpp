@@ -50,6 +50,7 @@ void PrintTo(const TKernelCase& kernel, std::ostream* out) { *out << kernel.Name
 
 const TKernelCase FastKernels[] = {
     {"Avx512", AdvanceAvx512, Avx512Supported, 8},
+    {"Avx2", AdvanceAvx2, Avx2Supported, 4},
 };
 
 struct TStreams {
@@ -205,10 +206,14 @@ class KernelsTest : public ::testing::TestWithParam<TKernelCase> {
 }  // namespace
 
 TEST(KernelChoiceTest, FastestSupportedKernelIsChosen) {
-  const TAdvanceKernel expected = Avx512Supported() ? AdvanceAvx512 : AdvanceReference;
+  const TAdvanceKernel expected = Avx512Supported() ? AdvanceAvx512
+                                  : Avx2Supported() ? AdvanceAvx2
+                                                    : AdvanceReference;
   EXPECT_EQ(FastestKernel(), expected);
   EXPECT_EQ(AdvanceKernel, expected);
-  std::printf("kernel on this CPU: %s\n", expected == AdvanceAvx512 ? "AVX-512" : "reference");
+  std::printf("kernel on this CPU: %s\n", expected == AdvanceAvx512 ? "AVX-512"
+                                          : expected == AdvanceAvx2 ? "AVX2"
+                                                                    : "reference");
 }
 
 // The window's default parameters: 719,999 molecules, about 3 % escaping per step.

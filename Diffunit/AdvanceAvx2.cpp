@@ -1,0 +1,303 @@
+// The moving part of the AVX2 kernel: four molecules at a time, with exactly
+// the arithmetic of the reference loop. The method is that of
+// AdvanceAvx512.cpp (see there): every packed double is a lane with its own
+// axis' stream, blocks are moved as if none of their molecules escaped and
+// keep the molecules before the first escape, and the lanes' states jump
+// ahead instead of drawing one by one.
+//
+// This is the only file compiled with -mavx2, and its code runs only after
+// Avx2Supported() said yes. So it calls no inline function of another header;
+// what it needs it defines itself, inside the anonymous namespace. -mavx2 does
+// not enable fused multiply-add, and no intrinsic here uses it.
+//
+// One uniform in five instructions. A lane holds twice its state, 2 s mod 2^32,
+// in its low half. The 32 x 32 -> 64-bit multiply by 16807^k leaves twice the
+// state k draws later in the low half (no mask needed: (2 s) a mod 2^32 =
+// 2 (s a mod 2^31)); with 0x43300000 blended into the high half that is the
+// double 2^52 + 2 s' exactly, minus 2^52 it is 2 s', and times UniformScale / 2
+// it is s' * UniformScale rounded once: the same bits as NextUniform.
+#include <immintrin.h>
+
+#include <cstdint>
+
+#include "Diffunit/Diffunit.h"
+#include "Diffunit/Kernels.h"
+#include "Statg/Statg.h"
+
+namespace {
+
+constexpr int Lanes = 4;          // molecules per block, and doubles per vector
+constexpr int DrawsPerAxis = 12;  // uniforms per normal deviate
+
+static_assert(sizeof(TMolCoord) == 3 * sizeof(double), "molecules are packed x, y, z triples");
+
+// 16807^k mod 2^32 for k = 0 .. 12 * Lanes + 1: the multiplier of a jump by k draws.
+struct TPowers {
+  std::uint32_t Of[DrawsPerAxis * Lanes + 2];
+};
+constexpr TPowers MakePowers() {
+  TPowers powers{};
+  std::uint32_t power = 1;
+  for (std::uint32_t& p : powers.Of) {
+    p = power;
+    power *= UniformMultiplier;
+  }
+  return powers;
+}
+constexpr TPowers Powers = MakePowers();
+
+// Lane l of vector v (0, 1, 2) is packed double 4 v + l: molecule (4 v + l) / 3,
+// axis (4 v + l) % 3.
+constexpr int MoleculeOf(int v, int l) { return (4 * v + l) / 3; }
+constexpr int AxisOf(int v, int l) { return (4 * v + l) % 3; }
+
+// Per-lane multipliers, [entry][vector][lane], read as vectors.
+template <int Entries>
+struct TLaneTable {
+  alignas(32) std::uint64_t Of[Entries][3][Lanes];
+};
+
+// Lane l of vector v: 16807^(12 j) for its molecule j, the jump from the
+// block's start to the lane's first draw.
+constexpr TLaneTable<1> MakeLaneJumps() {
+  TLaneTable<1> table{};
+  for (int v = 0; v < 3; ++v)
+    for (int l = 0; l < Lanes; ++l) table.Of[0][v][l] = Powers.Of[DrawsPerAxis * MoleculeOf(v, l)];
+  return table;
+}
+constexpr TLaneTable<1> LaneJumps = MakeLaneJumps();
+
+// How far each lane's stream moves in one block. Entries 0 .. 11: the first
+// escape is packed double e (molecule e / 3, axis e % 3): the molecules up to
+// that one drew their x steps, the escaping one its y and z steps only up to
+// the axis it left on, and its re-injection one more uniform each from
+// StepStateY and StepStateZ. Entry 12 + n: no escape among n molecules.
+constexpr int NoEscape = 3 * Lanes;
+constexpr TLaneTable<NoEscape + Lanes + 1> MakeBlockJumps() {
+  TLaneTable<NoEscape + Lanes + 1> table{};
+  for (int e = 0; e < NoEscape + Lanes + 1; ++e) {
+    int draws[3] = {0, 0, 0};
+    if (e < NoEscape) {
+      const int molecule = e / 3, axis = e % 3;
+      draws[0] = DrawsPerAxis * (molecule + 1);
+      draws[1] = DrawsPerAxis * (molecule + (axis >= 1)) + 1;
+      draws[2] = DrawsPerAxis * (molecule + (axis == 2)) + 1;
+    } else {
+      draws[0] = draws[1] = draws[2] = DrawsPerAxis * (e - NoEscape);
+    }
+    for (int v = 0; v < 3; ++v)
+      for (int l = 0; l < Lanes; ++l) table.Of[e][v][l] = Powers.Of[draws[AxisOf(v, l)]];
+  }
+  return table;
+}
+constexpr TLaneTable<NoEscape + Lanes + 1> BlockJumps = MakeBlockJumps();
+
+// 16807^k for k = 0 .. 12 in every lane, loaded as vectors.
+struct TBroadcastPowers {
+  alignas(32) std::uint64_t Of[DrawsPerAxis + 1][Lanes];
+};
+constexpr TBroadcastPowers MakeBroadcastPowers() {
+  TBroadcastPowers table{};
+  for (int k = 0; k <= DrawsPerAxis; ++k)
+    for (int l = 0; l < Lanes; ++l) table.Of[k][l] = Powers.Of[k];
+  return table;
+}
+constexpr TBroadcastPowers BroadcastPowers = MakeBroadcastPowers();
+
+// A stream state as the lanes hold it (low half: 2 s mod 2^32), and back.
+long long Held(std::int32_t state) { return static_cast<std::uint32_t>(state) * 2u; }
+std::int32_t Unheld(long long held) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(held) >> 1);
+}
+
+// Constants, built inside the kernel so that nothing runs AVX2 code at
+// program start.
+struct TConstants {
+  __m256i Magic;  // 0x43300000 in each high half: the double 2^52
+  __m256d TwoTo52;
+  __m256d HalfScale;  // UniformScale / 2, exact
+  __m256d Six;        // the mean of twelve uniforms
+  __m256d Zero;
+  __m256d AbsMask;  // every bit but the sign
+  __m256d Sigma;
+  __m256d OuterRib;
+  __m256d InnerRib;
+  __m256i LaneIndex;  // 0 1 2 3
+};
+
+TConstants MakeConstants(const TVolume& volume, double sigma) {
+  TConstants c;
+  c.Magic = _mm256_set1_epi64x(0x4330000000000000LL);
+  c.TwoTo52 = _mm256_set1_pd(4503599627370496.0);
+  c.HalfScale = _mm256_set1_pd(UniformScale * 0.5);
+  c.Six = _mm256_set1_pd(6.0);
+  c.Zero = _mm256_setzero_pd();
+  c.AbsMask = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FFFFFFFFFFFFFFFLL));
+  c.Sigma = _mm256_set1_pd(sigma);
+  c.OuterRib = _mm256_set1_pd(volume.OuterRib);
+  c.InnerRib = _mm256_set1_pd(volume.InnerRib);
+  c.LaneIndex = _mm256_setr_epi64x(0, 1, 2, 3);
+  return c;
+}
+
+// States advanced by the per-lane jumps at `jumps`.
+inline __m256i Jumped(__m256i held, const std::uint64_t* jumps) {
+  return _mm256_mul_epu32(held, _mm256_load_si256(reinterpret_cast<const __m256i*>(jumps)));
+}
+
+// The k-th uniform (k = 1 .. 12) after the held states `base` of the lanes.
+inline __m256d Uniform(const TConstants& c, __m256i base, int k) {
+  const __m256i held = Jumped(base, BroadcastPowers.Of[k]);
+  const __m256i biased = _mm256_blend_epi32(held, c.Magic, 0xAA);
+  const __m256d twice = _mm256_sub_pd(_mm256_castsi256_pd(biased), c.TwoTo52);
+  return _mm256_mul_pd(twice, c.HalfScale);
+}
+
+// The displacement NextNormal(0.0, Sigma, stream) of every lane from the held
+// state at the start of the lane's window: twelve uniforms added one at a time
+// from 0.0, then (sum - 6.0) * Sigma + 0.0, each step rounded to double.
+inline __m256d Displacements(const TConstants& c, __m256i base) {
+  __m256d sum = Uniform(c, base, 1);  // 0.0 + u is u exactly
+  sum = _mm256_add_pd(sum, Uniform(c, base, 2));
+  sum = _mm256_add_pd(sum, Uniform(c, base, 3));
+  sum = _mm256_add_pd(sum, Uniform(c, base, 4));
+  sum = _mm256_add_pd(sum, Uniform(c, base, 5));
+  sum = _mm256_add_pd(sum, Uniform(c, base, 6));
+  sum = _mm256_add_pd(sum, Uniform(c, base, 7));
+  sum = _mm256_add_pd(sum, Uniform(c, base, 8));
+  sum = _mm256_add_pd(sum, Uniform(c, base, 9));
+  sum = _mm256_add_pd(sum, Uniform(c, base, 10));
+  sum = _mm256_add_pd(sum, Uniform(c, base, 11));
+  sum = _mm256_add_pd(sum, Uniform(c, base, 12));
+  // The + 0.0 of the mean matters: it turns a -0.0 step into +0.0.
+  return _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(sum, c.Six), c.Sigma), c.Zero);
+}
+
+// Lane mask (all ones in a lane) of the first `n` of up to 12 packed doubles,
+// for vector `v`.
+inline __m256i PartMask(const TConstants& c, int n, int v) {
+  return _mm256_cmpgt_epi64(_mm256_set1_epi64x(n - 4 * v), c.LaneIndex);
+}
+
+// Bit l set when lane l of `magnitude` compares true with `limit`.
+inline unsigned Beyond(__m256d magnitude, __m256d limit) {
+  return static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(magnitude, limit, _CMP_GT_OQ)));
+}
+inline unsigned Within(__m256d magnitude, __m256d limit) {
+  return static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(magnitude, limit, _CMP_LT_OQ)));
+}
+
+// NextUniform, for this file's own use.
+inline double DrawUniform(std::int32_t& state) {
+  state = static_cast<std::int32_t>((static_cast<std::uint32_t>(state) * UniformMultiplier) &
+                                    StateMask);
+  return static_cast<double>(state) * UniformScale;
+}
+
+// ReinjectAtWall, given the states that its draws from StepStateY and
+// StepStateZ leave: the same four draws, the same arithmetic, the same bits,
+// without a branch on the random side and face.
+void Reinject(double b0, std::int32_t& placement, std::int32_t y, std::int32_t z, TMolCoord& p) {
+  const double side = DrawUniform(placement) > 0.5 ? 1.0 : -1.0;
+  const int third = static_cast<int>(3.0 * DrawUniform(placement));
+  const int face = third < 2 ? third : 2;  // a draw of exactly 1 belongs to face 2
+  const double coordinates[3] = {side * b0,
+                                 (1.0 - 2.0 * (static_cast<double>(y) * UniformScale)) * b0,
+                                 (1.0 - 2.0 * (static_cast<double>(z) * UniformScale)) * b0};
+  // Per face, which of wall, first and second free coordinate goes to x, y, z:
+  // face 0 fixes x, face 1 fixes z, face 2 fixes y.
+  static constexpr unsigned char order[3][3] = {{0, 1, 2}, {1, 2, 0}, {1, 0, 2}};
+  p.x = coordinates[order[face][0]];
+  p.y = coordinates[order[face][1]];
+  p.z = coordinates[order[face][2]];
+}
+
+}  // namespace
+
+std::int32_t MoveMoleculesAvx2(const TVolume& volume, TMolCoord* molecules, std::int32_t count,
+                               double sigma) {
+  if (count <= 0) return 0;
+  const TConstants c = MakeConstants(volume, sigma);
+
+  // Each lane's held state at the start of its window in the current block.
+  const long long x = Held(StepStateX), y = Held(StepStateY), z = Held(StepStateZ);
+  __m256i base[3] = {Jumped(_mm256_setr_epi64x(x, y, z, x), LaneJumps.Of[0][0]),
+                     Jumped(_mm256_setr_epi64x(y, z, x, y), LaneJumps.Of[0][1]),
+                     Jumped(_mm256_setr_epi64x(z, x, y, z), LaneJumps.Of[0][2])};
+  std::int32_t placement = PlacementState;
+  std::int32_t inside = 0;
+  std::int32_t i = 0;
+  while (i < count) {
+    const int n = count - i < Lanes ? count - i : Lanes;
+    const unsigned valid = (1u << (3 * n)) - 1u;
+    double* const packed = &molecules[i].x;
+    // The array streams through the cache once per step; ask for it early.
+    _mm_prefetch(reinterpret_cast<const char*>(packed) + 1024, _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(packed) + 1024 + 64, _MM_HINT_T0);
+
+    __m256d p0, p1, p2;
+    if (n == Lanes) {
+      p0 = _mm256_loadu_pd(packed);
+      p1 = _mm256_loadu_pd(packed + 4);
+      p2 = _mm256_loadu_pd(packed + 8);
+    } else {  // the tail: touch no memory past the last molecule
+      p0 = _mm256_maskload_pd(packed, PartMask(c, 3 * n, 0));
+      p1 = _mm256_maskload_pd(packed + 4, PartMask(c, 3 * n, 1));
+      p2 = _mm256_maskload_pd(packed + 8, PartMask(c, 3 * n, 2));
+    }
+
+    // p <- p + N(0, Sigma) in every lane, as if no molecule of the block escaped.
+    const __m256d moved0 = _mm256_add_pd(p0, Displacements(c, base[0]));
+    const __m256d moved1 = _mm256_add_pd(p1, Displacements(c, base[1]));
+    const __m256d moved2 = _mm256_add_pd(p2, Displacements(c, base[2]));
+    const __m256d magnitude0 = _mm256_and_pd(moved0, c.AbsMask);
+    const __m256d magnitude1 = _mm256_and_pd(moved1, c.AbsMask);
+    const __m256d magnitude2 = _mm256_and_pd(moved2, c.AbsMask);
+    // Ordered, non-signalling compares: false for a NaN, like the scalar > and <.
+    const unsigned out = (Beyond(magnitude0, c.OuterRib) | Beyond(magnitude1, c.OuterRib) << 4 |
+                          Beyond(magnitude2, c.OuterRib) << 8) &
+                         valid;
+    const unsigned in = Within(magnitude0, c.InnerRib) | Within(magnitude1, c.InnerRib) << 4 |
+                        Within(magnitude2, c.InnerRib) << 8;
+    // Bit 3 j set when molecule j has all three coordinates inside.
+    const unsigned insideMolecules = in & in >> 1 & in >> 2 & 0x249u;
+
+    if (out == 0 && n == Lanes) {  // the common case: all four molecules are final
+      _mm256_storeu_pd(packed, moved0);
+      _mm256_storeu_pd(packed + 4, moved1);
+      _mm256_storeu_pd(packed + 8, moved2);
+      inside += __builtin_popcount(insideMolecules);
+      for (int v = 0; v < 3; ++v) base[v] = Jumped(base[v], BlockJumps.Of[NoEscape + Lanes][v]);
+      i += Lanes;
+      continue;
+    }
+
+    // The first escape in packed order is the first molecule that escapes, on
+    // the first axis (x, y, z) on which it does. The molecules before it are
+    // final; without an escape (in the last, short block), all n are.
+    const int first = out ? __builtin_ctz(out) : 3 * n;
+    const int kept = first / 3;
+    _mm256_maskstore_pd(packed, PartMask(c, 3 * kept, 0), moved0);
+    _mm256_maskstore_pd(packed + 4, PartMask(c, 3 * kept, 1), moved1);
+    _mm256_maskstore_pd(packed + 8, PartMask(c, 3 * kept, 2), moved2);
+    inside += __builtin_popcount(insideMolecules & ((1u << (3 * kept)) - 1u));
+    if (out == 0) {
+      for (int v = 0; v < 3; ++v) base[v] = Jumped(base[v], BlockJumps.Of[NoEscape + n][v]);
+      i += n;
+      continue;
+    }
+    // The states after the escaping molecule and its re-injection, which the
+    // next block starts from; lanes 1 and 2 hold those of StepStateY and StepStateZ.
+    for (int v = 0; v < 3; ++v) base[v] = Jumped(base[v], BlockJumps.Of[first][v]);
+    const __m128i xy = _mm256_castsi256_si128(base[0]);
+    Reinject(volume.OuterRib, placement, Unheld(_mm_extract_epi64(xy, 1)),
+             Unheld(_mm_cvtsi128_si64(_mm256_extracti128_si256(base[0], 1))), molecules[i + kept]);
+    i += kept + 1;
+  }
+  const __m128i xy = _mm256_castsi256_si128(base[0]);
+  StepStateX = Unheld(_mm_cvtsi128_si64(xy));
+  StepStateY = Unheld(_mm_extract_epi64(xy, 1));
+  StepStateZ = Unheld(_mm_cvtsi128_si64(_mm256_extracti128_si256(base[0], 1)));
+  PlacementState = placement;
+  return inside;
+}

@@ -221,9 +221,10 @@ std::int32_t MoveMoleculesAvx2(const TVolume& volume, TMolCoord* molecules, std:
 
   // Each lane's held state at the start of its window in the current block.
   const long long x = Held(StepStateX), y = Held(StepStateY), z = Held(StepStateZ);
-  __m256i base[3] = {Jumped(_mm256_setr_epi64x(x, y, z, x), LaneJumps.Of[0][0]),
-                     Jumped(_mm256_setr_epi64x(y, z, x, y), LaneJumps.Of[0][1]),
-                     Jumped(_mm256_setr_epi64x(z, x, y, z), LaneJumps.Of[0][2])};
+  // (Three variables rather than an array, so that they stay in registers.)
+  __m256i base0 = Jumped(_mm256_setr_epi64x(x, y, z, x), LaneJumps.Of[0][0]);
+  __m256i base1 = Jumped(_mm256_setr_epi64x(y, z, x, y), LaneJumps.Of[0][1]);
+  __m256i base2 = Jumped(_mm256_setr_epi64x(z, x, y, z), LaneJumps.Of[0][2]);
   std::int32_t placement = PlacementState;
   std::int32_t inside = 0;
   std::int32_t i = 0;
@@ -247,9 +248,9 @@ std::int32_t MoveMoleculesAvx2(const TVolume& volume, TMolCoord* molecules, std:
     }
 
     // p <- p + N(0, Sigma) in every lane, as if no molecule of the block escaped.
-    const __m256d moved0 = _mm256_add_pd(p0, Displacements(c, base[0]));
-    const __m256d moved1 = _mm256_add_pd(p1, Displacements(c, base[1]));
-    const __m256d moved2 = _mm256_add_pd(p2, Displacements(c, base[2]));
+    const __m256d moved0 = _mm256_add_pd(p0, Displacements(c, base0));
+    const __m256d moved1 = _mm256_add_pd(p1, Displacements(c, base1));
+    const __m256d moved2 = _mm256_add_pd(p2, Displacements(c, base2));
     const __m256d magnitude0 = _mm256_and_pd(moved0, c.AbsMask);
     const __m256d magnitude1 = _mm256_and_pd(moved1, c.AbsMask);
     const __m256d magnitude2 = _mm256_and_pd(moved2, c.AbsMask);
@@ -267,7 +268,10 @@ std::int32_t MoveMoleculesAvx2(const TVolume& volume, TMolCoord* molecules, std:
       _mm256_storeu_pd(packed + 4, moved1);
       _mm256_storeu_pd(packed + 8, moved2);
       inside += __builtin_popcount(insideMolecules);
-      for (int v = 0; v < 3; ++v) base[v] = Jumped(base[v], BlockJumps.Of[NoEscape + Lanes][v]);
+      const auto& jumps = BlockJumps.Of[NoEscape + Lanes];
+      base0 = Jumped(base0, jumps[0]);
+      base1 = Jumped(base1, jumps[1]);
+      base2 = Jumped(base2, jumps[2]);
       i += Lanes;
       continue;
     }
@@ -282,22 +286,28 @@ std::int32_t MoveMoleculesAvx2(const TVolume& volume, TMolCoord* molecules, std:
     _mm256_maskstore_pd(packed + 8, PartMask(c, 3 * kept, 2), moved2);
     inside += __builtin_popcount(insideMolecules & ((1u << (3 * kept)) - 1u));
     if (out == 0) {
-      for (int v = 0; v < 3; ++v) base[v] = Jumped(base[v], BlockJumps.Of[NoEscape + n][v]);
+      const auto& jumps = BlockJumps.Of[NoEscape + n];
+      base0 = Jumped(base0, jumps[0]);
+      base1 = Jumped(base1, jumps[1]);
+      base2 = Jumped(base2, jumps[2]);
       i += n;
       continue;
     }
     // The states after the escaping molecule and its re-injection, which the
     // next block starts from; lanes 1 and 2 hold those of StepStateY and StepStateZ.
-    for (int v = 0; v < 3; ++v) base[v] = Jumped(base[v], BlockJumps.Of[first][v]);
-    const __m128i xy = _mm256_castsi256_si128(base[0]);
+    const auto& jumps = BlockJumps.Of[first];
+    base0 = Jumped(base0, jumps[0]);
+    base1 = Jumped(base1, jumps[1]);
+    base2 = Jumped(base2, jumps[2]);
+    const __m128i xy = _mm256_castsi256_si128(base0);
     Reinject(volume.OuterRib, placement, Unheld(_mm_extract_epi64(xy, 1)),
-             Unheld(_mm_cvtsi128_si64(_mm256_extracti128_si256(base[0], 1))), molecules[i + kept]);
+             Unheld(_mm_cvtsi128_si64(_mm256_extracti128_si256(base0, 1))), molecules[i + kept]);
     i += kept + 1;
   }
-  const __m128i xy = _mm256_castsi256_si128(base[0]);
+  const __m128i xy = _mm256_castsi256_si128(base0);
   StepStateX = Unheld(_mm_cvtsi128_si64(xy));
   StepStateY = Unheld(_mm_extract_epi64(xy, 1));
-  StepStateZ = Unheld(_mm_cvtsi128_si64(_mm256_extracti128_si256(base[0], 1)));
+  StepStateZ = Unheld(_mm_cvtsi128_si64(_mm256_extracti128_si256(base0, 1)));
   PlacementState = placement;
   return inside;
 }

@@ -241,14 +241,13 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
   if (count <= 0) return 0;
   const TConstants c = MakeConstants(volume, sigma);
 
-  // Each lane's held state at the start of its window in the current block.
-  __m512i base[3];
-  {
-    const __m512i held =
-        _mm512_setr_epi64(Held(StepStateX), Held(StepStateY), Held(StepStateZ), 0, 0, 0, 0, 0);
-    for (int v = 0; v < 3; ++v)
-      base[v] = Jumped(_mm512_permutexvar_epi64(c.LaneAxes[v], held), LaneJumps.Of[0][v]);
-  }
+  // Each lane's held state at the start of its window in the current block
+  // (three variables rather than an array, so that they stay in registers).
+  const __m512i held =
+      _mm512_setr_epi64(Held(StepStateX), Held(StepStateY), Held(StepStateZ), 0, 0, 0, 0, 0);
+  __m512i base0 = Jumped(_mm512_permutexvar_epi64(c.LaneAxes[0], held), LaneJumps.Of[0][0]);
+  __m512i base1 = Jumped(_mm512_permutexvar_epi64(c.LaneAxes[1], held), LaneJumps.Of[0][1]);
+  __m512i base2 = Jumped(_mm512_permutexvar_epi64(c.LaneAxes[2], held), LaneJumps.Of[0][2]);
   std::int32_t placement = PlacementState;
   std::int32_t inside = 0;
   std::int32_t i = 0;
@@ -267,9 +266,9 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
     const __m512d p2 = _mm512_maskz_loadu_pd(static_cast<__mmask8>(valid >> 16), packed + 16);
 
     // p <- p + N(0, Sigma) in every lane, as if no molecule of the block escaped.
-    const __m512d moved0 = _mm512_add_pd(p0, Displacements(c, base[0]));
-    const __m512d moved1 = _mm512_add_pd(p1, Displacements(c, base[1]));
-    const __m512d moved2 = _mm512_add_pd(p2, Displacements(c, base[2]));
+    const __m512d moved0 = _mm512_add_pd(p0, Displacements(c, base0));
+    const __m512d moved1 = _mm512_add_pd(p1, Displacements(c, base1));
+    const __m512d moved2 = _mm512_add_pd(p2, Displacements(c, base2));
     const __m512d magnitude0 = _mm512_abs_pd(moved0);
     const __m512d magnitude1 = _mm512_abs_pd(moved1);
     const __m512d magnitude2 = _mm512_abs_pd(moved2);
@@ -289,7 +288,10 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
       _mm512_mask_storeu_pd(packed + 8, static_cast<__mmask8>(valid >> 8), moved1);
       _mm512_mask_storeu_pd(packed + 16, static_cast<__mmask8>(valid >> 16), moved2);
       inside += __builtin_popcount(insideMolecules & valid);
-      for (int v = 0; v < 3; ++v) base[v] = Jumped(base[v], BlockJumps.Of[NoEscape + n][v]);
+      const auto& jumps = BlockJumps.Of[NoEscape + n];
+      base0 = Jumped(base0, jumps[0]);
+      base1 = Jumped(base1, jumps[1]);
+      base2 = Jumped(base2, jumps[2]);
       i += n;
       continue;
     }
@@ -305,16 +307,19 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
     inside += __builtin_popcount(insideMolecules & keptLanes);
     // The states after the escaping molecule and its re-injection, which the
     // next block starts from; lanes 1 and 2 hold those of StepStateY and StepStateZ.
-    for (int v = 0; v < 3; ++v) base[v] = Jumped(base[v], BlockJumps.Of[first][v]);
-    const __m128i yz = _mm512_castsi512_si128(_mm512_alignr_epi64(base[0], base[0], 1));
+    const auto& jumps = BlockJumps.Of[first];
+    base0 = Jumped(base0, jumps[0]);
+    base1 = Jumped(base1, jumps[1]);
+    base2 = Jumped(base2, jumps[2]);
+    const __m128i yz = _mm512_castsi512_si128(_mm512_alignr_epi64(base0, base0, 1));
     Reinject(volume.OuterRib, placement, Unheld(_mm_cvtsi128_si64(yz)),
              Unheld(_mm_extract_epi64(yz, 1)), molecules[i + kept]);
     i += kept + 1;
   }
-  const __m128i xy = _mm512_castsi512_si128(base[0]);
+  const __m128i xy = _mm512_castsi512_si128(base0);
   StepStateX = Unheld(_mm_cvtsi128_si64(xy));
   StepStateY = Unheld(_mm_extract_epi64(xy, 1));
-  StepStateZ = Unheld(_mm_cvtsi128_si64(_mm512_extracti64x2_epi64(base[0], 1)));
+  StepStateZ = Unheld(_mm_cvtsi128_si64(_mm512_extracti64x2_epi64(base0, 1)));
   PlacementState = placement;
   return inside;
 }

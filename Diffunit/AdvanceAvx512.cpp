@@ -27,18 +27,35 @@
 // without waiting for the test, and an escape costs a mispredicted branch and
 // the recomputed rest of its block.
 //
-// One uniform in four instructions. A lane holds its state as
-// (2 s mod 2^32) 2^20. The 52-bit integer multiply of AVX-512 IFMA gives the
-// low 52 bits of that times 16807^k, which is (2 s' mod 2^32) 2^20 for the
-// state s' k draws later (no mask needed: (2 s) a mod 2^32 = 2 (s a mod 2^31)).
-// Read as an integer, that is s' 2^21 exactly, and converted to double and
-// multiplied by UniformScale 2^-21 it is s' * UniformScale rounded once: the
-// same bits as NextUniform. Then the sum, one addition at a time as in
-// NextNormal. No fused floating-point multiply-add anywhere.
+// One uniform in three instructions. A lane holds its state as
+// (2 s mod 2^32) 2^20. The 52-bit integer multiply-add of AVX-512 IFMA gives
+// the low 52 bits of that times 16807^k, which is (2 s' mod 2^32) 2^20 for the
+// state s' k draws later (no mask needed: (2 s) a mod 2^32 = 2 (s a mod 2^31)),
+// plus the bit pattern of the double 2^52. Read as an integer, the low 52 bits
+// are m = s' 2^21 < 2^52, so the sum has no carry into the exponent and, read
+// as a double, is d = 2^52 + m exactly. Then one fused multiply-add,
+//   u = fma(d, Scale, -C), Scale = UniformScale 2^-21, C = 2^52 Scale,
+// and the sum's second addition. Why u has exactly the bits of NextUniform, for
+// every state:
+//  - Scale and C = UniformScale 2^31 = 1 + 2^-31 are UniformScale times powers
+//    of two, so both are exact doubles (UniformScale is 2^-31 (1 + 2^-31)).
+//  - An FMA rounds once, the exact real d Scale - C = (2^52 + m) Scale -
+//    2^52 Scale = m Scale = s' 2^21 UniformScale 2^-21 = s' UniformScale.
+//  - NextUniform converts s' < 2^31 to double exactly and rounds the product
+//    s' UniformScale once. Same real value, same rounding (to nearest, the
+//    mode the whole program runs in): the same double.
+//  - The edges: for s' = 0 the exact result is 0, which an FMA returns as +0.0
+//    (a zero sum of opposite-signed terms rounds to +0), as 0.0 * UniformScale
+//    is +0.0. Otherwise s' UniformScale lies in [2^-31, 1]: no overflow, no
+//    subnormal, no inexact intermediate.
+// Then the sum, one addition at a time as in NextNormal; the step itself,
+// (sum - 6) Sigma + 0, stays separately rounded.
 //
 // GCC 12 warns that the placeholder operand of some intrinsics
 // (_mm512_undefined_epi32) may be used uninitialized; it is never read.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 
 #include <cstdint>
@@ -136,12 +153,19 @@ long long Held(std::int32_t state) {
 // Back from the lanes' form to the state.
 std::int32_t Unheld(long long held) { return static_cast<std::int32_t>(held >> 21); }
 
+// The bit pattern of the double 2^52: exponent 52, mantissa 0. With an integer
+// m < 2^52 added, the pattern is the double 2^52 + m, exactly.
+constexpr long long TwoPow52Bits = 0x4330000000000000LL;
+static_assert(UniformScale == 0x1.0000000200000p-31, "the uniform scale is 2^-31 (1 + 2^-31)");
+
 // Constants, built inside the kernel so that nothing runs AVX-512 code at
 // program start.
 struct TConstants {
-  __m512i LaneAxes[3];  // the axis of each lane, to spread the three states
-  __m512d Scale;        // UniformScale 2^-21, exact: a held state read as an integer is s 2^21
-  __m512d Six;          // the mean of twelve uniforms
+  __m512i LaneAxes[3];      // the axis of each lane, to spread the three states
+  __m512i Bias;             // the bits of 2^52, added by the state jump
+  __m512d Scale;            // UniformScale 2^-21, exact: a held state read as an integer is s 2^21
+  __m512d MinusBiasScaled;  // -(2^52 Scale) = -(1 + 2^-31), exact
+  __m512d Six;              // the mean of twelve uniforms
   __m512d Zero;
   __m512d Sigma;
   __m512d OuterRib;
@@ -159,7 +183,9 @@ TConstants MakeConstants(const TVolume& volume, double sigma) {
   c.LaneAxes[0] = LaneAxesOf<0>();
   c.LaneAxes[1] = LaneAxesOf<1>();
   c.LaneAxes[2] = LaneAxesOf<2>();
+  c.Bias = _mm512_set1_epi64(TwoPow52Bits);
   c.Scale = _mm512_set1_pd(UniformScale / 2097152.0);
+  c.MinusBiasScaled = _mm512_set1_pd(-(4503599627370496.0 * (UniformScale / 2097152.0)));
   c.Six = _mm512_set1_pd(6.0);
   c.Zero = _mm512_setzero_pd();
   c.Sigma = _mm512_set1_pd(sigma);
@@ -173,15 +199,12 @@ inline __m512i Jumped(__m512i held, const std::uint64_t* jumps) {
   return _mm512_madd52lo_epu64(_mm512_setzero_si512(), held, _mm512_load_si512(jumps));
 }
 
-// The uniform of each lane's held state: NextUniform's value.
-inline __m512d UniformOf(const TConstants& c, __m512i held) {
-  return _mm512_mul_pd(_mm512_cvtepu64_pd(held), c.Scale);
-}
-
-// The k-th uniform (k = 1 .. 12) after the held states `base` of the lanes.
+// The k-th uniform (k = 1 .. 12) after the held states `base` of the lanes:
+// NextUniform's value, in two instructions (see "One uniform" above).
 inline __m512d Uniform(const TConstants& c, __m512i base, int k) {
-  return UniformOf(c, _mm512_madd52lo_epu64(_mm512_setzero_si512(), base,
-                                            _mm512_load_si512(BroadcastPowers.Of[k])));
+  const __m512i biased =
+      _mm512_madd52lo_epu64(c.Bias, base, _mm512_load_si512(BroadcastPowers.Of[k]));
+  return _mm512_fmadd_pd(_mm512_castsi512_pd(biased), c.Scale, c.MinusBiasScaled);
 }
 
 // The displacement NextNormal(0.0, Sigma, stream) of every lane from the held

@@ -35,7 +35,8 @@ trap 'rm -rf "$fuzz_corpus"' EXIT
 mkdir -p "$root/build-fuzz/artifacts"
 for fuzzer in engine_fuzz text_to_number_fuzz; do
   cp -r "$root/fuzz/corpus/$fuzzer" "$fuzz_corpus/$fuzzer"
-  "$root/build-fuzz/fuzz/$fuzzer" -max_total_time=5 -timeout=10 \
+  # A fixed seed keeps this smoke run repeatable; long runs use fresh seeds.
+  "$root/build-fuzz/fuzz/$fuzzer" -seed=1 -max_total_time=5 -timeout=10 \
     -artifact_prefix="$root/build-fuzz/artifacts/$fuzzer-" "$fuzz_corpus/$fuzzer"
 done
 

@@ -208,9 +208,10 @@ inline __m512d Uniform(const TConstants& c, __m512i base, int k) {
 }
 
 // The displacement NextNormal(0.0, Sigma, stream) of every lane from the held
-// state at the start of the lane's window: twelve uniforms added one at a time
-// from 0.0, then (sum - 6.0) * Sigma + 0.0, each step rounded to double.
-inline __m512d Displacements(const TConstants& c, __m512i base) {
+// state at the start of the lane's window, but for the final + 0.0 of the mean:
+// twelve uniforms added one at a time from 0.0, then (sum - 6.0) * Sigma, each
+// step rounded to double.
+inline __m512d StepsWithoutMean(const TConstants& c, __m512i base) {
   __m512d sum = Uniform(c, base, 1);  // 0.0 + u is u exactly
   sum = _mm512_add_pd(sum, Uniform(c, base, 2));
   sum = _mm512_add_pd(sum, Uniform(c, base, 3));
@@ -223,8 +224,7 @@ inline __m512d Displacements(const TConstants& c, __m512i base) {
   sum = _mm512_add_pd(sum, Uniform(c, base, 10));
   sum = _mm512_add_pd(sum, Uniform(c, base, 11));
   sum = _mm512_add_pd(sum, Uniform(c, base, 12));
-  // The + 0.0 of the mean matters: it turns a -0.0 step into +0.0.
-  return _mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(sum, c.Six), c.Sigma), c.Zero);
+  return _mm512_mul_pd(_mm512_sub_pd(sum, c.Six), c.Sigma);
 }
 
 // Bits 0 .. 23 of the three 8-bit lane masks, in packed order.
@@ -289,24 +289,36 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
     const __m512d p2 = _mm512_maskz_loadu_pd(static_cast<__mmask8>(valid >> 16), packed + 16);
 
     // p <- p + N(0, Sigma) in every lane, as if no molecule of the block escaped.
-    const __m512d moved0 = _mm512_add_pd(p0, Displacements(c, base0));
-    const __m512d moved1 = _mm512_add_pd(p1, Displacements(c, base1));
-    const __m512d moved2 = _mm512_add_pd(p2, Displacements(c, base2));
-    const __m512d magnitude0 = _mm512_abs_pd(moved0);
-    const __m512d magnitude1 = _mm512_abs_pd(moved1);
-    const __m512d magnitude2 = _mm512_abs_pd(moved2);
+    // The reference adds the step d + 0.0 to p; here (p + d) + 0.0 is added,
+    // which is the same double: d + 0.0 differs from d only for d = -0.0, and
+    // p + d differs from p + (d + 0.0) only for p = d = -0.0, where the final
+    // + 0.0 turns -0.0 into +0.0 again. The tests read p + d, one addition
+    // earlier: it has the magnitude of the result (signed zeros and NaN
+    // compare alike), and the escape branch, which waits for them, resolves sooner.
+    const __m512d sum0 = _mm512_add_pd(p0, StepsWithoutMean(c, base0));
+    const __m512d sum1 = _mm512_add_pd(p1, StepsWithoutMean(c, base1));
+    const __m512d sum2 = _mm512_add_pd(p2, StepsWithoutMean(c, base2));
+    const __m512d magnitude0 = _mm512_abs_pd(sum0);
+    const __m512d magnitude1 = _mm512_abs_pd(sum1);
+    const __m512d magnitude2 = _mm512_abs_pd(sum2);
     // Ordered, non-signalling compares: false for a NaN, like the scalar > and <.
-    const std::uint32_t out = Packed(_mm512_cmp_pd_mask(magnitude0, c.OuterRib, _CMP_GT_OQ),
-                                     _mm512_cmp_pd_mask(magnitude1, c.OuterRib, _CMP_GT_OQ),
-                                     _mm512_cmp_pd_mask(magnitude2, c.OuterRib, _CMP_GT_OQ)) &
-                              valid;
+    const __mmask8 out0 =
+        _mm512_mask_cmp_pd_mask(static_cast<__mmask8>(valid), magnitude0, c.OuterRib, _CMP_GT_OQ);
+    const __mmask8 out1 = _mm512_mask_cmp_pd_mask(static_cast<__mmask8>(valid >> 8), magnitude1,
+                                                  c.OuterRib, _CMP_GT_OQ);
+    const __mmask8 out2 = _mm512_mask_cmp_pd_mask(static_cast<__mmask8>(valid >> 16), magnitude2,
+                                                  c.OuterRib, _CMP_GT_OQ);
+    const __m512d moved0 = _mm512_add_pd(sum0, c.Zero);
+    const __m512d moved1 = _mm512_add_pd(sum1, c.Zero);
+    const __m512d moved2 = _mm512_add_pd(sum2, c.Zero);
     const std::uint32_t in = Packed(_mm512_cmp_pd_mask(magnitude0, c.InnerRib, _CMP_LT_OQ),
                                     _mm512_cmp_pd_mask(magnitude1, c.InnerRib, _CMP_LT_OQ),
                                     _mm512_cmp_pd_mask(magnitude2, c.InnerRib, _CMP_LT_OQ));
     // Bit 3 j set when molecule j has all three coordinates inside.
     const std::uint32_t insideMolecules = in & in >> 1 & in >> 2 & 0x249249u;
 
-    if (out == 0) {  // the common case: all n molecules are final
+    // The common case, tested on the masks themselves: all n molecules are final.
+    if (_kortestz_mask8_u8(_kor_mask8(out0, out1), out2)) {
       _mm512_mask_storeu_pd(packed, static_cast<__mmask8>(valid), moved0);
       _mm512_mask_storeu_pd(packed + 8, static_cast<__mmask8>(valid >> 8), moved1);
       _mm512_mask_storeu_pd(packed + 16, static_cast<__mmask8>(valid >> 16), moved2);
@@ -321,7 +333,7 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
 
     // The first escape in packed order is the first molecule that escapes, on
     // the first axis (x, y, z) on which it does. The molecules before it are final.
-    const int first = __builtin_ctz(out);
+    const int first = __builtin_ctz(Packed(out0, out1, out2));
     const int kept = first / 3;
     const std::uint32_t keptLanes = (std::uint32_t{1} << (3 * kept)) - 1u;
     _mm512_mask_storeu_pd(packed, static_cast<__mmask8>(keptLanes), moved0);

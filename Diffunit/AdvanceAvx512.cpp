@@ -283,10 +283,19 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
     _mm_prefetch(reinterpret_cast<const char*>(packed) + 1024 + 64, _MM_HINT_T0);
     _mm_prefetch(reinterpret_cast<const char*>(packed) + 1024 + 128, _MM_HINT_T0);
 
-    // Masked loads: the last block touches no memory past the last molecule.
-    const __m512d p0 = _mm512_maskz_loadu_pd(static_cast<__mmask8>(valid), packed);
-    const __m512d p1 = _mm512_maskz_loadu_pd(static_cast<__mmask8>(valid >> 8), packed + 8);
-    const __m512d p2 = _mm512_maskz_loadu_pd(static_cast<__mmask8>(valid >> 16), packed + 16);
+    // Masked loads for the last, partial block only: it touches no memory past
+    // the last molecule. (A masked load costs one more vector instruction.)
+    const bool full = n == Lanes;
+    __m512d p0, p1, p2;
+    if (full) {
+      p0 = _mm512_loadu_pd(packed);
+      p1 = _mm512_loadu_pd(packed + 8);
+      p2 = _mm512_loadu_pd(packed + 16);
+    } else {
+      p0 = _mm512_maskz_loadu_pd(static_cast<__mmask8>(valid), packed);
+      p1 = _mm512_maskz_loadu_pd(static_cast<__mmask8>(valid >> 8), packed + 8);
+      p2 = _mm512_maskz_loadu_pd(static_cast<__mmask8>(valid >> 16), packed + 16);
+    }
 
     // p <- p + N(0, Sigma) in every lane, as if no molecule of the block escaped.
     // The reference adds the step d + 0.0 to p; here (p + d) + 0.0 is added,
@@ -318,10 +327,16 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
     const std::uint32_t insideMolecules = in & in >> 1 & in >> 2 & 0x249249u;
 
     // The common case, tested on the masks themselves: all n molecules are final.
-    if (_kortestz_mask8_u8(_kor_mask8(out0, out1), out2)) {
-      _mm512_mask_storeu_pd(packed, static_cast<__mmask8>(valid), moved0);
-      _mm512_mask_storeu_pd(packed + 8, static_cast<__mmask8>(valid >> 8), moved1);
-      _mm512_mask_storeu_pd(packed + 16, static_cast<__mmask8>(valid >> 16), moved2);
+    if (__builtin_expect(_kortestz_mask8_u8(_kor_mask8(out0, out1), out2), 1)) {
+      if (full) {
+        _mm512_storeu_pd(packed, moved0);
+        _mm512_storeu_pd(packed + 8, moved1);
+        _mm512_storeu_pd(packed + 16, moved2);
+      } else {
+        _mm512_mask_storeu_pd(packed, static_cast<__mmask8>(valid), moved0);
+        _mm512_mask_storeu_pd(packed + 8, static_cast<__mmask8>(valid >> 8), moved1);
+        _mm512_mask_storeu_pd(packed + 16, static_cast<__mmask8>(valid >> 16), moved2);
+      }
       inside += __builtin_popcount(insideMolecules & valid);
       const auto& jumps = BlockJumps.Of[NoEscape + n];
       base0 = Jumped(base0, jumps[0]);

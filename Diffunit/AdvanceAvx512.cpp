@@ -161,8 +161,9 @@ static_assert(UniformScale == 0x1.0000000200000p-31, "the uniform scale is 2^-31
 // Constants, built inside the kernel so that nothing runs AVX-512 code at
 // program start.
 struct TConstants {
-  __m512i LaneAxes[3];      // the axis of each lane, to spread the three states
-  __m512i Bias;             // the bits of 2^52, added by the state jump
+  const std::uint64_t (*Powers)[Lanes];  // BroadcastPowers.Of, read from memory
+  __m512i LaneAxes[3];                   // the axis of each lane, to spread the three states
+  __m512i Bias;                          // the bits of 2^52, added by the state jump
   __m512d Scale;            // UniformScale 2^-21, exact: a held state read as an integer is s 2^21
   __m512d MinusBiasScaled;  // -(2^52 Scale) = -(1 + 2^-31), exact
   __m512d Six;              // the mean of twelve uniforms
@@ -180,6 +181,11 @@ __m512i LaneAxesOf() {
 
 TConstants MakeConstants(const TVolume& volume, double sigma) {
   TConstants c;
+  // Hides the table's contents from the compiler: otherwise it rebuilds the
+  // powers it runs out of registers for from immediates, each with a broadcast
+  // (a vector instruction), instead of reading them as memory operands.
+  c.Powers = BroadcastPowers.Of;
+  asm("" : "+r"(c.Powers));
   c.LaneAxes[0] = LaneAxesOf<0>();
   c.LaneAxes[1] = LaneAxesOf<1>();
   c.LaneAxes[2] = LaneAxesOf<2>();
@@ -202,8 +208,7 @@ inline __m512i Jumped(__m512i held, const std::uint64_t* jumps) {
 // The k-th uniform (k = 1 .. 12) after the held states `base` of the lanes:
 // NextUniform's value, in two instructions (see "One uniform" above).
 inline __m512d Uniform(const TConstants& c, __m512i base, int k) {
-  const __m512i biased =
-      _mm512_madd52lo_epu64(c.Bias, base, _mm512_load_si512(BroadcastPowers.Of[k]));
+  const __m512i biased = _mm512_madd52lo_epu64(c.Bias, base, _mm512_load_si512(c.Powers[k]));
   return _mm512_fmadd_pd(_mm512_castsi512_pd(biased), c.Scale, c.MinusBiasScaled);
 }
 

@@ -59,6 +59,7 @@
 #include <immintrin.h>
 
 #include <cstdint>
+#include <type_traits>
 
 #include "Diffunit/Diffunit.h"
 #include "Diffunit/Kernels.h"
@@ -279,9 +280,13 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
   std::int32_t placement = PlacementState;
   std::int32_t inside = 0;
   std::int32_t i = 0;
-  while (i < count) {
-    const int n = count - i < Lanes ? count - i : Lanes;
-    const std::uint32_t valid = (std::uint32_t{1} << (3 * n)) - 1u;
+  // Moves the block of the next min(8, count - i) molecules, or of those up to
+  // the first escape. `full` when 8 molecules are left: the loads, stores and
+  // tests need no masks then, nor the scalar work of making them.
+  const auto moveBlock = [&](auto fullTag) __attribute__((always_inline)) {
+    constexpr bool full = decltype(fullTag)::value;
+    const int n = full ? Lanes : count - i;
+    const std::uint32_t valid = full ? 0xFFFFFFu : (std::uint32_t{1} << (3 * n)) - 1u;
     double* const packed = &molecules[i].x;
     // The array streams through the cache once per step; ask for it early.
     _mm_prefetch(reinterpret_cast<const char*>(packed) + 1024, _MM_HINT_T0);
@@ -290,9 +295,8 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
 
     // Masked loads for the last, partial block only: it touches no memory past
     // the last molecule. (A masked load costs one more vector instruction.)
-    const bool full = n == Lanes;
     __m512d p0, p1, p2;
-    if (full) {
+    if constexpr (full) {
       p0 = _mm512_loadu_pd(packed);
       p1 = _mm512_loadu_pd(packed + 8);
       p2 = _mm512_loadu_pd(packed + 16);
@@ -333,7 +337,7 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
 
     // The common case, tested on the masks themselves: all n molecules are final.
     if (__builtin_expect(_kortestz_mask8_u8(_kor_mask8(out0, out1), out2), 1)) {
-      if (full) {
+      if constexpr (full) {
         _mm512_storeu_pd(packed, moved0);
         _mm512_storeu_pd(packed + 8, moved1);
         _mm512_storeu_pd(packed + 16, moved2);
@@ -348,7 +352,7 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
       base1 = Jumped(base1, jumps[1]);
       base2 = Jumped(base2, jumps[2]);
       i += n;
-      continue;
+      return;
     }
 
     // The first escape in packed order is the first molecule that escapes, on
@@ -370,7 +374,9 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
     Reinject(volume.OuterRib, placement, Unheld(_mm_cvtsi128_si64(yz)),
              Unheld(_mm_extract_epi64(yz, 1)), molecules[i + kept]);
     i += kept + 1;
-  }
+  };
+  while (count - i >= Lanes) moveBlock(std::true_type{});
+  while (i < count) moveBlock(std::false_type{});
   const __m128i xy = _mm512_castsi512_si128(base0);
   StepStateX = Unheld(_mm_cvtsi128_si64(xy));
   StepStateY = Unheld(_mm_extract_epi64(xy, 1));

@@ -377,6 +377,27 @@ TEST_P(KernelsTest, BoundariesSignedZerosAndOddValues) {
   }
 }
 
+// Signed zeros in full blocks and in the last, partial one: the reference adds
+// the step d + 0.0, so -0.0 plus a -0.0 step (sigma +-0, or a product that
+// underflows) is +0.0, never -0.0.
+TEST_P(KernelsTest, NegativeZeroStepsInFullAndPartialBlocks) {
+  const int lanes = GetParam().Lanes;
+  for (int n : {lanes, lanes + 1, 2 * lanes, 2 * lanes + 3}) {
+    for (double sigma : {0.0, -0.0, 1e-320, -1e-320}) {
+      SCOPED_TRACE("molecules " + std::to_string(n) + ", sigma " + std::to_string(sigma));
+      TTwin twin(GetParam().Advance);
+      ASSERT_TRUE(twin.Both([&](TVolume& v) {
+        v.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
+        AddHandPlaced(v, std::vector<TMolCoord>(static_cast<std::size_t>(n), {-0.0, -0.0, -0.0}),
+                      sigma);
+      }));
+      for (int step = 1; step <= 2; ++step) ASSERT_TRUE(twin.Step()) << "step " << step;
+      for (const TMolCoord& p : twin.Fast.Species[0].Molecules)
+        for (double c : {p.x, p.y, p.z}) EXPECT_FALSE(c == 0.0 && std::signbit(c)) << Describe(p);
+    }
+  }
+}
+
 // Any stream states, not only those reachable from the seeds: zero (every
 // uniform 0, every step -6 Sigma), bit 31 set, 2^31 - 1 (a uniform of 1.0).
 TEST_P(KernelsTest, UnusualStreamStates) {

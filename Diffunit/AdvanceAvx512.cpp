@@ -25,7 +25,10 @@
 // Escapes are rare (about 3 % of the molecules per step at the window's
 // defaults) and random, so the block test branches: the common case runs on
 // without waiting for the test, and an escape costs a mispredicted branch and
-// the recomputed rest of its block.
+// the recomputed rest of its block. The work thrown away at a misprediction
+// grows with the time the test takes, so the test reads the positions one
+// addition before they are final. Full blocks run in a loop of their own,
+// without the masks that only the last, partial block needs.
 //
 // One uniform in three instructions. A lane holds its state as
 // (2 s mod 2^32) 2^20. The 52-bit integer multiply-add of AVX-512 IFMA gives
@@ -37,17 +40,23 @@
 //   u = fma(d, Scale, -C), Scale = UniformScale 2^-21, C = 2^52 Scale,
 // and the sum's second addition. Why u has exactly the bits of NextUniform, for
 // every state:
+//  - The multiplicands are below 2^52 (held states) and 2^32 (the powers), so
+//    IFMA sees them whole; s' = s 16807^k mod 2^31 < 2^31 for any state s,
+//    and every uniform is at least one draw after the held state (k >= 1).
 //  - Scale and C = UniformScale 2^31 = 1 + 2^-31 are UniformScale times powers
-//    of two, so both are exact doubles (UniformScale is 2^-31 (1 + 2^-31)).
-//  - An FMA rounds once, the exact real d Scale - C = (2^52 + m) Scale -
-//    2^52 Scale = m Scale = s' 2^21 UniformScale 2^-21 = s' UniformScale.
+//    of two, so both are exact doubles (UniformScale is 2^-31 (1 + 2^-31),
+//    checked below).
+//  - An FMA forms the product exactly and rounds once. The exact real is
+//    d Scale - C = (2^52 + m) Scale - 2^52 Scale = m Scale
+//    = s' 2^21 UniformScale 2^-21 = s' UniformScale.
 //  - NextUniform converts s' < 2^31 to double exactly and rounds the product
 //    s' UniformScale once. Same real value, same rounding (to nearest, the
 //    mode the whole program runs in): the same double.
 //  - The edges: for s' = 0 the exact result is 0, which an FMA returns as +0.0
-//    (a zero sum of opposite-signed terms rounds to +0), as 0.0 * UniformScale
-//    is +0.0. Otherwise s' UniformScale lies in [2^-31, 1]: no overflow, no
-//    subnormal, no inexact intermediate.
+//    (an exact zero sum of opposite-signed terms is +0 when rounding to
+//    nearest), as 0.0 * UniformScale is +0.0. Otherwise the result lies in
+//    [UniformScale, 1]: no overflow, and since d, Scale, C and the result are
+//    all normal (or zero), flush-to-zero modes would not change it either.
 // Then the sum, one addition at a time as in NextNormal; the step itself,
 // (sum - 6) Sigma + 0, stays separately rounded.
 //

@@ -6,7 +6,7 @@ KELVANE_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev libqcustomplot-dev fonts-dejavu-core
   clang libclang-rt-14-dev
-  xvfb xdotool x11-utils imagemagick time
+  xvfb xdotool x11-utils libx11-dev imagemagick time
 )
 
 kelvane_install_missing() {

@@ -1,11 +1,11 @@
 // The moving part of the AVX-512 kernel: eight molecules at a time, with
 // exactly the arithmetic of the reference loop.
 //
-// This is the only file compiled with -mavx512f -mavx512dq -mavx512ifma, and
-// its code runs only after Avx512Supported() said yes. So it calls no inline
-// function of another header (such a function could be emitted here with
-// AVX-512 instructions and then be shared with the rest of the program); what
-// it needs it defines itself, inside the anonymous namespace.
+// This is the only code compiled for AVX-512 F, DQ and IFMA (see the target
+// pragma below), and it runs only after Avx512Supported() said yes. It calls
+// no inline function of another header (were one compiled with AVX-512, the
+// linker could share that copy with the rest of the program); what it needs it
+// defines itself, inside the anonymous namespace.
 //
 // Lanes. Eight molecules are 24 packed doubles x0 y0 z0 x1 ... z7, three
 // vectors of eight. Every double is one lane and gets its displacement from
@@ -73,6 +73,17 @@
 #include "Diffunit/Diffunit.h"
 #include "Diffunit/Kernels.h"
 #include "Statg/Statg.h"
+
+// Everything below, and only that, is compiled for AVX512F, AVX512DQ, AVX512IFMA. Naming the
+// instruction sets here rather than on the command line lets the file build
+// with any flags, and keeps what the headers above define generic.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512dq,avx512ifma"))), \
+                             apply_to = function)
+#elif defined(__GNUC__)
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512dq,avx512ifma")
+#endif
 
 namespace {
 
@@ -393,3 +404,9 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
   PlacementState = placement;
   return inside;
 }
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#elif defined(__GNUC__)
+#pragma GCC pop_options
+#endif

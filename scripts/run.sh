@@ -5,6 +5,6 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/deps.sh"
 kelvane_install_missing
 
-cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release -DKELVANE_GUI=ON -DKELVANE_SANITIZE=OFF
 cmake --build "$root/build" --target kelvane -j "$(nproc)"
 exec "$root/build/app/kelvane"

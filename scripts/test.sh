@@ -11,13 +11,14 @@ jobs="$(nproc)"
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
 
 echo "== Release build and tests"
-cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release \
+  -DKELVANE_GUI=ON -DKELVANE_TESTS=ON -DKELVANE_BENCH=ON -DKELVANE_SANITIZE=OFF
 cmake --build "$root/build" -j "$jobs"
 ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
 
 echo "== Sanitizer build (address, undefined behaviour) and tests"
 cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKELVANE_SANITIZE=ON -DKELVANE_BENCH=OFF
+  -DKELVANE_SANITIZE=ON -DKELVANE_GUI=ON -DKELVANE_TESTS=ON -DKELVANE_BENCH=OFF
 cmake --build "$root/build-asan" -j "$jobs"
 # tests/lsan.supp: leaks inside system libraries (libdbus, under Qt), not ours.
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \

@@ -6,10 +6,11 @@
 // ahead instead of drawing one by one.
 //
 // This is the only code compiled for AVX2 (see the target pragma below), and
-// it runs only after Avx2Supported() said yes. It calls no inline function of
-// another header; what it needs it defines itself, inside the anonymous
-// namespace. AVX2 alone does not enable fused multiply-add, and no intrinsic
-// here uses it.
+// it runs only after Avx2Supported() said yes. What the headers define stays
+// generic, since they come before the pragma: the jump tables are built at
+// compile time (KernelTables.h) and the wall placement is the engine's
+// PlaceAtWall. AVX2 alone does not enable fused multiply-add, and no
+// intrinsic here uses it.
 //
 // One uniform in five instructions. A lane holds twice its state, 2 s mod 2^32,
 // in its low half. The 32 x 32 -> 64-bit multiply by 16807^k leaves twice the
@@ -22,6 +23,7 @@
 #include <cstdint>
 
 #include "Diffunit/Diffunit.h"
+#include "Diffunit/KernelTables.h"
 #include "Diffunit/Kernels.h"
 #include "Statg/Statg.h"
 
@@ -37,83 +39,16 @@
 
 namespace {
 
-constexpr int Lanes = 4;          // molecules per block, and doubles per vector
-constexpr int DrawsPerAxis = 12;  // uniforms per normal deviate
+constexpr int Lanes = 4;  // molecules per block, and doubles per vector
+using TTables = TKernelTables<Lanes>;
+constexpr int DrawsPerAxis = TTables::DrawsPerAxis;
+constexpr int NoEscape = TTables::NoEscape;
 
 static_assert(sizeof(TMolCoord) == 3 * sizeof(double), "molecules are packed x, y, z triples");
 
-// 16807^k mod 2^32 for k = 0 .. 12 * Lanes + 1: the multiplier of a jump by k draws.
-struct TPowers {
-  std::uint32_t Of[DrawsPerAxis * Lanes + 2];
-};
-constexpr TPowers MakePowers() {
-  TPowers powers{};
-  std::uint32_t power = 1;
-  for (std::uint32_t& p : powers.Of) {
-    p = power;
-    power *= UniformMultiplier;
-  }
-  return powers;
-}
-constexpr TPowers Powers = MakePowers();
-
-// Lane l of vector v (0, 1, 2) is packed double 4 v + l: molecule (4 v + l) / 3,
-// axis (4 v + l) % 3.
-constexpr int MoleculeOf(int v, int l) { return (4 * v + l) / 3; }
-constexpr int AxisOf(int v, int l) { return (4 * v + l) % 3; }
-
-// Per-lane multipliers, [entry][vector][lane], read as vectors.
-template <int Entries>
-struct TLaneTable {
-  alignas(32) std::uint64_t Of[Entries][3][Lanes];
-};
-
-// Lane l of vector v: 16807^(12 j) for its molecule j, the jump from the
-// block's start to the lane's first draw.
-constexpr TLaneTable<1> MakeLaneJumps() {
-  TLaneTable<1> table{};
-  for (int v = 0; v < 3; ++v)
-    for (int l = 0; l < Lanes; ++l) table.Of[0][v][l] = Powers.Of[DrawsPerAxis * MoleculeOf(v, l)];
-  return table;
-}
-constexpr TLaneTable<1> LaneJumps = MakeLaneJumps();
-
-// How far each lane's stream moves in one block. Entries 0 .. 11: the first
-// escape is packed double e (molecule e / 3, axis e % 3): the molecules up to
-// that one drew their x steps, the escaping one its y and z steps only up to
-// the axis it left on, and its re-injection one more uniform each from
-// StepStateY and StepStateZ. Entry 12 + n: no escape among n molecules.
-constexpr int NoEscape = 3 * Lanes;
-constexpr TLaneTable<NoEscape + Lanes + 1> MakeBlockJumps() {
-  TLaneTable<NoEscape + Lanes + 1> table{};
-  for (int e = 0; e < NoEscape + Lanes + 1; ++e) {
-    int draws[3] = {0, 0, 0};
-    if (e < NoEscape) {
-      const int molecule = e / 3, axis = e % 3;
-      draws[0] = DrawsPerAxis * (molecule + 1);
-      draws[1] = DrawsPerAxis * (molecule + (axis >= 1)) + 1;
-      draws[2] = DrawsPerAxis * (molecule + (axis == 2)) + 1;
-    } else {
-      draws[0] = draws[1] = draws[2] = DrawsPerAxis * (e - NoEscape);
-    }
-    for (int v = 0; v < 3; ++v)
-      for (int l = 0; l < Lanes; ++l) table.Of[e][v][l] = Powers.Of[draws[AxisOf(v, l)]];
-  }
-  return table;
-}
-constexpr TLaneTable<NoEscape + Lanes + 1> BlockJumps = MakeBlockJumps();
-
-// 16807^k for k = 0 .. 12 in every lane, loaded as vectors.
-struct TBroadcastPowers {
-  alignas(32) std::uint64_t Of[DrawsPerAxis + 1][Lanes];
-};
-constexpr TBroadcastPowers MakeBroadcastPowers() {
-  TBroadcastPowers table{};
-  for (int k = 0; k <= DrawsPerAxis; ++k)
-    for (int l = 0; l < Lanes; ++l) table.Of[k][l] = Powers.Of[k];
-  return table;
-}
-constexpr TBroadcastPowers BroadcastPowers = MakeBroadcastPowers();
+constexpr auto BroadcastPowers = TTables::MakeBroadcastPowers();
+constexpr auto LaneJumps = TTables::MakeLaneJumps();
+constexpr auto BlockJumps = TTables::MakeBlockJumps();
 
 // A stream state as the lanes hold it (low half: 2 s mod 2^32), and back.
 long long Held(std::int32_t state) { return static_cast<std::uint32_t>(state) * 2u; }
@@ -196,31 +131,6 @@ inline unsigned Beyond(__m256d magnitude, __m256d limit) {
 }
 inline unsigned Within(__m256d magnitude, __m256d limit) {
   return static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(magnitude, limit, _CMP_LT_OQ)));
-}
-
-// NextUniform, for this file's own use.
-inline double DrawUniform(std::int32_t& state) {
-  state = static_cast<std::int32_t>((static_cast<std::uint32_t>(state) * UniformMultiplier) &
-                                    StateMask);
-  return static_cast<double>(state) * UniformScale;
-}
-
-// ReinjectAtWall, given the states that its draws from StepStateY and
-// StepStateZ leave: the same four draws, the same arithmetic, the same bits,
-// without a branch on the random side and face.
-void Reinject(double b0, std::int32_t& placement, std::int32_t y, std::int32_t z, TMolCoord& p) {
-  const double side = DrawUniform(placement) > 0.5 ? 1.0 : -1.0;
-  const int third = static_cast<int>(3.0 * DrawUniform(placement));
-  const int face = third < 2 ? third : 2;  // a draw of exactly 1 belongs to face 2
-  const double coordinates[3] = {side * b0,
-                                 (1.0 - 2.0 * (static_cast<double>(y) * UniformScale)) * b0,
-                                 (1.0 - 2.0 * (static_cast<double>(z) * UniformScale)) * b0};
-  // Per face, which of wall, first and second free coordinate goes to x, y, z:
-  // face 0 fixes x, face 1 fixes z, face 2 fixes y.
-  static constexpr unsigned char order[3][3] = {{0, 1, 2}, {1, 2, 0}, {1, 0, 2}};
-  p.x = coordinates[order[face][0]];
-  p.y = coordinates[order[face][1]];
-  p.z = coordinates[order[face][2]];
 }
 
 }  // namespace
@@ -311,8 +221,8 @@ std::int32_t MoveMoleculesAvx2(const TVolume& volume, TMolCoord* molecules, std:
     base1 = Jumped(base1, jumps[1]);
     base2 = Jumped(base2, jumps[2]);
     const __m128i xy = _mm256_castsi256_si128(base0);
-    Reinject(volume.OuterRib, placement, Unheld(_mm_extract_epi64(xy, 1)),
-             Unheld(_mm_cvtsi128_si64(_mm256_extracti128_si256(base0, 1))), molecules[i + kept]);
+    PlaceAtWall(volume.OuterRib, placement, Unheld(_mm_extract_epi64(xy, 1)),
+                Unheld(_mm_cvtsi128_si64(_mm256_extracti128_si256(base0, 1))), molecules[i + kept]);
     i += kept + 1;
   }
   const __m128i xy = _mm256_castsi256_si128(base0);

@@ -2,10 +2,12 @@
 // exactly the arithmetic of the reference loop.
 //
 // This is the only code compiled for AVX-512 F, DQ and IFMA (see the target
-// pragma below), and it runs only after Avx512Supported() said yes. It calls
-// no inline function of another header (were one compiled with AVX-512, the
-// linker could share that copy with the rest of the program); what it needs it
-// defines itself, inside the anonymous namespace.
+// pragma below), and it runs only after Avx512Supported() said yes. What the
+// headers define stays generic, since they come before the pragma (were one
+// of their inline functions compiled with AVX-512, the linker could share
+// that copy with the rest of the program): the jump tables are built at
+// compile time (KernelTables.h) and the wall placement is the engine's
+// PlaceAtWall.
 //
 // Lanes. Eight molecules are 24 packed doubles x0 y0 z0 x1 ... z7, three
 // vectors of eight. Every double is one lane and gets its displacement from
@@ -71,12 +73,13 @@
 #include <type_traits>
 
 #include "Diffunit/Diffunit.h"
+#include "Diffunit/KernelTables.h"
 #include "Diffunit/Kernels.h"
 #include "Statg/Statg.h"
 
-// Everything below, and only that, is compiled for AVX512F, AVX512DQ, AVX512IFMA. Naming the
-// instruction sets here rather than on the command line lets the file build
-// with any flags, and keeps what the headers above define generic.
+// Everything below, and only that, is compiled for AVX-512 F, DQ and IFMA.
+// Naming the instruction sets here rather than on the command line lets the
+// file build with any flags, and keeps what the headers above define generic.
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx512f,avx512dq,avx512ifma"))), \
                              apply_to = function)
@@ -87,84 +90,16 @@
 
 namespace {
 
-constexpr int Lanes = 8;          // molecules per block, and doubles per vector
-constexpr int DrawsPerAxis = 12;  // uniforms per normal deviate
+constexpr int Lanes = 8;  // molecules per block, and doubles per vector
+using TTables = TKernelTables<Lanes>;
+constexpr int DrawsPerAxis = TTables::DrawsPerAxis;
+constexpr int NoEscape = TTables::NoEscape;
 
 static_assert(sizeof(TMolCoord) == 3 * sizeof(double), "molecules are packed x, y, z triples");
 
-// 16807^k mod 2^32 for k = 0 .. 12 * Lanes + 1: the multiplier of a jump by k draws.
-struct TPowers {
-  std::uint32_t Of[DrawsPerAxis * Lanes + 2];
-};
-constexpr TPowers MakePowers() {
-  TPowers powers{};
-  std::uint32_t power = 1;
-  for (std::uint32_t& p : powers.Of) {
-    p = power;
-    power *= UniformMultiplier;
-  }
-  return powers;
-}
-constexpr TPowers Powers = MakePowers();
-
-// 16807^k for k = 0 .. 12 in every lane, loaded as vectors (a broadcast
-// from a general register would take a shuffle slot for each of them).
-struct TBroadcastPowers {
-  alignas(64) std::uint64_t Of[DrawsPerAxis + 1][Lanes];
-};
-constexpr TBroadcastPowers MakeBroadcastPowers() {
-  TBroadcastPowers table{};
-  for (int k = 0; k <= DrawsPerAxis; ++k)
-    for (int l = 0; l < Lanes; ++l) table.Of[k][l] = Powers.Of[k];
-  return table;
-}
-constexpr TBroadcastPowers BroadcastPowers = MakeBroadcastPowers();
-
-// Lane l of vector v (0, 1, 2) is packed double 8 v + l: molecule (8 v + l) / 3,
-// axis (8 v + l) % 3.
-constexpr int MoleculeOf(int v, int l) { return (8 * v + l) / 3; }
-constexpr int AxisOf(int v, int l) { return (8 * v + l) % 3; }
-
-// Per-lane multipliers, [entry][vector][lane], read as vectors.
-template <int Entries>
-struct TLaneTable {
-  alignas(64) std::uint64_t Of[Entries][3][Lanes];
-};
-
-// Lane l of vector v: 16807^(12 j) for its molecule j, the jump from the
-// block's start to the lane's first draw.
-constexpr TLaneTable<1> MakeLaneJumps() {
-  TLaneTable<1> table{};
-  for (int v = 0; v < 3; ++v)
-    for (int l = 0; l < Lanes; ++l) table.Of[0][v][l] = Powers.Of[DrawsPerAxis * MoleculeOf(v, l)];
-  return table;
-}
-constexpr TLaneTable<1> LaneJumps = MakeLaneJumps();
-
-// How far each lane's stream moves in one block. Entries 0 .. 23: the first
-// escape is packed double e (molecule e / 3, axis e % 3): the molecules up to
-// that one drew their x steps, the escaping one its y and z steps only up to
-// the axis it left on, and its re-injection one more uniform each from
-// StepStateY and StepStateZ. Entry 24 + n: no escape among n molecules.
-constexpr int NoEscape = 3 * Lanes;
-constexpr TLaneTable<NoEscape + Lanes + 1> MakeBlockJumps() {
-  TLaneTable<NoEscape + Lanes + 1> table{};
-  for (int e = 0; e < NoEscape + Lanes + 1; ++e) {
-    int draws[3] = {0, 0, 0};
-    if (e < NoEscape) {
-      const int molecule = e / 3, axis = e % 3;
-      draws[0] = DrawsPerAxis * (molecule + 1);
-      draws[1] = DrawsPerAxis * (molecule + (axis >= 1)) + 1;
-      draws[2] = DrawsPerAxis * (molecule + (axis == 2)) + 1;
-    } else {
-      draws[0] = draws[1] = draws[2] = DrawsPerAxis * (e - NoEscape);
-    }
-    for (int v = 0; v < 3; ++v)
-      for (int l = 0; l < Lanes; ++l) table.Of[e][v][l] = Powers.Of[draws[AxisOf(v, l)]];
-  }
-  return table;
-}
-constexpr TLaneTable<NoEscape + Lanes + 1> BlockJumps = MakeBlockJumps();
+constexpr auto BroadcastPowers = TTables::MakeBroadcastPowers();
+constexpr auto LaneJumps = TTables::MakeLaneJumps();
+constexpr auto BlockJumps = TTables::MakeBlockJumps();
 
 // A stream state as the lanes hold it: (2 s mod 2^32) 2^20.
 long long Held(std::int32_t state) {
@@ -196,8 +131,9 @@ struct TConstants {
 
 template <int V>
 __m512i LaneAxesOf() {
-  return _mm512_setr_epi64(AxisOf(V, 0), AxisOf(V, 1), AxisOf(V, 2), AxisOf(V, 3), AxisOf(V, 4),
-                           AxisOf(V, 5), AxisOf(V, 6), AxisOf(V, 7));
+  return _mm512_setr_epi64(TTables::AxisOf(V, 0), TTables::AxisOf(V, 1), TTables::AxisOf(V, 2),
+                           TTables::AxisOf(V, 3), TTables::AxisOf(V, 4), TTables::AxisOf(V, 5),
+                           TTables::AxisOf(V, 6), TTables::AxisOf(V, 7));
 }
 
 TConstants MakeConstants(const TVolume& volume, double sigma) {
@@ -256,31 +192,6 @@ inline __m512d StepsWithoutMean(const TConstants& c, __m512i base) {
 // Bits 0 .. 23 of the three 8-bit lane masks, in packed order.
 inline std::uint32_t Packed(__mmask8 m0, __mmask8 m1, __mmask8 m2) {
   return std::uint32_t{m0} | std::uint32_t{m1} << 8 | std::uint32_t{m2} << 16;
-}
-
-// NextUniform, for this file's own use.
-inline double DrawUniform(std::int32_t& state) {
-  state = static_cast<std::int32_t>((static_cast<std::uint32_t>(state) * UniformMultiplier) &
-                                    StateMask);
-  return static_cast<double>(state) * UniformScale;
-}
-
-// ReinjectAtWall, given the states that its draws from StepStateY and
-// StepStateZ leave: the same four draws, the same arithmetic, the same bits,
-// without a branch on the random side and face.
-void Reinject(double b0, std::int32_t& placement, std::int32_t y, std::int32_t z, TMolCoord& p) {
-  const double side = DrawUniform(placement) > 0.5 ? 1.0 : -1.0;
-  const int third = static_cast<int>(3.0 * DrawUniform(placement));
-  const int face = third < 2 ? third : 2;  // a draw of exactly 1 belongs to face 2
-  const double coordinates[3] = {side * b0,
-                                 (1.0 - 2.0 * (static_cast<double>(y) * UniformScale)) * b0,
-                                 (1.0 - 2.0 * (static_cast<double>(z) * UniformScale)) * b0};
-  // Per face, which of wall, first and second free coordinate goes to x, y, z:
-  // face 0 fixes x, face 1 fixes z, face 2 fixes y.
-  static constexpr unsigned char order[3][3] = {{0, 1, 2}, {1, 2, 0}, {1, 0, 2}};
-  p.x = coordinates[order[face][0]];
-  p.y = coordinates[order[face][1]];
-  p.z = coordinates[order[face][2]];
 }
 
 }  // namespace
@@ -391,8 +302,8 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
     base1 = Jumped(base1, jumps[1]);
     base2 = Jumped(base2, jumps[2]);
     const __m128i yz = _mm512_castsi512_si128(_mm512_alignr_epi64(base0, base0, 1));
-    Reinject(volume.OuterRib, placement, Unheld(_mm_cvtsi128_si64(yz)),
-             Unheld(_mm_extract_epi64(yz, 1)), molecules[i + kept]);
+    PlaceAtWall(volume.OuterRib, placement, Unheld(_mm_cvtsi128_si64(yz)),
+                Unheld(_mm_extract_epi64(yz, 1)), molecules[i + kept]);
     i += kept + 1;
   };
   while (count - i >= Lanes) moveBlock(std::true_type{});

@@ -9,6 +9,7 @@
 #include <new>
 #include <utility>
 
+#include "Diffunit/Kernels.h"
 #include "Statg/Statg.h"
 
 const char* const FloatDivideByZeroMessage = "Floating point division by zero";
@@ -152,24 +153,9 @@ void TSpecies::Populate(double concentration, double diffusion, double radius) {
 }
 
 void ReinjectAtWall(const TVolume& volume, TMolCoord& p) {
-  const double b0 = volume.OuterRib;
-  const double side = NextUniform(PlacementState) > 0.5 ? 1.0 : -1.0;
-  // A draw of exactly 1 (state 2^31 - 1) would give 3; it belongs to face 2.
-  const int face = std::min(static_cast<int>(3.0 * NextUniform(PlacementState)), 2);
-  const double first = (1.0 - 2.0 * NextUniform(StepStateY)) * b0;
-  const double second = (1.0 - 2.0 * NextUniform(StepStateZ)) * b0;
-  const double wall = side * b0;
-  switch (face) {
-    case 0:
-      p = {wall, first, second};
-      break;
-    case 1:
-      p = {first, second, wall};
-      break;
-    default:
-      p = {first, wall, second};
-      break;
-  }
+  NextUniform(StepStateY);
+  NextUniform(StepStateZ);
+  PlaceAtWall(volume.OuterRib, PlacementState, StepStateY, StepStateZ, p);
 }
 
 void TVolume::SetParameters(double outerRib, double innerRib, double viscosity, double temperature,

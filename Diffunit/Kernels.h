@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "Diffunit/Diffunit.h"
+#include "Statg/Statg.h"
 
 // One step of one species: the signature every kernel shares.
 using TAdvanceKernel = void (*)(TSpecies& species);
@@ -34,6 +35,32 @@ TAdvanceKernel FastestKernel();
 // The kernel that TSpecies::Advance runs: FastestKernel() from start-up on.
 // Tests and benchmarks may point it at another supported kernel.
 extern TAdvanceKernel AdvanceKernel;
+
+// The wall placement of ReinjectAtWall, for kernels that hold StepStateY and
+// StepStateZ in their own registers: `yState` and `zState` are the states that
+// the two free coordinates' draws leave; side and face are drawn from
+// `placement`. The same draws and the same bits as ReinjectAtWall.
+// Inline, so that the kernels keep it on their escape path without a call; it
+// stays generic code, as it comes before their target pragmas.
+inline void PlaceAtWall(double outerRib, std::int32_t& placement, std::int32_t yState,
+                        std::int32_t zState, TMolCoord& p) {
+  const double b0 = outerRib;
+  const double side = NextUniform(placement) > 0.5 ? 1.0 : -1.0;
+  // A draw of exactly 1 (state 2^31 - 1) would give 3; it belongs to face 2.
+  const int face = std::min(static_cast<int>(3.0 * NextUniform(placement)), 2);
+  // The free coordinates are (1 - 2u) b0, u being the value NextUniform
+  // returned when it left those states.
+  const double wall = side * b0;
+  const double first = (1.0 - 2.0 * (static_cast<double>(yState) * UniformScale)) * b0;
+  const double second = (1.0 - 2.0 * (static_cast<double>(zState) * UniformScale)) * b0;
+  // Without a branch on the random face: which of wall, first and second goes
+  // to x, y and z. Face 0 fixes x, face 1 fixes z, face 2 fixes y.
+  const double coordinates[3] = {wall, first, second};
+  constexpr unsigned char order[3][3] = {{0, 1, 2}, {1, 2, 0}, {1, 0, 2}};
+  p.x = coordinates[order[face][0]];
+  p.y = coordinates[order[face][1]];
+  p.z = coordinates[order[face][2]];
+}
 
 // The top-up at the end of a step: activates spare slots at the outer wall
 // (4 draws each). Shared by every kernel.

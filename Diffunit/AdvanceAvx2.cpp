@@ -41,7 +41,6 @@ namespace {
 
 constexpr int Lanes = 4;  // molecules per block, and doubles per vector
 using TTables = TKernelTables<Lanes>;
-constexpr int DrawsPerAxis = TTables::DrawsPerAxis;
 constexpr int NoEscape = TTables::NoEscape;
 
 static_assert(sizeof(TMolCoord) == 3 * sizeof(double), "molecules are packed x, y, z triples");

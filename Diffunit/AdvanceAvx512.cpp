@@ -92,7 +92,6 @@ namespace {
 
 constexpr int Lanes = 8;  // molecules per block, and doubles per vector
 using TTables = TKernelTables<Lanes>;
-constexpr int DrawsPerAxis = TTables::DrawsPerAxis;
 constexpr int NoEscape = TTables::NoEscape;
 
 static_assert(sizeof(TMolCoord) == 3 * sizeof(double), "molecules are packed x, y, z triples");

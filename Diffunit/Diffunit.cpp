@@ -55,6 +55,13 @@ std::int32_t TruncatedCount(double product, const char* what) {
   return static_cast<std::int32_t>(product);  // truncates toward zero
 }
 
+// Molecule totals are 32-bit counts too.
+void RefuseBeyondCountRange(std::int64_t count, const char* where) {
+  if (count > std::numeric_limits<std::int32_t>::max())
+    throw TError(std::string("Too many molecules for ") + where + ": " + std::to_string(count) +
+                 ", at most 2147483647 are possible");
+}
+
 std::size_t PhysicalMemoryBytes() {
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long pageSize = sysconf(_SC_PAGE_SIZE);
@@ -84,9 +91,8 @@ void CheckMoleculeMemory(std::int64_t slotCount, std::size_t heldElsewhere) {
       std::min(physical > heldElsewhere ? physical - heldElsewhere : 0, AvailableMemoryBytes());
   const std::size_t needed = static_cast<std::size_t>(slotCount) * sizeof(TMolCoord);
   if (needed > available)
-    throw TError("The species needs " + std::to_string(slotCount) + " molecules (" +
-                 std::to_string(needed >> 20) +
-                 " MiB), more than this machine's memory can hold (" +
+    throw TError("A species of " + std::to_string(slotCount) + " molecules needs " +
+                 std::to_string(needed >> 20) + " MiB, more than this machine's memory can hold (" +
                  std::to_string(available >> 20) + " MiB available)");
 }
 
@@ -105,17 +111,13 @@ void TSpecies::Populate(double concentration, double diffusion, double radius) {
   const std::int32_t shellCount = TruncatedCount(CheckedResult(concentration * Volume->ShellVolume),
                                                  "number of molecules in the medium");
   const std::int64_t slotCount = std::int64_t{shellCount} + innerCount;
-  if (slotCount > std::numeric_limits<std::int32_t>::max())
-    throw TError("The species is too large: " + std::to_string(slotCount) +
-                 " molecules, at most 2147483647 are possible");
-  // Step and the totals add the species' counts in 32 bits; on a machine with
-  // more than 48 GiB several species could together pass 2^31 molecules.
+  RefuseBeyondCountRange(slotCount, "one species");
+  // Step and the totals add the counts of all species in 32 bits; on a machine
+  // with more than 48 GiB several species could together pass 2^31 molecules.
   const std::size_t heldElsewhere = Volume->MoleculeBytes(this);
   const std::int64_t allSlots =
       slotCount + static_cast<std::int64_t>(heldElsewhere / sizeof(TMolCoord));
-  if (allSlots > std::numeric_limits<std::int32_t>::max())
-    throw TError("The species are too large together: " + std::to_string(allSlots) +
-                 " molecules, at most 2147483647 are possible");
+  RefuseBeyondCountRange(allSlots, "all species together");
   CheckMoleculeMemory(slotCount, heldElsewhere);
 
   std::vector<TMolCoord> molecules;
@@ -178,7 +180,7 @@ void TVolume::SetStepCallback(TStepCallback callback) { OnStep = std::move(callb
 
 void TVolume::AddSpecies(double concentration, double diffusion, double radius) {
   const double totalConcentration = CheckedResult(concentration + TotalConcentration);
-  // Room first: once the species is populated the placement stream has moved.
+  // Room first: populating moves the placement stream, which cannot be undone.
   Species.reserve(Species.size() + 1);
   TSpecies species;
   species.Volume = this;

@@ -42,18 +42,6 @@ bool SamePositions(const std::vector<TMolCoord>& a, const std::vector<TMolCoord>
   return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(TMolCoord)) == 0;
 }
 
-// A species with hand-placed molecules, all active, no spare slots.
-TSpecies& HandPlaced(TVolume& volume, std::vector<TMolCoord> molecules, double sigma = 0.0) {
-  volume.Species.emplace_back();
-  TSpecies& s = volume.Species.back();
-  s.Volume = &volume;
-  s.Sigma = sigma;
-  s.Molecules = std::move(molecules);
-  s.SlotCount = s.ShellCount = static_cast<std::int32_t>(s.Molecules.size());
-  s.ActiveCount = s.OutsideCount = s.SlotCount;
-  return s;
-}
-
 class DiffunitTest : public ::testing::Test {
  protected:
   void SetUp() override { ResetStreams(); }

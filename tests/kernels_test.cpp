@@ -174,15 +174,10 @@ class TTwin {
   std::vector<TReport> FastReports;
 };
 
-// A species with hand-placed molecules, all active, no spare slots.
-void AddHandPlaced(TVolume& volume, const std::vector<TMolCoord>& molecules, double sigma) {
-  volume.Species.emplace_back();
-  TSpecies& s = volume.Species.back();
-  s.Volume = &volume;
-  s.Sigma = sigma;
-  s.Molecules = molecules;
-  s.SlotCount = s.ShellCount = static_cast<std::int32_t>(molecules.size());
-  s.ActiveCount = s.OutsideCount = s.SlotCount;
+// The small cube (outer rib 2 m, inner rib 1 m) with hand-placed molecules.
+void OnSmallCube(TVolume& volume, std::vector<TMolCoord> molecules, double sigma) {
+  volume.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
+  HandPlaced(volume, std::move(molecules), sigma);
 }
 
 // `n` positions spread over the outer cube of rib `b0`, from a private stream.
@@ -285,10 +280,8 @@ TEST_P(KernelsTest, EveryMoleculeCount) {
     for (int n = 0; n <= std::max(most, 40); ++n) {
       SCOPED_TRACE("molecules: " + std::to_string(n) + ", sigma " + std::to_string(sigma));
       TTwin twin(GetParam().Advance);
-      ASSERT_TRUE(twin.Both([n, sigma](TVolume& v) {
-        v.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
-        AddHandPlaced(v, Scattered(n, 2.0, 12345 + 2 * n), sigma);
-      }));
+      ASSERT_TRUE(twin.Both(
+          [n, sigma](TVolume& v) { OnSmallCube(v, Scattered(n, 2.0, 12345 + 2 * n), sigma); }));
       for (int step = 1; step <= 6; ++step) ASSERT_TRUE(twin.Step()) << "step " << step;
     }
   }
@@ -315,10 +308,7 @@ TEST_P(KernelsTest, EscapesOnEachAxisInEveryLane) {
       double* const c[3] = {&molecules[lane].x, &molecules[lane].y, &molecules[lane].z};
       *c[axis] = axis % 2 ? -3.0 : 3.0;
       TTwin twin(GetParam().Advance);
-      ASSERT_TRUE(twin.Both([&](TVolume& v) {
-        v.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
-        AddHandPlaced(v, molecules, 1e-3);
-      }));
+      ASSERT_TRUE(twin.Both([&](TVolume& v) { OnSmallCube(v, molecules, 1e-3); }));
       const std::int32_t placement = PlacementState;
       ASSERT_TRUE(twin.Step());
       EXPECT_EQ(DrawsBetween(placement, PlacementState, 10), 2);  // exactly one escape
@@ -343,10 +333,7 @@ TEST_P(KernelsTest, ManyEscapesInOneBlock) {
       ++escaping;
     }
     TTwin twin(GetParam().Advance);
-    ASSERT_TRUE(twin.Both([&](TVolume& v) {
-      v.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
-      AddHandPlaced(v, molecules, 1e-3);
-    }));
+    ASSERT_TRUE(twin.Both([&](TVolume& v) { OnSmallCube(v, molecules, 1e-3); }));
     const std::int32_t placement = PlacementState;
     ASSERT_TRUE(twin.Step());
     EXPECT_EQ(DrawsBetween(placement, PlacementState, 4 * n), 2 * escaping);
@@ -369,10 +356,7 @@ TEST_P(KernelsTest, BoundariesSignedZerosAndOddValues) {
   for (double sigma : {0.0, -0.0, 4.9406564584124654e-324, 1e-310, 1e-3}) {
     SCOPED_TRACE("sigma " + std::to_string(sigma));
     TTwin twin(GetParam().Advance);
-    ASSERT_TRUE(twin.Both([&](TVolume& v) {
-      v.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
-      AddHandPlaced(v, molecules, sigma);
-    }));
+    ASSERT_TRUE(twin.Both([&](TVolume& v) { OnSmallCube(v, molecules, sigma); }));
     for (int step = 1; step <= 3; ++step) ASSERT_TRUE(twin.Step()) << "step " << step;
   }
 }
@@ -387,9 +371,8 @@ TEST_P(KernelsTest, NegativeZeroStepsInFullAndPartialBlocks) {
       SCOPED_TRACE("molecules " + std::to_string(n) + ", sigma " + std::to_string(sigma));
       TTwin twin(GetParam().Advance);
       ASSERT_TRUE(twin.Both([&](TVolume& v) {
-        v.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
-        AddHandPlaced(v, std::vector<TMolCoord>(static_cast<std::size_t>(n), {-0.0, -0.0, -0.0}),
-                      sigma);
+        OnSmallCube(v, std::vector<TMolCoord>(static_cast<std::size_t>(n), {-0.0, -0.0, -0.0}),
+                    sigma);
       }));
       for (int step = 1; step <= 2; ++step) ASSERT_TRUE(twin.Step()) << "step " << step;
       for (const TMolCoord& p : twin.Fast.Species[0].Molecules)
@@ -409,10 +392,8 @@ TEST_P(KernelsTest, UnusualStreamStates) {
     SCOPED_TRACE("states " + std::to_string(s[0]) + " " + std::to_string(s[1]) + " " +
                  std::to_string(s[2]));
     TTwin twin(GetParam().Advance);
-    ASSERT_TRUE(twin.Both([](TVolume& v) {
-      v.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
-      AddHandPlaced(v, Scattered(2 * 8 + 3, 2.0, 4321), 0.2);
-    }));
+    ASSERT_TRUE(
+        twin.Both([](TVolume& v) { OnSmallCube(v, Scattered(2 * 8 + 3, 2.0, 4321), 0.2); }));
     StepStateX = s[0];
     StepStateY = s[1];
     StepStateZ = s[2];

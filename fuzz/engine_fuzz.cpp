@@ -19,6 +19,7 @@
 
 #include "Diffunit/Diffunit.h"
 #include "Statg/Statg.h"
+#include "fuzz/fuzz_check.h"
 
 namespace {
 
@@ -33,14 +34,6 @@ constexpr std::int64_t MaxMoleculeSteps = 2000000;
 constexpr int MaxOperations = 64;
 constexpr double CountLimit = 2147483648.0;  // 2^31: the engine refuses counts this large
 constexpr double RoundingUnit = 0x1p-53;     // relative error of one rounded double operation
-
-#define FUZZ_CHECK(condition)                                                            \
-  do {                                                                                   \
-    if (!(condition)) {                                                                  \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                      \
-    }                                                                                    \
-  } while (false)
 
 // The window's defaults and the values around the edges of the model.
 const double NiceValues[] = {0.0,

@@ -22,16 +22,9 @@
 
 #include "Diffunit/Diffunit.h"
 #include "Mainform/Conversions.h"
+#include "fuzz/fuzz_check.h"
 
 namespace {
-
-#define FUZZ_CHECK(condition)                                                            \
-  do {                                                                                   \
-    if (!(condition)) {                                                                  \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                      \
-    }                                                                                    \
-  } while (false)
 
 bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 

@@ -12,23 +12,12 @@
 
 namespace {
 
-// Tick values written as "#.##E-##" with the user's decimal separator.
-class TTickLabels : public QCPAxisTicker {
+// Tick values written as "#.##E-##" with the user's decimal separator, on a
+// linear (QCPAxisTicker) or logarithmic (QCPAxisTickerLog) axis.
+template <class TTicker>
+class TTickLabels : public TTicker {
  public:
   explicit TTickLabels(char separator) : Separator(separator) {}
-
- protected:
-  QString getTickLabel(double tick, const QLocale&, QChar, int) override {
-    return QString::fromStdString(TickLabelText(tick, Separator));
-  }
-
- private:
-  char Separator;
-};
-
-class TLogTickLabels : public QCPAxisTickerLog {
- public:
-  explicit TLogTickLabels(char separator) : Separator(separator) {}
 
  protected:
   QString getTickLabel(double tick, const QLocale&, QChar, int) override {
@@ -93,11 +82,11 @@ TChart::TChart(QWidget* parent, const QString& title, const QString& leftAxisTit
   xAxis->setLabel("t, s");
   yAxis->setLabel(leftAxisTitle);
 
-  const QSharedPointer<QCPAxisTicker> linearTicks(new TTickLabels(separator));
+  const QSharedPointer<QCPAxisTicker> linearTicks(new TTickLabels<QCPAxisTicker>(separator));
   xAxis->setTicker(linearTicks);
   xAxis2->setTicker(linearTicks);
   if (scale == TChartScale::Logarithmic) {
-    const QSharedPointer<QCPAxisTicker> logTicks(new TLogTickLabels(separator));
+    const QSharedPointer<QCPAxisTicker> logTicks(new TTickLabels<QCPAxisTickerLog>(separator));
     yAxis->setScaleType(QCPAxis::stLogarithmic);
     yAxis->setTicker(logTicks);
     yAxis2->setScaleType(QCPAxis::stLogarithmic);

@@ -232,6 +232,38 @@ void WriteText(TValueList* list, const char* key, const std::string& text) {
   list->SetValue(QString::fromLatin1(key), QString::fromStdString(text));
 }
 
+// Appends the rows of a table, each with its initial text and its caption.
+template <std::size_t Count>
+void FillRows(TValueList* list, const TParameterRow (&rows)[Count]) {
+  for (const TParameterRow& row : rows) {
+    list->AppendRow(QString::fromLatin1(row.Key),
+                    QString::fromStdString(NumberToText(row.Initial, DecimalSeparator)));
+    list->SetKeyDesc(QString::fromLatin1(row.Key), QString::fromLatin1(row.Caption));
+  }
+}
+
+// A species as the species table gives it, read in the order SP_A, SP_D,
+// SP_C, so that a bad text is named in that order.
+struct TSpeciesValues {
+  double Radius;
+  double Diffusion;
+  double Concentration;
+};
+
+TSpeciesValues ReadSpecies(const TValueList* list) {
+  const double radius = ReadNumber(list, "SP_A");
+  const double diffusion = ReadNumber(list, "SP_D");
+  const double concentration = ReadNumber(list, "SP_C");
+  return {radius, diffusion, concentration};
+}
+
+// Writes a species into the species table, in the order SP_C, SP_A, SP_D.
+void ShowSpecies(TValueList* list, double concentration, double radius, double diffusion) {
+  WriteText(list, "SP_C", NumberToText(concentration, DecimalSeparator));
+  WriteText(list, "SP_A", NumberToText(radius, DecimalSeparator));
+  WriteText(list, "SP_D", NumberToText(diffusion, DecimalSeparator));
+}
+
 QFrame* MakePanel(QWidget* parent, bool bevel) {
   auto* panel = new QFrame(parent);
   if (bevel) {
@@ -306,17 +338,8 @@ TMForm::TMForm(QWidget* owner) : QWidget(owner) {
   // first species. A species reads the ribs, volumes and time step in force
   // when it is populated, so Apply comes first.
   Volume = std::make_unique<TVolume>();
-  for (const TParameterRow& row : SimulationRows) {
-    ValueListSimulation->AppendRow(
-        QString::fromLatin1(row.Key),
-        QString::fromStdString(NumberToText(row.Initial, DecimalSeparator)));
-    ValueListSimulation->SetKeyDesc(QString::fromLatin1(row.Key), QString::fromLatin1(row.Caption));
-  }
-  for (const TParameterRow& row : SpeciesRows) {
-    ValueListSpecies->AppendRow(QString::fromLatin1(row.Key), QString::fromStdString(NumberToText(
-                                                                  row.Initial, DecimalSeparator)));
-    ValueListSpecies->SetKeyDesc(QString::fromLatin1(row.Key), QString::fromLatin1(row.Caption));
-  }
+  FillRows(ValueListSimulation, SimulationRows);
+  FillRows(ValueListSpecies, SpeciesRows);
   ApplyButtonClick();
   AddSpeciesButtonClick();
 }
@@ -543,14 +566,10 @@ void TMForm::AddSpeciesButtonClick() {
   SpeciesList->item(last)->setCheckState(Qt::Checked);
   SpeciesList->setCurrentRow(last);
 
-  WriteText(ValueListSpecies, "SP_C", NumberToText(DefaultConcentration, DecimalSeparator));
-  WriteText(ValueListSpecies, "SP_A", NumberToText(DefaultRadius, DecimalSeparator));
-  WriteText(ValueListSpecies, "SP_D", NumberToText(DefaultDiffusion, DecimalSeparator));
+  ShowSpecies(ValueListSpecies, DefaultConcentration, DefaultRadius, DefaultDiffusion);
   try {
-    const double radius = ReadNumber(ValueListSpecies, "SP_A");
-    const double diffusion = ReadNumber(ValueListSpecies, "SP_D");
-    const double concentration = ReadNumber(ValueListSpecies, "SP_C");
-    Volume->AddSpecies(concentration, diffusion, radius);
+    const TSpeciesValues species = ReadSpecies(ValueListSpecies);
+    Volume->AddSpecies(species.Concentration, species.Diffusion, species.Radius);
   } catch (...) {
     // The engine refused the species (it does not fit the current volumes):
     // the list must keep one item per engine species.
@@ -581,10 +600,8 @@ void TMForm::RemoveSpeciesButtonClick() {
 void TMForm::ApplySpSpeedButtonClick() {
   for (int index = 0; index < SpeciesList->count(); ++index) {
     if (!SpeciesList->item(index)->isSelected()) continue;
-    const double radius = ReadNumber(ValueListSpecies, "SP_A");
-    const double diffusion = ReadNumber(ValueListSpecies, "SP_D");
-    const double concentration = ReadNumber(ValueListSpecies, "SP_C");
-    Volume->ReplaceSpecies(index, concentration, diffusion, radius);
+    const TSpeciesValues species = ReadSpecies(ValueListSpecies);
+    Volume->ReplaceSpecies(index, species.Concentration, species.Diffusion, species.Radius);
   }
 }
 
@@ -592,12 +609,8 @@ void TMForm::SpeciesListClick() {
   // Shows what the engine holds, not what was last typed.
   for (int index = 0; index < SpeciesList->count(); ++index) {
     if (!SpeciesList->item(index)->isSelected()) continue;
-    WriteText(ValueListSpecies, "SP_C",
-              NumberToText(Volume->SpeciesConcentration(index), DecimalSeparator));
-    WriteText(ValueListSpecies, "SP_A",
-              NumberToText(Volume->SpeciesRadius(index), DecimalSeparator));
-    WriteText(ValueListSpecies, "SP_D",
-              NumberToText(Volume->SpeciesDiffusion(index), DecimalSeparator));
+    ShowSpecies(ValueListSpecies, Volume->SpeciesConcentration(index), Volume->SpeciesRadius(index),
+                Volume->SpeciesDiffusion(index));
   }
 }
 

@@ -27,6 +27,28 @@ extern std::int32_t StepStateX;
 extern std::int32_t StepStateY;
 extern std::int32_t StepStateZ;
 
+// The four program-wide streams at one moment, to save, compare and put back.
+// A default-made one holds the seeds.
+struct TStreamStates {
+  std::int32_t Placement = PlacementSeed;
+  std::int32_t X = StepSeedX;
+  std::int32_t Y = StepSeedY;
+  std::int32_t Z = StepSeedZ;
+
+  static TStreamStates Current() { return {PlacementState, StepStateX, StepStateY, StepStateZ}; }
+  // Sets the program-wide streams to these states.
+  void Restore() const {
+    PlacementState = Placement;
+    StepStateX = X;
+    StepStateY = Y;
+    StepStateZ = Z;
+  }
+  bool operator==(const TStreamStates& o) const {
+    return Placement == o.Placement && X == o.X && Y == o.Y && Z == o.Z;
+  }
+  bool operator!=(const TStreamStates& o) const { return !(*this == o); }
+};
+
 // Advances `state` to (state * 16807) mod 2^31 and returns it scaled to [0, 1].
 // Costs one integer multiply, one mask and one double multiply.
 inline double NextUniform(std::int32_t& state) {

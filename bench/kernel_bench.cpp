@@ -31,7 +31,7 @@ namespace {
 // active and re-injected molecules sit on the wall as in a long run.
 struct TStart {
   TVolume Volume;
-  std::int32_t Streams[4];
+  TStreamStates Streams;
 
   TStart() {
     Volume.SetParameters(1e-5, 1e-6, 0.001, 293.15, 0.0001);
@@ -39,10 +39,7 @@ struct TStart {
     Volume.AddSpecies(7.2e20, 1.43e-10, 1.5e-9);
     Volume.Step();
     Volume.Step();
-    Streams[0] = PlacementState;
-    Streams[1] = StepStateX;
-    Streams[2] = StepStateY;
-    Streams[3] = StepStateZ;
+    Streams = TStreamStates::Current();
   }
 };
 
@@ -63,10 +60,7 @@ void BM_Advance(benchmark::State& state, TAdvanceKernel kernel, bool (*supported
   }
   const TStart& start = Start();
   TSpecies species = start.Volume.Species[0];  // a private copy of the molecules
-  PlacementState = start.Streams[0];
-  StepStateX = start.Streams[1];
-  StepStateY = start.Streams[2];
-  StepStateZ = start.Streams[3];
+  start.Streams.Restore();
   std::int64_t moved = 0;
   for (auto _ : state) {
     kernel(species);

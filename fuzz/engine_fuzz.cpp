@@ -142,21 +142,20 @@ struct TSnapshot {
   std::int32_t totalInnerCount;
   bool hasCallback;
   std::vector<TSpeciesShot> species;
-  std::int32_t streams[4];
+  TStreamStates streams;
 
   explicit TSnapshot(const TVolume& v)
       : fields{v.OuterRib,    v.InnerRib,    v.Time,      v.TimeStep,    v.InnerVolume,
                v.ShellVolume, v.OuterVolume, v.Viscosity, v.Temperature, v.TotalConcentration},
         totalInnerCount(v.TotalInnerCount),
         hasCallback(static_cast<bool>(v.OnStep)),
-        streams{PlacementState, StepStateX, StepStateY, StepStateZ} {
+        streams(TStreamStates::Current()) {
     for (const TSpecies& s : v.Species) species.emplace_back(s);
   }
 
   bool operator==(const TSnapshot& o) const {
     if (std::memcmp(fields, o.fields, sizeof fields) != 0 || totalInnerCount != o.totalInnerCount ||
-        hasCallback != o.hasCallback || std::memcmp(streams, o.streams, sizeof streams) != 0 ||
-        species.size() != o.species.size())
+        hasCallback != o.hasCallback || streams != o.streams || species.size() != o.species.size())
       return false;
     for (std::size_t i = 0; i < species.size(); ++i)
       if (!species[i].SameState(o.species[i])) return false;
@@ -260,9 +259,10 @@ struct TFuzzRun {
     FUZZ_CHECK(s.ShellCount == static_cast<std::int32_t>(c * v.ShellVolume));
     FUZZ_CHECK(s.InsideCount == 0 && s.OutsideCount == s.ShellCount &&
                s.ActiveCount == s.ShellCount);
-    FUZZ_CHECK(PlacementState == Advanced(before.streams[0], 3 * std::int64_t{s.ShellCount}));
-    FUZZ_CHECK(StepStateX == before.streams[1] && StepStateY == before.streams[2] &&
-               StepStateZ == before.streams[3]);
+    FUZZ_CHECK(PlacementState ==
+               Advanced(before.streams.Placement, 3 * std::int64_t{s.ShellCount}));
+    FUZZ_CHECK(StepStateX == before.streams.X && StepStateY == before.streams.Y &&
+               StepStateZ == before.streams.Z);
     const double b0 = v.OuterRib, b1 = v.InnerRib;
     if (b1 >= 0.0 && b1 < b0) {
       // Corner blocks of the shell; the upper end b1 + (b0 - b1) may round a
@@ -451,16 +451,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzedDataProvider in(data, size);
   // Usually the program's seeds; sometimes any state, including 0, even ones
   // and 2^31 - 1, whose draw is exactly 1.0.
-  PlacementState = PlacementSeed;
-  StepStateX = StepSeedX;
-  StepStateY = StepSeedY;
-  StepStateZ = StepSeedZ;
+  TStreamStates start;
   if (in.ConsumeIntegralInRange<int>(0, 7) == 0) {
-    PlacementState = in.ConsumeIntegral<std::int32_t>();
-    StepStateX = in.ConsumeIntegral<std::int32_t>();
-    StepStateY = in.ConsumeIntegral<std::int32_t>();
-    StepStateZ = in.ConsumeIntegral<std::int32_t>();
+    start.Placement = in.ConsumeIntegral<std::int32_t>();
+    start.X = in.ConsumeIntegral<std::int32_t>();
+    start.Y = in.ConsumeIntegral<std::int32_t>();
+    start.Z = in.ConsumeIntegral<std::int32_t>();
   }
+  start.Restore();
   TFuzzRun run;
   run.SetCallback(false);
   for (int k = 0; k < MaxOperations && in.remaining_bytes() > 0; ++k) run.Operate(in);

@@ -33,11 +33,6 @@ struct Recorder {
 
 void ApplyDefaults(TVolume& volume) { volume.SetParameters(1e-5, 1e-6, 0.001, 293.15, 0.0001); }
 
-struct Streams {
-  std::int32_t p = PlacementState, x = StepStateX, y = StepStateY, z = StepStateZ;
-  bool operator==(const Streams& o) const { return p == o.p && x == o.x && y == o.y && z == o.z; }
-};
-
 bool SamePositions(const std::vector<TMolCoord>& a, const std::vector<TMolCoord>& b) {
   return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(TMolCoord)) == 0;
 }
@@ -200,7 +195,7 @@ TEST_F(DiffunitTest, RefusedSpeciesChangeNothing) {
   ApplyDefaults(v);
   v.AddSpecies(1e19, 1.43e-10, 1.5e-9);
   const std::vector<TMolCoord> before = v.Species[0].Molecules;
-  const Streams streams;
+  const TStreamStates streams = TStreamStates::Current();
   const double total = v.TotalConcentration;
   const std::int32_t inner = v.TotalInnerCount;
 
@@ -234,7 +229,7 @@ TEST_F(DiffunitTest, RefusedSpeciesChangeNothing) {
       EXPECT_EQ(v.Species[0].Concentration, 1e19);
       EXPECT_EQ(v.TotalConcentration, total);
       EXPECT_EQ(v.TotalInnerCount, inner);
-      EXPECT_TRUE(Streams() == streams);
+      EXPECT_EQ(TStreamStates::Current(), streams);
     }
   }
 
@@ -245,7 +240,7 @@ TEST_F(DiffunitTest, RefusedSpeciesChangeNothing) {
   v.SetParameters(1e-5, 1e-6, 0.001, 293.15, -0.0001);
   EXPECT_THROW(v.AddSpecies(7.2e20, 1.43e-10, 1.5e-9), TError);
   EXPECT_EQ(v.Species.size(), 1u);
-  EXPECT_TRUE(Streams() == streams);
+  EXPECT_EQ(TStreamStates::Current(), streams);
 }
 
 TEST_F(DiffunitTest, ArrayLargerThanMemoryIsRefusedBeforeAllocating) {
@@ -435,10 +430,10 @@ TEST_F(DiffunitTest, TopUpActivatesSpareSlotsAtTheWall) {
   v.SetParameters(2.0, 0.0, 0.001, 293.15, 0.01);
   v.ReplaceSpecies(0, 10.0, 1e-3, 1e-9);
   ASSERT_EQ(s.InnerCount, 0);
-  const Streams before;
+  const TStreamStates before = TStreamStates::Current();
   s.Advance();
   EXPECT_EQ(s.InsideCount + s.OutsideCount, 80);
-  EXPECT_EQ(PlacementState, before.p);  // no escapes at this small step, no top-up
+  EXPECT_EQ(PlacementState, before.Placement);  // no escapes at this small step, no top-up
 }
 
 TEST_F(DiffunitTest, StillMoleculesNeverReachTheInnerCube) {

@@ -53,20 +53,9 @@ const TKernelCase FastKernels[] = {
     {"Avx2", AdvanceAvx2, Avx2Supported, 4},
 };
 
-struct TStreams {
-  std::int32_t p = PlacementState, x = StepStateX, y = StepStateY, z = StepStateZ;
-  void Restore() const {
-    PlacementState = p;
-    StepStateX = x;
-    StepStateY = y;
-    StepStateZ = z;
-  }
-  bool operator==(const TStreams& o) const { return p == o.p && x == o.x && y == o.y && z == o.z; }
-};
-
-std::string Describe(const TStreams& s) {
-  return "P " + std::to_string(s.p) + ", X " + std::to_string(s.x) + ", Y " + std::to_string(s.y) +
-         ", Z " + std::to_string(s.z);
+std::string Describe(const TStreamStates& s) {
+  return "P " + std::to_string(s.Placement) + ", X " + std::to_string(s.X) + ", Y " +
+         std::to_string(s.Y) + ", Z " + std::to_string(s.Z);
 }
 
 std::string Describe(const TMolCoord& p) {
@@ -104,12 +93,12 @@ class TTwin {
   // the streams end as the reference left them.
   template <class TAction>
   ::testing::AssertionResult Both(TAction action) {
-    const TStreams start;
+    const TStreamStates start = TStreamStates::Current();
     action(Reference);
-    const TStreams afterReference;
+    const TStreamStates afterReference = TStreamStates::Current();
     start.Restore();
     action(Fast);
-    const TStreams afterFast;
+    const TStreamStates afterFast = TStreamStates::Current();
     afterReference.Restore();
     if (afterReference == afterFast) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()

@@ -9,12 +9,7 @@
 #include "Statg/Statg.h"
 
 // Puts the four program-wide streams back at their seeds.
-inline void ResetStreams() {
-  PlacementState = PlacementSeed;
-  StepStateX = StepSeedX;
-  StepStateY = StepSeedY;
-  StepStateZ = StepSeedZ;
-}
+inline void ResetStreams() { TStreamStates().Restore(); }
 
 // The state after `draws` draws from `state`.
 inline std::int32_t Advanced(std::int32_t state, int draws) {

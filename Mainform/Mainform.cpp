@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "Mainform/Conversions.h"
+#include "Mainform/Parameters.h"
 
 char DecimalSeparator = '.';
 TMForm* MForm = nullptr;
@@ -195,30 +196,6 @@ void TValueList::SetValue(const QString& key, const QString& text) {
 
 namespace {
 
-// Parameter keys and their captions, in row order.
-struct TParameterRow {
-  const char* Key;
-  const char* Caption;
-  double Initial;
-};
-
-constexpr TParameterRow SimulationRows[] = {
-    {"SIM_B0", "External Cube Rib [m]", 1e-5},      {"SIM_B1", "Internal Cube Rib [m]", 1e-6},
-    {"SIM_Q", "Dynamic Viscosity [Pa/s]", 0.001},   {"SIM_T", "Temperature [K]", 293.15},
-    {"SIM_DT", "Simulation Time Step [s]", 0.0001},
-};
-
-// Species defaults: C [m^-3], a [m], D [m^2/s].
-constexpr double DefaultConcentration = 7.2e20;
-constexpr double DefaultRadius = 1.5e-9;
-constexpr double DefaultDiffusion = 1.43e-10;
-
-constexpr TParameterRow SpeciesRows[] = {
-    {"SP_C", "Concentration [m-3]", DefaultConcentration},
-    {"SP_A", "Molecule Radius [m]", DefaultRadius},
-    {"SP_D", "Diffusion Coefficient [m2/s]", DefaultDiffusion},
-};
-
 constexpr int LeftColumnWidth = 217;  // px, Panel1
 constexpr int TimerInterval = 50;     // ms between simulation steps
 
@@ -251,17 +228,17 @@ struct TSpeciesValues {
 };
 
 TSpeciesValues ReadSpecies(const TValueList* list) {
-  const double radius = ReadNumber(list, "SP_A");
-  const double diffusion = ReadNumber(list, "SP_D");
-  const double concentration = ReadNumber(list, "SP_C");
+  const double radius = ReadNumber(list, Key::SP_A);
+  const double diffusion = ReadNumber(list, Key::SP_D);
+  const double concentration = ReadNumber(list, Key::SP_C);
   return {radius, diffusion, concentration};
 }
 
 // Writes a species into the species table, in the order SP_C, SP_A, SP_D.
 void ShowSpecies(TValueList* list, double concentration, double radius, double diffusion) {
-  WriteText(list, "SP_C", NumberToText(concentration, DecimalSeparator));
-  WriteText(list, "SP_A", NumberToText(radius, DecimalSeparator));
-  WriteText(list, "SP_D", NumberToText(diffusion, DecimalSeparator));
+  WriteText(list, Key::SP_C, NumberToText(concentration, DecimalSeparator));
+  WriteText(list, Key::SP_A, NumberToText(radius, DecimalSeparator));
+  WriteText(list, Key::SP_D, NumberToText(diffusion, DecimalSeparator));
 }
 
 QFrame* MakePanel(QWidget* parent, bool bevel) {
@@ -498,11 +475,11 @@ void TMForm::ApplyButtonClick() {
   // parameters the engine refuses) leaves the curves and the running
   // simulation as they were. The message names the first bad text in this
   // order.
-  const double timeStep = ReadNumber(ValueListSimulation, "SIM_DT");
-  const double temperature = ReadNumber(ValueListSimulation, "SIM_T");
-  const double viscosity = ReadNumber(ValueListSimulation, "SIM_Q");
-  const double innerRib = ReadNumber(ValueListSimulation, "SIM_B1");
-  const double outerRib = ReadNumber(ValueListSimulation, "SIM_B0");
+  const double timeStep = ReadNumber(ValueListSimulation, Key::SIM_DT);
+  const double temperature = ReadNumber(ValueListSimulation, Key::SIM_T);
+  const double viscosity = ReadNumber(ValueListSimulation, Key::SIM_Q);
+  const double innerRib = ReadNumber(ValueListSimulation, Key::SIM_B1);
+  const double outerRib = ReadNumber(ValueListSimulation, Key::SIM_B0);
   Volume->SetParameters(outerRib, innerRib, viscosity, temperature, timeStep);
   CChart->ClearCurves();
   NChart->ClearCurves();
@@ -566,7 +543,7 @@ void TMForm::AddSpeciesButtonClick() {
   SpeciesList->item(last)->setCheckState(Qt::Checked);
   SpeciesList->setCurrentRow(last);
 
-  ShowSpecies(ValueListSpecies, DefaultConcentration, DefaultRadius, DefaultDiffusion);
+  ShowSpecies(ValueListSpecies, Defaults::Concentration, Defaults::Radius, Defaults::Diffusion);
   try {
     const TSpeciesValues species = ReadSpecies(ValueListSpecies);
     Volume->AddSpecies(species.Concentration, species.Diffusion, species.Radius);
@@ -616,13 +593,13 @@ void TMForm::SpeciesListClick() {
 
 void TMForm::SpeedButtonRecalcDClick() {
   // Uses the temperature and viscosity applied last, not the table's texts.
-  const double radius = ReadNumber(ValueListSpecies, "SP_A");
+  const double radius = ReadNumber(ValueListSpecies, Key::SP_A);
   const double diffusion = Volume->StokesEinstein(radius);
-  WriteText(ValueListSpecies, "SP_D", NumberToExponentText(diffusion, DecimalSeparator));
+  WriteText(ValueListSpecies, Key::SP_D, NumberToExponentText(diffusion, DecimalSeparator));
 }
 
 void TMForm::SpeedButtonRecalcAClick() {
-  const double diffusion = ReadNumber(ValueListSpecies, "SP_D");
+  const double diffusion = ReadNumber(ValueListSpecies, Key::SP_D);
   const double radius = Volume->StokesEinstein(diffusion);
-  WriteText(ValueListSpecies, "SP_A", NumberToExponentText(radius, DecimalSeparator));
+  WriteText(ValueListSpecies, Key::SP_A, NumberToExponentText(radius, DecimalSeparator));
 }

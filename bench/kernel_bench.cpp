@@ -21,22 +21,22 @@
 
 #include "Diffunit/Diffunit.h"
 #include "Diffunit/Kernels.h"
+#include "Mainform/Parameters.h"
 #include "Statg/Statg.h"
 
 namespace {
 
-// The engine every run starts from: outer rib 1e-5 m, inner rib 1e-6 m, time
-// step 1e-4 s, one species with C = 7.2e20 m^-3, D = 1.43e-10 m^2/s,
-// a = 1.5e-9 m (719,999 molecules), after two steps so that every slot is
-// active and re-injected molecules sit on the wall as in a long run.
+// The engine every run starts from: the window's default scenario (719,999
+// molecules), after two steps so that every slot is active and re-injected
+// molecules sit on the wall as in a long run.
 struct TStart {
   TVolume Volume;
   TStreamStates Streams;
 
   TStart() {
-    Volume.SetParameters(1e-5, 1e-6, 0.001, 293.15, 0.0001);
+    SetDefaultParameters(Volume);
     Volume.SetStepCallback([](std::int32_t, std::int32_t, double, double, double) {});
-    Volume.AddSpecies(7.2e20, 1.43e-10, 1.5e-9);
+    AddDefaultSpecies(Volume);
     Volume.Step();
     Volume.Step();
     Streams = TStreamStates::Current();

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "Diffunit/Diffunit.h"
+#include "Mainform/Parameters.h"
 
 namespace {
 
@@ -52,16 +53,14 @@ int main(int argc, char** argv) {
   try {
     TVolume volume;
     TLastReport last;
-    // Outer rib 1e-5 m, inner rib 1e-6 m, viscosity 0.001 Pa s, 293.15 K,
-    // time step 1e-4 s; one species C = 7.2e20 m^-3, D = 1.43e-10 m^2/s,
-    // a = 1.5e-9 m: 719,999 molecule slots, about 17 MB.
-    volume.SetParameters(1e-5, 1e-6, 0.001, 293.15, 0.0001);
+    // The default scenario: 719,999 molecule slots, about 17 MB.
+    SetDefaultParameters(volume);
     volume.SetStepCallback([&last](std::int32_t inside, std::int32_t innerTotal,
                                    double insideConcentration, double totalConcentration,
                                    double time) {
       last = {inside, innerTotal, insideConcentration, totalConcentration, time};
     });
-    volume.AddSpecies(7.2e20, 1.43e-10, 1.5e-9);
+    AddDefaultSpecies(volume);
     const TSpecies& species = volume.Species[0];
 
     const auto start = std::chrono::steady_clock::now();

@@ -6,15 +6,15 @@
 #include <benchmark/benchmark.h>
 
 #include "Diffunit/Diffunit.h"
+#include "Mainform/Parameters.h"
 
 namespace {
 
-// Outer rib 1e-5 m, inner rib 1e-6 m, time step 1e-4 s, one species with
-// C = 7.2e20 m^-3, D = 1.43e-10 m^2/s, a = 1.5e-9 m: 719,999 molecules.
+// The window's default scenario: one species of 719,999 molecules.
 void DefaultScenario(TVolume& volume) {
-  volume.SetParameters(1e-5, 1e-6, 0.001, 293.15, 0.0001);
+  SetDefaultParameters(volume);
   volume.SetStepCallback([](std::int32_t, std::int32_t, double, double, double) {});
-  volume.AddSpecies(7.2e20, 1.43e-10, 1.5e-9);
+  AddDefaultSpecies(volume);
 }
 
 void BM_StepDefault(benchmark::State& state) {

@@ -8,6 +8,7 @@
 #include <limits>
 #include <vector>
 
+#include "Mainform/Parameters.h"
 #include "Statg/Statg.h"
 #include "tests/test_support.h"
 
@@ -31,8 +32,6 @@ struct Recorder {
   }
 };
 
-void ApplyDefaults(TVolume& volume) { volume.SetParameters(1e-5, 1e-6, 0.001, 293.15, 0.0001); }
-
 bool SamePositions(const std::vector<TMolCoord>& a, const std::vector<TMolCoord>& b) {
   return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(TMolCoord)) == 0;
 }
@@ -50,7 +49,7 @@ TEST_F(DiffunitTest, SetParametersDerivesVolumesAndRestartsClock) {
   EXPECT_EQ(v.TotalInnerCount, 0);
   EXPECT_FALSE(v.OnStep);
   v.Time = 5.0;
-  ApplyDefaults(v);
+  SetDefaultParameters(v);
   EXPECT_EQ(v.OuterVolume, std::pow(0.00001, 3.0));
   EXPECT_EQ(v.InnerVolume, std::pow(1e-6, 3.0));
   EXPECT_EQ(v.ShellVolume, v.OuterVolume - v.InnerVolume);
@@ -106,8 +105,8 @@ TEST_F(DiffunitTest, PopulateCountsTruncateAndPlaceInShellCorners) {
 
 TEST_F(DiffunitTest, DefaultScenarioCountsAndSigma) {
   TVolume v;
-  ApplyDefaults(v);
-  v.AddSpecies(7.2e20, 1.43e-10, 1.5e-9);
+  SetDefaultParameters(v);
+  AddDefaultSpecies(v);
   const TSpecies& s = v.Species[0];
   // 7.2e20 * 1e-18 comes out as 719.999..., which truncates to 719.
   EXPECT_EQ(s.InnerCount, 719);
@@ -124,11 +123,11 @@ TEST_F(DiffunitTest, DefaultScenarioCountsAndSigma) {
 
 TEST_F(DiffunitTest, EmptyPopulations) {
   TVolume v;
-  v.AddSpecies(7.2e20, 1.43e-10, 1.5e-9);  // before any parameters: all zero
+  AddDefaultSpecies(v);  // before any parameters: all zero
   EXPECT_EQ(v.Species[0].Sigma, 0.0);
   EXPECT_EQ(v.Species[0].SlotCount, 0);
   EXPECT_TRUE(v.Species[0].Molecules.empty());
-  ApplyDefaults(v);
+  SetDefaultParameters(v);
   v.AddSpecies(0.0, 1.43e-10, 1.5e-9);
   EXPECT_EQ(v.Species[1].SlotCount, 0);
   EXPECT_TRUE(v.Species[1].Molecules.empty());
@@ -182,7 +181,7 @@ TEST_F(DiffunitTest, TotalsFollowAddReplaceRemove) {
 
 TEST_F(DiffunitTest, NewTimeStepDoesNotReachExistingSpecies) {
   TVolume v;
-  ApplyDefaults(v);
+  SetDefaultParameters(v);
   v.AddSpecies(1e18, 1.43e-10, 1.5e-9);
   const double sigma = v.Species[0].Sigma;
   v.SetParameters(1e-5, 1e-6, 0.001, 293.15, 0.01);
@@ -192,7 +191,7 @@ TEST_F(DiffunitTest, NewTimeStepDoesNotReachExistingSpecies) {
 // Every refused species leaves the engine and the streams as they were.
 TEST_F(DiffunitTest, RefusedSpeciesChangeNothing) {
   TVolume v;
-  ApplyDefaults(v);
+  SetDefaultParameters(v);
   v.AddSpecies(1e19, 1.43e-10, 1.5e-9);
   const std::vector<TMolCoord> before = v.Species[0].Molecules;
   const TStreamStates streams = TStreamStates::Current();
@@ -260,7 +259,7 @@ TEST_F(DiffunitTest, ArrayLargerThanMemoryIsRefusedBeforeAllocating) {
 
 TEST_F(DiffunitTest, StokesEinsteinAndItsDivisionErrors) {
   TVolume v;
-  ApplyDefaults(v);
+  SetDefaultParameters(v);
   EXPECT_EQ(v.StokesEinstein(1.5e-9), (1.38e-23 * 293.15) / ((18.84955592153876 * 0.001) * 1.5e-9));
   EXPECT_NEAR(v.StokesEinstein(1.5e-9), 1.43e-10, 0.005e-10);
   EXPECT_NEAR(v.StokesEinstein(1.43e-10), 1.5e-9, 0.005e-9);
@@ -281,7 +280,7 @@ TEST_F(DiffunitTest, StokesEinsteinAndItsDivisionErrors) {
 
 TEST_F(DiffunitTest, StepReportsAndAccumulatesTime) {
   TVolume v;
-  ApplyDefaults(v);
+  SetDefaultParameters(v);
   Recorder r;
   v.SetStepCallback(r.Callback());
   v.Step();
@@ -303,7 +302,7 @@ TEST_F(DiffunitTest, StepReportsAndAccumulatesTime) {
   EXPECT_EQ(r.reports.size(), 3u);
 
   // A molecule inside and an inner volume of 0 make a division by zero.
-  ApplyDefaults(v);
+  SetDefaultParameters(v);
   HandPlaced(v, {{0, 0, 0}});
   v.InnerVolume = 0.0;
   try {

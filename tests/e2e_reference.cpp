@@ -14,6 +14,7 @@
 
 #include "Diffunit/Diffunit.h"
 #include "Mainform/Conversions.h"
+#include "Mainform/Parameters.h"
 
 namespace {
 
@@ -38,17 +39,16 @@ int main(int argc, char** argv) {
   std::string countLines;          // "N1(t).txt": time ; insideCount
   try {
     TVolume volume;
-    // The window's start-up: Apply with the table defaults (outer rib 1e-5 m,
-    // inner rib 1e-6 m, 0.001 Pa s, 293.15 K, 1e-4 s), then "+ Species" with
-    // the species defaults (C 7.2e20 m^-3, D 1.43e-10 m^2/s, a 1.5e-9 m).
-    volume.SetParameters(1e-5, 1e-6, 0.001, 293.15, 0.0001);
+    // The window's start-up: Apply with the table defaults, then "+ Species"
+    // with the species defaults.
+    SetDefaultParameters(volume);
     volume.SetStepCallback([&](std::int32_t insideCount, std::int32_t, double insideConcentration,
                                double, double time) {
       const std::string t = ExportNumberText(time);
       concentrationLines += t + " ; " + ExportNumberText(insideConcentration) + "\r\n";
       countLines += t + " ; " + ExportNumberText(static_cast<double>(insideCount)) + "\r\n";
     });
-    volume.AddSpecies(7.2e20, 1.43e-10, 1.5e-9);
+    AddDefaultSpecies(volume);
     for (long step = 0; step < steps; ++step) volume.Step();
   } catch (const TError& error) {
     std::fprintf(stderr, "e2e_reference: %s\n", error.what());

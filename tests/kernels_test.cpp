@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Diffunit/Diffunit.h"
+#include "Mainform/Parameters.h"
 #include "Statg/Statg.h"
 #include "tests/test_support.h"
 
@@ -204,8 +205,8 @@ TEST(KernelChoiceTest, FastestSupportedKernelIsChosen) {
 TEST_P(KernelsTest, DefaultParameters) {
   TTwin twin(GetParam().Advance);
   ASSERT_TRUE(twin.Both([](TVolume& v) {
-    v.SetParameters(1e-5, 1e-6, 0.001, 293.15, 0.0001);
-    v.AddSpecies(7.2e20, 1.43e-10, 1.5e-9);
+    SetDefaultParameters(v);
+    AddDefaultSpecies(v);
   }));
   ASSERT_EQ(twin.Fast.Species[0].SlotCount, 719999);
   for (int step = 1; step <= 3; ++step) {
@@ -224,7 +225,7 @@ TEST_P(KernelsTest, HighEscapeGeometry) {
   TTwin twin(GetParam().Advance);
   ASSERT_TRUE(twin.Both([](TVolume& v) {
     v.SetParameters(2e-6, 1e-6, 0.001, 293.15, 1e-3);
-    v.AddSpecies(7.2e20, 1.43e-10, 1.5e-9);
+    AddDefaultSpecies(v);
   }));
   const std::int32_t slots = twin.Fast.Species[0].SlotCount;
   for (int step = 1; step <= 12; ++step) {
@@ -242,7 +243,7 @@ TEST_P(KernelsTest, SeveralSpeciesWithRemovalAndReplacement) {
   TTwin twin(GetParam().Advance);
   ASSERT_TRUE(twin.Both([](TVolume& v) {
     v.SetParameters(3e-6, 1e-6, 0.001, 293.15, 1e-4);
-    v.AddSpecies(7.2e20, 1.43e-10, 1.5e-9);
+    AddDefaultSpecies(v);
     v.AddSpecies(2e20, 4e-10, 5e-10);
     v.AddSpecies(5e21, 2e-11, 1e-8);
   }));
@@ -395,7 +396,7 @@ TEST_P(KernelsTest, StepAllocatesNothing) {
   TVolume v;
   v.SetParameters(2e-6, 1e-6, 0.001, 293.15, 1e-3);
   v.SetStepCallback([](std::int32_t, std::int32_t, double, double, double) {});
-  v.AddSpecies(7.2e20, 1.43e-10, 1.5e-9);
+  AddDefaultSpecies(v);
   v.AddSpecies(1e21, 3e-10, 1e-9);
   AdvanceKernel = GetParam().Advance;
   const long before = AllocationCount;

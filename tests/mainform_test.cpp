@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "Mainform/Parameters.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -72,7 +73,7 @@ class MainformTest : public ::testing::Test {
   }
   // Makes the selected species small (7200 molecules) so that many steps are quick.
   static void ShrinkSelectedSpecies(TMForm& form) {
-    SetText(form.ValueListSpecies, "SP_C", "7.2E18");
+    SetText(form.ValueListSpecies, Key::SP_C, "7.2E18");
     form.ApplySpSpeedButtonClick();
   }
 
@@ -126,16 +127,16 @@ TEST_F(MainformTest, CommaSeparatorShowsAndReadsCommas) {
   const char* simulation[] = {"1E-5", "1E-6", "0,001", "293,15", "0,0001"};
   for (int row = 0; row < 5; ++row)
     EXPECT_EQ(form.ValueListSimulation->item(row, 1)->text(), QString::fromLatin1(simulation[row]));
-  EXPECT_EQ(Text(form.ValueListSpecies, "SP_C"), QStringLiteral("7,2E20"));
-  EXPECT_EQ(Text(form.ValueListSpecies, "SP_A"), QStringLiteral("1,5E-9"));
-  EXPECT_EQ(Text(form.ValueListSpecies, "SP_D"), QStringLiteral("1,43E-10"));
+  EXPECT_EQ(Text(form.ValueListSpecies, Key::SP_C), QStringLiteral("7,2E20"));
+  EXPECT_EQ(Text(form.ValueListSpecies, Key::SP_A), QStringLiteral("1,5E-9"));
+  EXPECT_EQ(Text(form.ValueListSpecies, Key::SP_D), QStringLiteral("1,43E-10"));
   // The constructor's Apply read the comma texts.
   EXPECT_EQ(form.Engine().Temperature, 293.15);
   EXPECT_EQ(form.Engine().TimeStep, 0.0001);
   form.SpeedButtonRecalcDClick();
-  EXPECT_EQ(Text(form.ValueListSpecies, "SP_D"), QStringLiteral("1,43E-10"));
+  EXPECT_EQ(Text(form.ValueListSpecies, Key::SP_D), QStringLiteral("1,43E-10"));
   // A point is no separator here.
-  SetText(form.ValueListSimulation, "SIM_T", "293.15");
+  SetText(form.ValueListSimulation, Key::SIM_T, "293.15");
   EXPECT_THROW(form.ApplyButtonClick(), TError);
 }
 
@@ -143,8 +144,8 @@ TEST_F(MainformTest, TableOperationsAddressRowsByKey) {
   TMForm& form = MakeForm();
   TValueList* list = form.ValueListSpecies;
   EXPECT_EQ(Text(list, "NO_SUCH"), QString());
-  SetText(list, "SP_A", "2E-9");
-  EXPECT_EQ(Text(list, "SP_A"), QStringLiteral("2E-9"));
+  SetText(list, Key::SP_A, "2E-9");
+  EXPECT_EQ(Text(list, Key::SP_A), QStringLiteral("2E-9"));
   EXPECT_EQ(list->rowCount(), 3);
   // Writing a missing key appends a row, shown by its key until described.
   SetText(list, "SP_X", "1");
@@ -159,7 +160,7 @@ TEST_F(MainformTest, TextTypedInAnOpenEditorIsWhatAHandlerReads) {
   TMForm& form = MakeForm();
   form.show();
   TValueList* list = form.ValueListSimulation;
-  const int row = list->FindRow(QStringLiteral("SIM_T"));
+  const int row = list->FindRow(QString::fromLatin1(Key::SIM_T));
   list->setCurrentCell(row, 1);  // the value editor opens with the current cell
   auto* editor = list->findChild<QLineEdit*>();
   ASSERT_NE(editor, nullptr);
@@ -176,20 +177,20 @@ TEST_F(MainformTest, TextTypedInAnOpenEditorIsWhatAHandlerReads) {
 TEST_F(MainformTest, BadTextsAreNamedInReadingOrder) {
   TMForm& form = MakeForm();
   // Apply reads SIM_DT, SIM_T, SIM_Q, SIM_B1, SIM_B0.
-  SetText(form.ValueListSimulation, "SIM_B0", "b0?");
-  SetText(form.ValueListSimulation, "SIM_Q", "");
-  SetText(form.ValueListSimulation, "SIM_T", "293,15");
+  SetText(form.ValueListSimulation, Key::SIM_B0, "b0?");
+  SetText(form.ValueListSimulation, Key::SIM_Q, "");
+  SetText(form.ValueListSimulation, Key::SIM_T, "293,15");
   form.ApplyButton->click();
-  SetText(form.ValueListSimulation, "SIM_T", " 293.15 ");
+  SetText(form.ValueListSimulation, Key::SIM_T, " 293.15 ");
   form.ApplyButton->click();
-  SetText(form.ValueListSimulation, "SIM_Q", "1e-3");
+  SetText(form.ValueListSimulation, Key::SIM_Q, "1e-3");
   form.ApplyButton->click();
   ASSERT_EQ(Messages.size(), 3u);
   EXPECT_EQ(Messages[0], QStringLiteral("'293,15' is not a valid floating point value"));
   EXPECT_EQ(Messages[1], QStringLiteral("'' is not a valid floating point value"));
   EXPECT_EQ(Messages[2], QStringLiteral("'b0?' is not a valid floating point value"));
   // The table keeps the offending text for the user to correct.
-  EXPECT_EQ(Text(form.ValueListSimulation, "SIM_B0"), QStringLiteral("b0?"));
+  EXPECT_EQ(Text(form.ValueListSimulation, Key::SIM_B0), QStringLiteral("b0?"));
 }
 
 // ---------------------------------------------------------------------------
@@ -302,7 +303,7 @@ TEST_F(MainformTest, ResizingKeepsTheLeftColumnAndSplitsTheCharts) {
 
 TEST_F(MainformTest, AddedSpeciesStartWithTheDefaults) {
   TMForm& form = MakeForm();
-  SetText(form.ValueListSpecies, "SP_C", "1E20");  // typed, then overwritten
+  SetText(form.ValueListSpecies, Key::SP_C, "1E20");  // typed, then overwritten
   for (int k = 0; k < 3; ++k) form.AddSpeciesButton->click();
   ASSERT_EQ(form.SpeciesList->count(), 4);
   ASSERT_EQ(form.Engine().Species.size(), 4u);
@@ -314,9 +315,9 @@ TEST_F(MainformTest, AddedSpeciesStartWithTheDefaults) {
     EXPECT_EQ(form.Engine().SpeciesRadius(i), 1.5e-9);
     EXPECT_EQ(form.Engine().SpeciesDiffusion(i), 1.43e-10);
   }
-  EXPECT_EQ(Text(form.ValueListSpecies, "SP_C"), QStringLiteral("7.2E20"));
-  EXPECT_EQ(Text(form.ValueListSpecies, "SP_A"), QStringLiteral("1.5E-9"));
-  EXPECT_EQ(Text(form.ValueListSpecies, "SP_D"), QStringLiteral("1.43E-10"));
+  EXPECT_EQ(Text(form.ValueListSpecies, Key::SP_C), QStringLiteral("7.2E20"));
+  EXPECT_EQ(Text(form.ValueListSpecies, Key::SP_A), QStringLiteral("1.5E-9"));
+  EXPECT_EQ(Text(form.ValueListSpecies, Key::SP_D), QStringLiteral("1.43E-10"));
   EXPECT_EQ(form.Engine().TotalConcentration, 4 * 7.2e20);
   EXPECT_TRUE(Messages.empty());
 }
@@ -324,18 +325,18 @@ TEST_F(MainformTest, AddedSpeciesStartWithTheDefaults) {
 TEST_F(MainformTest, RemovingSpecies) {
   TMForm& form = MakeForm();
   // With one item, "- Species" does nothing at all.
-  SetText(form.ValueListSpecies, "SP_C", "typed");
+  SetText(form.ValueListSpecies, Key::SP_C, "typed");
   form.RemoveSpeciesButton->click();
   EXPECT_EQ(form.SpeciesList->count(), 1);
   EXPECT_EQ(form.Engine().Species.size(), 1u);
-  EXPECT_EQ(Text(form.ValueListSpecies, "SP_C"), QStringLiteral("typed"));
+  EXPECT_EQ(Text(form.ValueListSpecies, Key::SP_C), QStringLiteral("typed"));
 
   // Four species told apart by their concentrations; remove the third.
   const char* concentrations[] = {"1E18", "2E18", "3E18", "4E18"};
   for (int i = 0; i < 4; ++i) {
     if (i > 0) form.AddSpeciesButtonClick();
-    SetText(form.ValueListSpecies, "SP_C", concentrations[i]);
-    SetText(form.ValueListSpecies, "SP_A", "2E-9");
+    SetText(form.ValueListSpecies, Key::SP_C, concentrations[i]);
+    SetText(form.ValueListSpecies, Key::SP_A, "2E-9");
     form.ApplySpSpeedButtonClick();
   }
   form.SpeciesList->setCurrentRow(2);  // as a click would
@@ -346,48 +347,48 @@ TEST_F(MainformTest, RemovingSpecies) {
   EXPECT_EQ(form.Engine().SpeciesConcentration(1), 2e18);
   EXPECT_EQ(form.Engine().SpeciesConcentration(2), 4e18);
   EXPECT_TRUE(form.SpeciesList->item(0)->isSelected());
-  EXPECT_EQ(Text(form.ValueListSpecies, "SP_C"), QStringLiteral("1E18"));
-  EXPECT_EQ(Text(form.ValueListSpecies, "SP_A"), QStringLiteral("2E-9"));
+  EXPECT_EQ(Text(form.ValueListSpecies, Key::SP_C), QStringLiteral("1E18"));
+  EXPECT_EQ(Text(form.ValueListSpecies, Key::SP_A), QStringLiteral("2E-9"));
   EXPECT_EQ(form.Engine().TotalConcentration, 7e18);
 
   // Selecting an item shows the engine's values, not what was typed.
-  SetText(form.ValueListSpecies, "SP_C", "9E18");
+  SetText(form.ValueListSpecies, Key::SP_C, "9E18");
   form.SpeciesList->setCurrentRow(2);
-  EXPECT_EQ(Text(form.ValueListSpecies, "SP_C"), QStringLiteral("4E18"));
+  EXPECT_EQ(Text(form.ValueListSpecies, Key::SP_C), QStringLiteral("4E18"));
   emit form.SpeciesList->itemClicked(form.SpeciesList->item(2));
-  EXPECT_EQ(Text(form.ValueListSpecies, "SP_C"), QStringLiteral("4E18"));
+  EXPECT_EQ(Text(form.ValueListSpecies, Key::SP_C), QStringLiteral("4E18"));
   EXPECT_TRUE(Messages.empty());
 }
 
 TEST_F(MainformTest, RecalculateUsesTheAppliedTemperatureAndViscosity) {
   TMForm& form = MakeForm();
   form.SpeedButtonRecalcD->click();
-  EXPECT_EQ(Text(form.ValueListSpecies, "SP_D"), QStringLiteral("1.43E-10"));
+  EXPECT_EQ(Text(form.ValueListSpecies, Key::SP_D), QStringLiteral("1.43E-10"));
   form.SpeedButtonRecalcA->click();
-  EXPECT_EQ(Text(form.ValueListSpecies, "SP_A"), QStringLiteral("1.50E-9"));
+  EXPECT_EQ(Text(form.ValueListSpecies, Key::SP_A), QStringLiteral("1.50E-9"));
 
-  SetText(form.ValueListSimulation, "SIM_T", "586.3");  // not applied
+  SetText(form.ValueListSimulation, Key::SIM_T, "586.3");  // not applied
   form.SpeedButtonRecalcD->click();
-  EXPECT_EQ(Text(form.ValueListSpecies, "SP_D"), QStringLiteral("1.43E-10"));
+  EXPECT_EQ(Text(form.ValueListSpecies, Key::SP_D), QStringLiteral("1.43E-10"));
   form.ApplyButton->click();
   form.SpeedButtonRecalcD->click();
-  EXPECT_EQ(Text(form.ValueListSpecies, "SP_D"), QStringLiteral("2.86E-10"));
+  EXPECT_EQ(Text(form.ValueListSpecies, Key::SP_D), QStringLiteral("2.86E-10"));
   // The engine's species learn nothing until "Apply Species".
   EXPECT_EQ(form.Engine().SpeciesDiffusion(0), 1.43e-10);
 
   // A zero radius: the division error, and the target row keeps its text.
-  SetText(form.ValueListSpecies, "SP_A", "0");
+  SetText(form.ValueListSpecies, Key::SP_A, "0");
   form.SpeedButtonRecalcD->click();
   ASSERT_EQ(Messages.size(), 1u);
   EXPECT_EQ(Messages[0], QString::fromLatin1(FloatDivideByZeroMessage));
-  EXPECT_EQ(Text(form.ValueListSpecies, "SP_D"), QStringLiteral("2.86E-10"));
+  EXPECT_EQ(Text(form.ValueListSpecies, Key::SP_D), QStringLiteral("2.86E-10"));
 }
 
 TEST_F(MainformTest, RejectedSpeciesChangeNothing) {
   TMForm& form = MakeForm();
   ShrinkSelectedSpecies(form);
   // A bad text stops "Apply Species" before the engine is called.
-  SetText(form.ValueListSpecies, "SP_D", "fast");
+  SetText(form.ValueListSpecies, Key::SP_D, "fast");
   form.ApplySpSpeedButton->click();
   ASSERT_EQ(Messages.size(), 1u);
   EXPECT_EQ(Messages[0], QStringLiteral("'fast' is not a valid floating point value"));
@@ -395,7 +396,7 @@ TEST_F(MainformTest, RejectedSpeciesChangeNothing) {
 
   // A species the engine refuses (7.2e20 m^-3 in a 1 m^3 shell does not fit
   // a count) leaves no list item without its engine species.
-  SetText(form.ValueListSimulation, "SIM_B0", "1");
+  SetText(form.ValueListSimulation, Key::SIM_B0, "1");
   form.ApplyButton->click();
   form.AddSpeciesButton->click();
   ASSERT_EQ(Messages.size(), 2u);
@@ -451,7 +452,7 @@ TEST_F(MainformTest, ApplyEmptiesTheCurvesAndRestartsTime) {
   for (int k = 0; k < 3; ++k) form.TimerTimer();
   EXPECT_EQ(form.NChart->PointCount(1), 3);
   EXPECT_EQ(form.NChart->PointX(1, 2), 0.0001 + 0.0001 + 0.0001);
-  SetText(form.ValueListSimulation, "SIM_DT", "0.0002");
+  SetText(form.ValueListSimulation, Key::SIM_DT, "0.0002");
   form.ApplyButton->click();
   for (TChart* chart : {form.CChart, form.NChart})
     for (int curve = 0; curve < 2; ++curve) EXPECT_EQ(chart->PointCount(curve), 0);
@@ -465,8 +466,8 @@ TEST_F(MainformTest, FailedApplyKeepsCurvesAndTheRunningSimulation) {
   form.TimerTimer();
   form.TimerTimer();
   // Fixed: a bad SIM_Q used to empty the charts while the old simulation ran on.
-  SetText(form.ValueListSimulation, "SIM_DT", "0.001");
-  SetText(form.ValueListSimulation, "SIM_Q", "water");
+  SetText(form.ValueListSimulation, Key::SIM_DT, "0.001");
+  SetText(form.ValueListSimulation, Key::SIM_Q, "water");
   form.ApplyButton->click();
   ASSERT_EQ(Messages.size(), 1u);
   EXPECT_EQ(Messages[0], QStringLiteral("'water' is not a valid floating point value"));
@@ -477,8 +478,8 @@ TEST_F(MainformTest, FailedApplyKeepsCurvesAndTheRunningSimulation) {
   EXPECT_EQ(form.CChart->PointX(0, 2), 0.0001 + 0.0001 + 0.0001);
 
   // Parameters the engine refuses (an outer volume beyond a double) too.
-  SetText(form.ValueListSimulation, "SIM_Q", "0.001");
-  SetText(form.ValueListSimulation, "SIM_B0", "1E200");
+  SetText(form.ValueListSimulation, Key::SIM_Q, "0.001");
+  SetText(form.ValueListSimulation, Key::SIM_B0, "1E200");
   form.ApplyButton->click();
   ASSERT_EQ(Messages.size(), 2u);
   EXPECT_EQ(Messages[1], QString::fromLatin1(FloatOverflowMessage));
@@ -489,7 +490,7 @@ TEST_F(MainformTest, FailedApplyKeepsCurvesAndTheRunningSimulation) {
 TEST_F(MainformTest, FailedStepStopsTheRunWithOneMessage) {
   TMForm& form = MakeForm();
   ShrinkSelectedSpecies(form);
-  SetText(form.ValueListSimulation, "SIM_B1", "0");  // no inner volume to divide by
+  SetText(form.ValueListSimulation, Key::SIM_B1, "0");  // no inner volume to divide by
   form.ApplyButton->click();
   ASSERT_TRUE(Messages.empty());
   form.PauseButton->click();
@@ -503,7 +504,7 @@ TEST_F(MainformTest, FailedStepStopsTheRunWithOneMessage) {
         form.SpeedButtonRecalcD, form.SpeedButtonRecalcA})
     EXPECT_TRUE(button->isEnabled());
   // The user can correct the rib and run again.
-  SetText(form.ValueListSimulation, "SIM_B1", "1E-6");
+  SetText(form.ValueListSimulation, Key::SIM_B1, "1E-6");
   form.ApplyButton->click();
   form.PauseButton->click();
   Spin(150);
@@ -644,13 +645,13 @@ TEST_F(MainformTest, SameActionsGiveTheSameCurvesBitForBit) {
     ShrinkSelectedSpecies(form);
     for (int k = 0; k < 5; ++k) form.TimerTimer();
     form.AddSpeciesButtonClick();
-    SetText(form.ValueListSpecies, "SP_C", "3E18");
-    SetText(form.ValueListSpecies, "SP_D", "5E-10");
+    SetText(form.ValueListSpecies, Key::SP_C, "3E18");
+    SetText(form.ValueListSpecies, Key::SP_D, "5E-10");
     form.ApplySpSpeedButtonClick();
     for (int k = 0; k < 5; ++k) form.TimerTimer();
     form.SpeciesList->setCurrentRow(0);
     form.RemoveSpeciesButtonClick();
-    SetText(form.ValueListSimulation, "SIM_B1", "3E-6");
+    SetText(form.ValueListSimulation, Key::SIM_B1, "3E-6");
     form.ApplyButtonClick();
     for (int k = 0; k < 10; ++k) form.TimerTimer();
     std::vector<double> curves = Curves(form);

@@ -1,0 +1,66 @@
+// The parameters a user sets in the window's two tables: the keys that
+// address their rows, the captions shown for them, and the default scenario
+// the window starts with. Plain C++, so that the tests, the benchmarks and
+// the end-to-end reference start from the very numbers the window shows.
+#pragma once
+
+#include "Diffunit/Diffunit.h"
+
+// Row keys. Handlers find a value by its key, never by its row.
+namespace Key {
+inline constexpr char SIM_B0[] = "SIM_B0";  // outer cube rib b0 [m]
+inline constexpr char SIM_B1[] = "SIM_B1";  // inner cube rib b1 [m]
+inline constexpr char SIM_Q[] = "SIM_Q";    // dynamic viscosity [Pa s]
+inline constexpr char SIM_T[] = "SIM_T";    // temperature [K]
+inline constexpr char SIM_DT[] = "SIM_DT";  // time step [s]
+inline constexpr char SP_C[] = "SP_C";      // concentration [m^-3]
+inline constexpr char SP_A[] = "SP_A";      // molecule radius [m]
+inline constexpr char SP_D[] = "SP_D";      // diffusion coefficient [m^2/s]
+}  // namespace Key
+
+// The default scenario: 719,999 molecules of one species diffusing into a
+// cube of 1e-18 m^3 inside a medium of 1e-15 m^3.
+namespace Defaults {
+inline constexpr double OuterRib = 1e-5;         // m
+inline constexpr double InnerRib = 1e-6;         // m
+inline constexpr double Viscosity = 0.001;       // Pa s (water)
+inline constexpr double Temperature = 293.15;    // K
+inline constexpr double TimeStep = 0.0001;       // s
+inline constexpr double Concentration = 7.2e20;  // m^-3
+inline constexpr double Radius = 1.5e-9;         // m
+inline constexpr double Diffusion = 1.43e-10;    // m^2/s, Stokes-Einstein of Radius at 293.15 K
+}  // namespace Defaults
+
+// One table row: its key, the caption shown in its place, its first value.
+struct TParameterRow {
+  const char* Key;
+  const char* Caption;
+  double Initial;
+};
+
+// The rows of the two tables, in display order. "Pa/s" is how the caption
+// has always read.
+inline constexpr TParameterRow SimulationRows[] = {
+    {Key::SIM_B0, "External Cube Rib [m]", Defaults::OuterRib},
+    {Key::SIM_B1, "Internal Cube Rib [m]", Defaults::InnerRib},
+    {Key::SIM_Q, "Dynamic Viscosity [Pa/s]", Defaults::Viscosity},
+    {Key::SIM_T, "Temperature [K]", Defaults::Temperature},
+    {Key::SIM_DT, "Simulation Time Step [s]", Defaults::TimeStep},
+};
+inline constexpr TParameterRow SpeciesRows[] = {
+    {Key::SP_C, "Concentration [m-3]", Defaults::Concentration},
+    {Key::SP_A, "Molecule Radius [m]", Defaults::Radius},
+    {Key::SP_D, "Diffusion Coefficient [m2/s]", Defaults::Diffusion},
+};
+
+// The default simulation parameters on `volume`, as the window's start-up
+// Apply sets them.
+inline void SetDefaultParameters(TVolume& volume) {
+  volume.SetParameters(Defaults::OuterRib, Defaults::InnerRib, Defaults::Viscosity,
+                       Defaults::Temperature, Defaults::TimeStep);
+}
+
+// A species with the default values, as "+ Species" adds it.
+inline void AddDefaultSpecies(TVolume& volume) {
+  volume.AddSpecies(Defaults::Concentration, Defaults::Diffusion, Defaults::Radius);
+}

@@ -5,7 +5,7 @@ KELVANE_PACKAGES=(
   cmake make g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev libqcustomplot-dev fonts-dejavu-core
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   xvfb xdotool x11-utils libx11-dev imagemagick time
 )
 

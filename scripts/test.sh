@@ -1,14 +1,25 @@
 #!/usr/bin/env bash
-# Builds Kelvane and runs every test: the release build, then the same suite
-# under the address and undefined-behaviour sanitizers, then a short benchmark
-# run so the benchmarks keep building and running. Installs what it needs on
-# Debian 12.
+# Builds Kelvane and runs every test: a formatting check, the engine and
+# conversion tests built without Qt, the release build, then the same suite
+# under the address and undefined-behaviour sanitizers, a short fuzz run, and
+# a short benchmark run so the benchmarks keep building and running. Installs
+# what it needs on Debian 12.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/deps.sh"
 kelvane_install_missing
 jobs="$(nproc)"
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
+
+echo "== Formatting (clang-format, .clang-format)"
+(cd "$root" && find Statg Diffunit Mainform app tests bench fuzz -name '*.cpp' -o -name '*.h' |
+  sort | xargs clang-format --dry-run --Werror)
+
+echo "== Without the window (no Qt): engine and conversion tests"
+cmake -S "$root" -B "$root/build-nogui" -DCMAKE_BUILD_TYPE=Release \
+  -DKELVANE_GUI=OFF -DKELVANE_TESTS=ON -DKELVANE_BENCH=OFF -DKELVANE_SANITIZE=OFF
+cmake --build "$root/build-nogui" -j "$jobs"
+ctest --test-dir "$root/build-nogui" --output-on-failure -j "$jobs"
 
 echo "== Release build and tests"
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release \

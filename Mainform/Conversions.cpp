@@ -224,3 +224,17 @@ std::string ExportNumberText(double x) {
       std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::general, 6);
   return std::string(buffer, result.ptr);
 }
+
+std::string ExportLine(double x, double y) {
+  return ExportNumberText(x) + " ; " + ExportNumberText(y) + "\r\n";
+}
+
+char UsableDecimalSeparator(const std::string& localePoint) {
+  if (localePoint.size() != 1) return '.';
+  const char separator = localePoint[0];
+  if (separator < 0x21 || separator > 0x7E) return '.';
+  if ((separator >= '0' && separator <= '9') || (separator >= 'A' && separator <= 'Z') ||
+      (separator >= 'a' && separator <= 'z') || separator == '+' || separator == '-')
+    return '.';
+  return separator;
+}

@@ -26,3 +26,12 @@ std::string TickLabelText(double x, char separator);
 // A number in the export files: the default stream text of a double, 6
 // significant digits, always '.': "0.0003", "7.2e+20", "1.23457e+06".
 std::string ExportNumberText(double x);
+
+// One point of a curve in the export files: "x ; y" and CR LF.
+std::string ExportLine(double x, double y);
+
+// The separator the tables use for the system locale's decimal point, given
+// as UTF-8: the point itself when it is one ASCII punctuation character other
+// than a sign (a letter, digit, sign or blank would make number texts
+// ambiguous), otherwise '.'.
+char UsableDecimalSeparator(const std::string& localePoint);

@@ -1,194 +1,22 @@
 #include "Mainform/Mainform.h"
 
 #include <QFont>
-#include <QHeaderView>
 #include <QIcon>
-#include <QLineEdit>
 #include <QLocale>
-#include <QMessageBox>
-#include <QPalette>
 #include <QResizeEvent>
 #include <QSignalBlocker>
-#include <QStyledItemDelegate>
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <exception>
-#include <utility>
 
 #include "Mainform/Conversions.h"
+#include "Mainform/CurveExport.h"
+#include "Mainform/DockLayout.h"
 #include "Mainform/Parameters.h"
 
 char DecimalSeparator = '.';
 TMForm* MForm = nullptr;
 
 char SystemDecimalSeparator() {
-  const QString point = QLocale::system().decimalPoint();
-  if (point.size() != 1) return '.';
-  const char16_t code = point.at(0).unicode();
-  // Printable ASCII punctuation only: a letter, digit, sign or blank would
-  // make number texts ambiguous.
-  if (code < 0x21 || code > 0x7E) return '.';
-  const char separator = static_cast<char>(code);
-  if ((separator >= '0' && separator <= '9') || (separator >= 'A' && separator <= 'Z') ||
-      (separator >= 'a' && separator <= 'z') || separator == '+' || separator == '-')
-    return '.';
-  return separator;
-}
-
-// ---------------------------------------------------------------------------
-// Error display
-
-namespace {
-
-TErrorDisplay& InstalledErrorDisplay() {
-  static TErrorDisplay display;
-  return display;
-}
-
-void MessageBoxDisplay(const QString& message) {
-  if (!qApp) {
-    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
-    return;
-  }
-  QMessageBox::critical(QApplication::activeWindow(), QGuiApplication::applicationDisplayName(),
-                        message);
-}
-
-}  // namespace
-
-TErrorDisplay SetErrorDisplay(TErrorDisplay display) {
-  return std::exchange(InstalledErrorDisplay(), std::move(display));
-}
-
-void ShowError(const QString& message) {
-  const TErrorDisplay& display = InstalledErrorDisplay();
-  if (display)
-    display(message);
-  else
-    MessageBoxDisplay(message);
-}
-
-void ShowCurrentException() {
-  try {
-    throw;
-  } catch (const std::exception& error) {
-    ShowError(QString::fromUtf8(error.what()));
-  } catch (...) {
-    ShowError(QString());
-  }
-}
-
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
-
-bool TApplication::notify(QObject* receiver, QEvent* event) {
-  try {
-    return QApplication::notify(receiver, event);
-  } catch (...) {
-    ShowCurrentException();
-    return false;
-  }
-}
-
-// ---------------------------------------------------------------------------
-// Key/value grid
-
-namespace {
-
-constexpr int GridRowHeight = 18;  // px, title row and value rows
-
-// Hands every keystroke to the table at once, so that a handler reads the
-// text on screen even while its cell is still being edited.
-class TValueDelegate : public QStyledItemDelegate {
- public:
-  using QStyledItemDelegate::QStyledItemDelegate;
-
-  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
-                        const QModelIndex& index) const override {
-    QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
-    if (auto* line = qobject_cast<QLineEdit*>(editor)) {
-      auto* self = const_cast<TValueDelegate*>(this);
-      connect(line, &QLineEdit::textEdited, self, [self, line] { emit self->commitData(line); });
-    }
-    return editor;
-  }
-};
-
-}  // namespace
-
-TValueList::TValueList(QWidget* parent, const QString& keyTitle, const QString& valueTitle,
-                       int keyWidth, int valueWidth)
-    : QTableWidget(0, 2, parent) {
-  setHorizontalHeaderLabels({keyTitle, valueTitle});
-  verticalHeader()->hide();
-  verticalHeader()->setMinimumSectionSize(1);
-  verticalHeader()->setDefaultSectionSize(GridRowHeight);
-  QHeaderView* header = horizontalHeader();
-  header->setMinimumSectionSize(1);
-  header->setFixedHeight(GridRowHeight);
-  header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  header->setHighlightSections(false);
-  header->setSectionResizeMode(QHeaderView::Interactive);
-  header->resizeSection(0, keyWidth);
-  header->resizeSection(1, valueWidth);
-  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  setSelectionMode(QAbstractItemView::SingleSelection);
-  setSelectionBehavior(QAbstractItemView::SelectItems);
-  // The value editor opens as soon as a value cell becomes current.
-  setEditTriggers(QAbstractItemView::AllEditTriggers);
-  setItemDelegateForColumn(1, new TValueDelegate(this));
-  setWordWrap(false);
-  setCornerButtonEnabled(false);
-  QPalette colours = palette();
-  colours.setColor(QPalette::Base, colours.color(QPalette::Button));
-  setPalette(colours);
-}
-
-void TValueList::AppendRow(const QString& key, const QString& value) {
-  const int row = rowCount();
-  insertRow(row);
-  auto* keyItem = new QTableWidgetItem(key);
-  keyItem->setData(Qt::UserRole, key);
-  keyItem->setFlags(Qt::ItemIsEnabled);  // fixed: neither selected nor edited
-  setItem(row, 0, keyItem);
-  auto* valueItem = new QTableWidgetItem(value);
-  valueItem->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable);
-  setItem(row, 1, valueItem);
-}
-
-int TValueList::FindRow(const QString& key) const {
-  for (int row = 0; row < rowCount(); ++row)
-    if (Key(row) == key) return row;
-  return -1;
-}
-
-QString TValueList::Key(int row) const {
-  const QTableWidgetItem* keyItem = item(row, 0);
-  return keyItem ? keyItem->data(Qt::UserRole).toString() : QString();
-}
-
-QString TValueList::KeyDesc(int row) const {
-  const QTableWidgetItem* keyItem = item(row, 0);
-  return keyItem ? keyItem->text() : QString();
-}
-
-void TValueList::SetKeyDesc(const QString& key, const QString& caption) {
-  const int row = FindRow(key);
-  if (row >= 0) item(row, 0)->setText(caption);
-}
-
-QString TValueList::Value(const QString& key) const {
-  const int row = FindRow(key);
-  return row >= 0 ? item(row, 1)->text() : QString();
-}
-
-void TValueList::SetValue(const QString& key, const QString& text) {
-  const int row = FindRow(key);
-  if (row >= 0)
-    item(row, 1)->setText(text);
-  else
-    AppendRow(key, text);
+  return UsableDecimalSeparator(QLocale::system().decimalPoint().toStdString());
 }
 
 // ---------------------------------------------------------------------------
@@ -241,9 +69,11 @@ void ShowSpecies(TValueList* list, double concentration, double radius, double d
   WriteText(list, Key::SP_D, NumberToText(diffusion, DecimalSeparator));
 }
 
-QFrame* MakePanel(QWidget* parent, bool bevel) {
+enum class TBevel { None, Raised };
+
+QFrame* MakePanel(QWidget* parent, TBevel bevel) {
   auto* panel = new QFrame(parent);
-  if (bevel) {
+  if (bevel == TBevel::Raised) {
     panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
     panel->setLineWidth(1);
   } else {
@@ -270,35 +100,7 @@ void SetImage(QToolButton* button, const QString& resource, const QSize& size,
   button->setToolButtonStyle(style);
 }
 
-// Writes curve 1 (the measured one) of `chart` to `fileName`: one line
-// "x ; y" with CR LF per point, numbers always with '.'. The file is opened
-// first, so one that cannot be opened keeps its old content; every failure,
-// including a short write or a failed close, is an error naming the file.
-void ExportCurve(const TChart& chart, const char* fileName) {
-  std::string text;
-  for (int i = 0; i < chart.PointCount(1); ++i) {
-    const double y = chart.PointY(1, i);
-    const double x = chart.PointX(1, i);
-    text += ExportNumberText(x);
-    text += " ; ";
-    text += ExportNumberText(y);
-    text += "\r\n";
-  }
-  const auto failure = [fileName](int error) {
-    return TError(std::string("Cannot write ") + fileName + ": " +
-                  (error != 0 ? std::strerror(error) : "write failed"));
-  };
-  errno = 0;
-  std::FILE* file = std::fopen(fileName, "wb");
-  if (!file) throw failure(errno);
-  errno = 0;
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  int error = written ? 0 : errno;
-  errno = 0;
-  const bool closed = std::fclose(file) == 0;
-  if (!written) throw failure(error);
-  if (!closed) throw failure(errno);
-}
+TDockLayout* DockLayoutOf(QWidget* widget) { return static_cast<TDockLayout*>(widget->layout()); }
 
 }  // namespace
 
@@ -338,26 +140,32 @@ void TMForm::BuildControls() {
   Timer = new QTimer(this);
   Timer->setInterval(TimerInterval);
 
-  // Right: the chart panel with the two charts (created first: focus order).
-  ChartPanel = MakePanel(this, true);
-  ChartPanel->setGeometry(217, 0, 551, 442);
+  // Docked panels, each with the size it keeps on its docked side; the
+  // layouts place them. Right: the chart panel with the two charts (created
+  // first: focus order). CChart's height follows the panel in FormResize.
+  auto* formLayout = new TDockLayout(this);
+  ChartPanel = MakePanel(this, TBevel::Raised);
+  auto* chartLayout = new TDockLayout(ChartPanel);
   CChart = new TChart(ChartPanel, QStringLiteral("Concentration"), QStringLiteral("C(t)"),
                       TChartScale::Linear, DecimalSeparator);
-  CChart->setGeometry(1, 1, 549, 195);
   LineSeries1 = CChart->graph(0);
   LineSeries2 = CChart->graph(1);
   NChart = new TChart(ChartPanel, QStringLiteral("Number of Molecules"), QStringLiteral("N(t)"),
                       TChartScale::Logarithmic, DecimalSeparator);
-  NChart->setGeometry(1, 196, 549, 245);
   Series1 = NChart->graph(0);
   Series2 = NChart->graph(1);
+  chartLayout->AddWidget(CChart, TDock::Top);
+  chartLayout->AddWidget(NChart, TDock::Fill);
 
   // Left: a fixed column of run controls, parameters and the species editor.
-  Panel1 = MakePanel(this, true);
-  Panel1->setGeometry(0, 0, LeftColumnWidth, 442);
+  Panel1 = MakePanel(this, TBevel::Raised);
+  Panel1->resize(LeftColumnWidth, 0);
+  formLayout->AddWidget(Panel1, TDock::Left);
+  formLayout->AddWidget(ChartPanel, TDock::Fill);
+  auto* leftLayout = new TDockLayout(Panel1);
 
-  ToolBar1 = MakePanel(Panel1, false);
-  ToolBar1->setGeometry(1, 1, 215, 29);
+  ToolBar1 = MakePanel(Panel1, TBevel::None);
+  ToolBar1->resize(0, 29);
   ApplyButton = MakeButton(ToolBar1, QStringLiteral("Apply"), {0, 2, 42, 22});
   PauseButton = MakeButton(ToolBar1, QString(), {42, 2, 39, 22});
   SetImage(PauseButton, QStringLiteral(":/images/pause.png"), {16, 15}, Qt::ToolButtonIconOnly);
@@ -370,37 +178,53 @@ void TMForm::BuildControls() {
 
   ValueListSimulation = new TValueList(Panel1, QStringLiteral("Simulation Parameters"),
                                        QStringLiteral("Value"), 121, 88);
-  ValueListSimulation->setGeometry(1, 30, 215, 117);
+  ValueListSimulation->resize(0, 117);
 
   GroupBox1 = new QGroupBox(QStringLiteral("Species"), Panel1);
-  GroupBox1->setGeometry(1, 147, 215, 227);
+  GroupBox1->resize(0, 227);
+  leftLayout->AddWidget(ToolBar1, TDock::Top);
+  leftLayout->AddWidget(ValueListSimulation, TDock::Top);
+  leftLayout->AddWidget(GroupBox1, TDock::Top);
+
+  // Inside the group: the bottom-docked parts stack up from its lower edge,
+  // and the species list takes what is left below the caption.
+  GroupBox1->setAttribute(Qt::WA_LayoutOnEntireRect);
+  auto* groupLayout = new TDockLayout(GroupBox1);
+  groupLayout->setContentsMargins(2, 15, 2, 2);
 
   ValueListSpecies = new TValueList(GroupBox1, QStringLiteral("Species Parameters"),
                                     QStringLiteral("Value"), 121, 84);
-  ValueListSpecies->setGeometry(2, 97, 211, 80);
+  ValueListSpecies->resize(0, 80);
 
-  Panel2 = MakePanel(GroupBox1, false);
-  Panel2->setGeometry(2, 177, 211, 48);
+  Panel2 = MakePanel(GroupBox1, TBevel::None);
+  Panel2->resize(0, 48);
   SpeedButtonRecalcA =
       MakeButton(Panel2, QStringLiteral("Recalculate Molecule Radius"), {2, 25, 207, 22});
+  // The caption has always been spelt this way; users and their notes know
+  // the button by it. Do not correct it.
   SpeedButtonRecalcD =
       MakeButton(Panel2, QStringLiteral("Recalrualte Diffusion Coefficient"), {2, 2, 207, 22});
 
-  ToolBar2 = MakePanel(GroupBox1, false);
-  ToolBar2->setGeometry(2, 68, 211, 29);
+  ToolBar2 = MakePanel(GroupBox1, TBevel::None);
+  ToolBar2->resize(0, 29);
   AddSpeciesButton = MakeButton(ToolBar2, QStringLiteral("+ Species"), {0, 2, 65, 22});
   RemoveSpeciesButton = MakeButton(ToolBar2, QStringLiteral("- Species"), {65, 2, 63, 22});
   ApplySpSpeedButton = MakeButton(ToolBar2, QStringLiteral("Apply Species"), {128, 2, 81, 22});
 
   SpeciesList = new QListWidget(GroupBox1);
-  SpeciesList->setGeometry(2, 15, 211, 53);
   SpeciesList->setSelectionMode(QAbstractItemView::SingleSelection);
   SpeciesList->setUniformItemSizes(true);
+  groupLayout->AddWidget(Panel2, TDock::Bottom);
+  groupLayout->AddWidget(ValueListSpecies, TDock::Bottom);
+  groupLayout->AddWidget(ToolBar2, TDock::Bottom);
+  groupLayout->AddWidget(SpeciesList, TDock::Fill);
 
-  // Design size of the client area; the window's frame is the system's.
+  // Design size of the client area; the window's frame is the system's. The
+  // layouts place everything at once, shown or not.
   move(231, 134);
   resize(768, 442);
-  ArrangeControls();
+  for (QWidget* panel : std::initializer_list<QWidget*>{this, Panel1, GroupBox1})
+    DockLayoutOf(panel)->ArrangeNow();
   FormResize();
 }
 
@@ -437,34 +261,16 @@ void TMForm::ConnectHandlers() {
 }
 
 void TMForm::resizeEvent(QResizeEvent* event) {
+  // The layout has already placed Panel1 and ChartPanel for the new size.
   QWidget::resizeEvent(event);
-  ArrangeControls();
   FormResize();
 }
 
-void TMForm::ArrangeControls() {
-  // Panel1 is docked left at its fixed width; everything inside it has a
-  // fixed height, so only its own height follows the window. ChartPanel
-  // takes the rest of the client area.
-  Panel1->setGeometry(0, 0, LeftColumnWidth, height());
-  ChartPanel->setGeometry(LeftColumnWidth, 0, std::max(0, width() - LeftColumnWidth), height());
-  // The charts inside follow in FormResize, which runs right after.
-}
-
-void TMForm::ArrangeCharts() {
-  // Inside the panel's 1-px bevel: CChart docked to the top at its own
-  // height, NChart fills what is left below it.
-  const QRect inside = ChartPanel->contentsRect();
-  const int upper = CChart->height();
-  CChart->setGeometry(inside.left(), inside.top(), inside.width(), upper);
-  NChart->setGeometry(inside.left(), inside.top() + upper, inside.width(),
-                      std::max(0, inside.height() - upper));
-}
-
 void TMForm::FormResize() {
-  // The concentration chart gets the upper half of the panel less one pixel.
+  // The concentration chart gets the upper half of the panel less one pixel;
+  // NChart, docked below it, takes the rest.
   CChart->resize(CChart->width(), std::max(0, ChartPanel->height() / 2 - 1));
-  ArrangeCharts();
+  DockLayoutOf(ChartPanel)->ArrangeNow();
 }
 
 // ---------------------------------------------------------------------------
@@ -523,9 +329,13 @@ void TMForm::PlotStep(std::int32_t insideCount, std::int32_t innerCountTotal,
 // ---------------------------------------------------------------------------
 // Curve export
 
-void TMForm::SaveCButtonClick() { ExportCurve(*CChart, "C1(t).txt"); }
+void TMForm::SaveCButtonClick() {
+  WriteExportFile(QStringLiteral("C1(t).txt"), CurveText(*CChart, 1));
+}
 
-void TMForm::SaveNButtonClick() { ExportCurve(*NChart, "N1(t).txt"); }
+void TMForm::SaveNButtonClick() {
+  WriteExportFile(QStringLiteral("N1(t).txt"), CurveText(*NChart, 1));
+}
 
 // ---------------------------------------------------------------------------
 // Species editing

@@ -4,78 +4,29 @@
 // engine and hands plain numbers to the charts.
 #pragma once
 
-#include <QApplication>
 #include <QFrame>
 #include <QGroupBox>
 #include <QListWidget>
 #include <QString>
-#include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
 #include <QWidget>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <string>
 
 #include "Diffunit/Diffunit.h"
 #include "Mainform/ChartView.h"
+#include "Mainform/ErrorDisplay.h"
+#include "Mainform/ValueList.h"
 
 // The user's decimal separator for the parameter tables and the tick labels.
 // The entry point sets it once from SystemDecimalSeparator() before the
 // window is built; '.' until then.
 extern char DecimalSeparator;
 
-// The system locale's decimal separator, or '.' when the locale gives none or
-// something that cannot stand in a number text (not one ASCII punctuation
-// character other than a sign).
+// The system locale's decimal separator, or '.' where it could not stand in
+// a number text (see UsableDecimalSeparator).
 char SystemDecimalSeparator();
-
-// Error display. Every error that escapes a handler ends up here: by default
-// a modal critical message box captioned with the application's title.
-// Tests install their own display to observe the messages.
-using TErrorDisplay = std::function<void(const QString& message)>;
-// Installs `display` (an empty one restores the message box) and returns the
-// one it replaces.
-TErrorDisplay SetErrorDisplay(TErrorDisplay display);
-void ShowError(const QString& message);
-// Shows the exception being handled; call only inside a catch block. TError
-// and other std::exception show their message, anything else an empty text.
-void ShowCurrentException();
-
-// The application object: no exception ever crosses Qt's event loop. One that
-// escapes an event handler is shown by the error display and the program
-// goes on.
-class TApplication : public QApplication {
- public:
-  TApplication(int& argc, char** argv);
-  bool notify(QObject* receiver, QEvent* event) override;
-};
-
-// A two-column key/value grid. The key column is read-only and shows each
-// row's caption (its key description) in place of the key; the value column
-// is edited in place. Handlers address rows by key only, never by position.
-// Typed text reaches the table at every keystroke, so a handler run from a
-// tool button (which takes no focus) reads what is on screen.
-class TValueList : public QTableWidget {
- public:
-  TValueList(QWidget* parent, const QString& keyTitle, const QString& valueTitle, int keyWidth,
-             int valueWidth);
-
-  // Adds a row (key, value) at the end; its caption is the key until set.
-  void AppendRow(const QString& key, const QString& value);
-  // Sets the caption drawn for the row of `key`; nothing when there is none.
-  void SetKeyDesc(const QString& key, const QString& caption);
-  // The value text of `key`, or an empty text when no row has that key.
-  QString Value(const QString& key) const;
-  // Replaces the value text of `key`; appends (key, text) when no row has it.
-  void SetValue(const QString& key, const QString& text);
-
-  // The row of `key`, or -1.
-  int FindRow(const QString& key) const;
-  QString Key(int row) const;
-  QString KeyDesc(int row) const;
-};
 
 class TMForm : public QWidget {
   Q_OBJECT
@@ -143,11 +94,6 @@ class TMForm : public QWidget {
 
   void BuildControls();
   void ConnectHandlers();
-  // Lays the docked panels out in the client area: Panel1 left, ChartPanel
-  // the rest. Their contents have fixed sizes, except the charts.
-  void ArrangeControls();
-  // CChart docked to the top of ChartPanel at its own height, NChart below.
-  void ArrangeCharts();
 };
 
 // The main window of the program, set by the entry point.

@@ -44,9 +44,8 @@ int main(int argc, char** argv) {
     SetDefaultParameters(volume);
     volume.SetStepCallback([&](std::int32_t insideCount, std::int32_t, double insideConcentration,
                                double, double time) {
-      const std::string t = ExportNumberText(time);
-      concentrationLines += t + " ; " + ExportNumberText(insideConcentration) + "\r\n";
-      countLines += t + " ; " + ExportNumberText(static_cast<double>(insideCount)) + "\r\n";
+      concentrationLines += ExportLine(time, insideConcentration);
+      countLines += ExportLine(time, static_cast<double>(insideCount));
     });
     AddDefaultSpecies(volume);
     for (long step = 0; step < steps; ++step) volume.Step();

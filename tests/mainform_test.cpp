@@ -1,21 +1,11 @@
 #include "Mainform/Mainform.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QKeyEvent>
-#include <QLineEdit>
-#include <QTemporaryDir>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -23,15 +13,6 @@
 #include "tests/test_support.h"
 
 namespace {
-
-std::string ReadFile(const char* name) {
-  std::ifstream file(name, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const char* name, const std::string& bytes) {
-  std::ofstream(name, std::ios::binary) << bytes;
-}
 
 // Runs the event loop for `ms` milliseconds.
 void Spin(int ms) {
@@ -49,13 +30,9 @@ class MainformTest : public ::testing::Test {
     ResetStreams();
     DecimalSeparator = '.';
     Previous = SetErrorDisplay([this](const QString& message) { Messages.push_back(message); });
-    ASSERT_TRUE(WorkDir.isValid());
-    OldDir = QDir::currentPath();
-    ASSERT_TRUE(QDir::setCurrent(WorkDir.path()));
   }
   void TearDown() override {
     Form.reset();
-    QDir::setCurrent(OldDir);
     SetErrorDisplay(Previous);
     DecimalSeparator = '.';
   }
@@ -82,8 +59,7 @@ class MainformTest : public ::testing::Test {
 
  private:
   TErrorDisplay Previous;
-  QTemporaryDir WorkDir;
-  QString OldDir;
+  TWorkDir WorkDir;
 };
 
 // ---------------------------------------------------------------------------
@@ -138,40 +114,6 @@ TEST_F(MainformTest, CommaSeparatorShowsAndReadsCommas) {
   // A point is no separator here.
   SetText(form.ValueListSimulation, Key::SIM_T, "293.15");
   EXPECT_THROW(form.ApplyButtonClick(), TError);
-}
-
-TEST_F(MainformTest, TableOperationsAddressRowsByKey) {
-  TMForm& form = MakeForm();
-  TValueList* list = form.ValueListSpecies;
-  EXPECT_EQ(Text(list, "NO_SUCH"), QString());
-  SetText(list, Key::SP_A, "2E-9");
-  EXPECT_EQ(Text(list, Key::SP_A), QStringLiteral("2E-9"));
-  EXPECT_EQ(list->rowCount(), 3);
-  // Writing a missing key appends a row, shown by its key until described.
-  SetText(list, "SP_X", "1");
-  ASSERT_EQ(list->rowCount(), 4);
-  EXPECT_EQ(list->KeyDesc(3), QStringLiteral("SP_X"));
-  list->SetKeyDesc(QStringLiteral("SP_X"), QStringLiteral("Extra"));
-  EXPECT_EQ(list->KeyDesc(3), QStringLiteral("Extra"));
-  EXPECT_EQ(Text(list, "SP_X"), QStringLiteral("1"));
-}
-
-TEST_F(MainformTest, TextTypedInAnOpenEditorIsWhatAHandlerReads) {
-  TMForm& form = MakeForm();
-  form.show();
-  TValueList* list = form.ValueListSimulation;
-  const int row = list->FindRow(QString::fromLatin1(Key::SIM_T));
-  list->setCurrentCell(row, 1);  // the value editor opens with the current cell
-  auto* editor = list->findChild<QLineEdit*>();
-  ASSERT_NE(editor, nullptr);
-  editor->selectAll();
-  for (const char c : std::string("300")) {
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_0 + (c - '0'), Qt::NoModifier, QString(QChar(c)));
-    QApplication::sendEvent(editor, &press);
-  }
-  ASSERT_TRUE(editor->isVisible());  // still editing, as when a tool button is pressed
-  form.ApplyButtonClick();
-  EXPECT_EQ(form.Engine().Temperature, 300.0);
 }
 
 TEST_F(MainformTest, BadTextsAreNamedInReadingOrder) {
@@ -555,76 +497,8 @@ TEST_F(MainformTest, ExportIgnoresTheCommaLocaleAndReplacesOldFiles) {
   EXPECT_EQ(ReadFile("C1(t).txt"), "");
 }
 
-// Drops root's right to write anything for the life of the object, so that
-// file permissions count in the test as they do for a user.
-class TUnprivileged {
- public:
-  TUnprivileged() : Dropped(geteuid() == 0 && seteuid(65534) == 0) {}
-  ~TUnprivileged() {
-    if (Dropped && seteuid(0) != 0) std::abort();
-  }
-  bool Effective() const { return geteuid() != 0; }
-
- private:
-  bool Dropped;
-};
-
-TEST_F(MainformTest, ExportThatCannotWriteIsAnErrorAndKeepsTheOldFile) {
-  TMForm& form = MakeForm();
-  form.PlotStep(720, 720, 7.2e20, 7.2e20, 0.0001);
-  WriteFile("C1(t).txt", "old content\r\n");
-  ASSERT_EQ(chmod("C1(t).txt", 0444), 0);
-  ASSERT_EQ(chmod(".", 0755), 0);
-  {
-    TUnprivileged user;
-    if (!user.Effective()) GTEST_SKIP() << "cannot test file permissions as root";
-    form.SaveCButton->click();
-  }
-  // An unwritable directory: the file cannot be created.
-  ASSERT_EQ(chmod(".", 0555), 0);
-  {
-    TUnprivileged user;
-    form.SaveNButton->click();
-  }
-  ASSERT_EQ(chmod(".", 0755), 0);
-  ASSERT_EQ(Messages.size(), 2u);
-  EXPECT_EQ(Messages[0], QStringLiteral("Cannot write C1(t).txt: Permission denied"));
-  EXPECT_EQ(Messages[1], QStringLiteral("Cannot write N1(t).txt: Permission denied"));
-  EXPECT_EQ(ReadFile("C1(t).txt"), "old content\r\n");
-  EXPECT_FALSE(QFile::exists(QStringLiteral("N1(t).txt")));
-}
-
-TEST_F(MainformTest, ExportToAFullDiskOrADirectoryIsAnError) {
-  TMForm& form = MakeForm();
-  form.PlotStep(720, 720, 7.2e20, 7.2e20, 0.0001);
-  ASSERT_EQ(symlink("/dev/full", "C1(t).txt"), 0);
-  form.SaveCButton->click();
-  ASSERT_TRUE(QDir().mkdir(QStringLiteral("N1(t).txt")));
-  form.SaveNButton->click();
-  ASSERT_EQ(Messages.size(), 2u);
-  EXPECT_EQ(Messages[0], QStringLiteral("Cannot write C1(t).txt: No space left on device"));
-  EXPECT_EQ(Messages[1], QStringLiteral("Cannot write N1(t).txt: Is a directory"));
-}
-
 // ---------------------------------------------------------------------------
 // Errors and reproducibility
-
-TEST_F(MainformTest, EscapedExceptionsShowTheirMessageOrNothing) {
-  const auto show = [](auto thrown) {
-    try {
-      throw thrown;
-    } catch (...) {
-      ShowCurrentException();
-    }
-  };
-  show(TError("Floating point overflow"));
-  show(std::runtime_error("other"));
-  show(42);
-  ASSERT_EQ(Messages.size(), 3u);
-  EXPECT_EQ(Messages[0], QStringLiteral("Floating point overflow"));
-  EXPECT_EQ(Messages[1], QStringLiteral("other"));
-  EXPECT_EQ(Messages[2], QString());
-}
 
 // The four curves, point by point, as raw bits.
 std::vector<double> Curves(const TMForm& form) {

@@ -1,7 +1,15 @@
-// Helpers shared by the engine tests.
+// Helpers shared by the tests. Plain C++: no Qt here.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -37,3 +45,56 @@ inline TSpecies& HandPlaced(TVolume& volume, std::vector<TMolCoord> molecules, d
   s.ActiveCount = s.OutsideCount = s.SlotCount;
   return s;
 }
+
+// ---------------------------------------------------------------------------
+// Files
+
+// The whole content of `name`, or "" when it cannot be read.
+inline std::string ReadFile(const char* name) {
+  std::ifstream file(name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+inline void WriteFile(const char* name, const std::string& bytes) {
+  std::ofstream(name, std::ios::binary) << bytes;
+}
+
+// A fresh empty directory that is the working directory for the life of the
+// object; the previous one is restored and the directory removed after.
+class TWorkDir {
+ public:
+  TWorkDir() {
+    char pattern[] = "/tmp/kelvane-test.XXXXXX";
+    if (!mkdtemp(pattern) || !getcwd(Previous, sizeof Previous) || chdir(pattern) != 0)
+      std::abort();
+    Path = pattern;
+  }
+  ~TWorkDir() {
+    if (chdir(Previous) != 0) std::abort();
+    std::filesystem::permissions(Path, std::filesystem::perms::owner_all);
+    std::error_code ignored;
+    std::filesystem::remove_all(Path, ignored);
+  }
+  TWorkDir(const TWorkDir&) = delete;
+  TWorkDir& operator=(const TWorkDir&) = delete;
+
+ private:
+  std::string Path;
+  char Previous[4096];
+};
+
+// Drops root's right to write anything for the life of the object, so that
+// file permissions count in a test as they do for a user.
+class TUnprivileged {
+ public:
+  TUnprivileged() : Dropped(geteuid() == 0 && seteuid(65534) == 0) {}
+  ~TUnprivileged() {
+    if (Dropped && seteuid(0) != 0) std::abort();
+  }
+  TUnprivileged(const TUnprivileged&) = delete;
+  TUnprivileged& operator=(const TUnprivileged&) = delete;
+  bool Effective() const { return geteuid() != 0; }
+
+ private:
+  bool Dropped;
+};

@@ -220,3 +220,12 @@ TEST(Conversions, IgnoreTheGlobalLocale) {
   EXPECT_EQ(TickLabelText(720, '.'), "7.2E2");
   std::locale::global(previous);
 }
+
+TEST(Conversions, LocaleSeparatorOnlyWhereItCannotBeMisread) {
+  const std::pair<const char*, char> cases[] = {
+      {".", '.'}, {",", ','}, {"'", '\''}, {"", '.'},  {"..", '.'}, {"\xd9\xab", '.'},
+      {" ", '.'}, {"-", '.'}, {"+", '.'},  {"e", '.'}, {"E", '.'},  {"7", '.'}};
+  for (const auto& [point, separator] : cases)
+    EXPECT_EQ(UsableDecimalSeparator(point), separator) << '"' << point << '"';
+  EXPECT_EQ(ExportLine(0.0001, 720), "0.0001 ; 720\r\n");
+}

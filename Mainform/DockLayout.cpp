@@ -23,7 +23,7 @@ void TDockLayout::ArrangeNow() {
   // The rectangle Qt itself would lay out in.
   if (const QWidget* parent = parentWidget())
     setGeometry(parent->testAttribute(Qt::WA_LayoutOnEntireRect) ? parent->rect()
-                                                                  : parent->contentsRect());
+                                                                 : parent->contentsRect());
 }
 
 void TDockLayout::addItem(QLayoutItem* item) { Entries.append({item, TDock::Fill}); }

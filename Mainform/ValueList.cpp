@@ -24,6 +24,16 @@ class TValueDelegate : public QStyledItemDelegate {
     }
     return editor;
   }
+
+  // Each committed keystroke comes straight back here as a change of the
+  // cell. Writing the same text into the editor again would move its cursor
+  // to the end and drop its selection and undo history, so only a text the
+  // program wrote into the cell reaches an open editor.
+  void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+    const auto* line = qobject_cast<QLineEdit*>(editor);
+    if (line && line->text() == index.data(Qt::EditRole).toString()) return;
+    QStyledItemDelegate::setEditorData(editor, index);
+  }
 };
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Mainform/Conversions.h"
+#include "tests/qt_test_support.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Diffunit/Diffunit.h"
+#include "tests/qt_test_support.h"
 
 TEST(ErrorDisplay, EscapedExceptionsShowTheirMessageOrNothing) {
   std::vector<QString> messages;

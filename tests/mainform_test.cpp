@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Mainform/Parameters.h"
+#include "tests/qt_test_support.h"
 #include "tests/test_support.h"
 
 namespace {

@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <string>
 
+#include "tests/qt_test_support.h"
+
 namespace {
 
 // A grid with the rows of the simulation table's last two keys.
@@ -24,7 +26,10 @@ class ValueListTest : public ::testing::Test {
   QLineEdit* OpenEditor(const QString& key) {
     List.show();
     List.setCurrentCell(List.FindRow(key), 1);
-    return List.findChild<QLineEdit*>();
+    // The editor of a cell left earlier may not be deleted yet.
+    for (QLineEdit* editor : List.findChildren<QLineEdit*>())
+      if (editor->isVisible()) return editor;
+    return nullptr;
   }
 
   // Typing as the keyboard does: one key event per character.
@@ -65,4 +70,34 @@ TEST_F(ValueListTest, TextTypedInAnOpenEditorIsWhatAHandlerReads) {
   Type(editor, "300");
   ASSERT_TRUE(editor->isVisible());  // still editing, as when a tool button is pressed
   EXPECT_EQ(List.Value("SIM_T"), QStringLiteral("300"));
+}
+
+// Each typed character is committed to the cell at once; that must not send
+// the cursor to the end (it did: "0.0001" with "25" typed before its last
+// digit became "0.000215") nor drop the editor's undo history.
+TEST_F(ValueListTest, TypingInsideAValueKeepsTheCursorAndUndo) {
+  struct TCase {
+    const char* key;
+    int cursor;
+    const char* typed;
+    const char* result;
+  };
+  const TCase cases[] = {{"SIM_DT", 5, "25", "0.000251"}, {"SIM_T", 3, "12", "29312.15"}};
+  for (const TCase& c : cases) {
+    QLineEdit* editor = OpenEditor(c.key);
+    ASSERT_NE(editor, nullptr) << c.key;
+    const QString before = editor->text();
+    editor->setCursorPosition(c.cursor);
+    Type(editor, c.typed);
+    EXPECT_EQ(editor->text(), QString::fromLatin1(c.result)) << c.key;
+    EXPECT_EQ(List.Value(c.key), QString::fromLatin1(c.result)) << c.key;
+    EXPECT_EQ(editor->cursorPosition(), c.cursor + 2) << c.key;
+    QKeyEvent undo(QEvent::KeyPress, Qt::Key_Z, Qt::ControlModifier);
+    QApplication::sendEvent(editor, &undo);
+    EXPECT_EQ(editor->text(), before) << c.key;
+  }
+  // What the program writes into a cell still reaches its open editor.
+  QLineEdit* editor = OpenEditor("SIM_T");
+  List.SetValue("SIM_T", "300");
+  EXPECT_EQ(editor->text(), QStringLiteral("300"));
 }

@@ -10,7 +10,7 @@ class TChart;
 // stored order, numbers always with '.'.
 std::string CurveText(const TChart& chart, int curve);
 
-// Writes `bytes` to `fileName`, replacing what it held. Throws TError
-// "Cannot write <file>: <reason>" on every failure, including a short write
-// or a failed close.
+// Writes `bytes` to `fileName`, replacing what it held, all at once: on any
+// failure (a full disk included) an existing file keeps what it held, and
+// TError "Cannot write <file>: <reason>" says so.
 void WriteExportFile(const QString& fileName, const std::string& bytes);

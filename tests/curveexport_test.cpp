@@ -3,9 +3,13 @@
 #include "Mainform/CurveExport.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <filesystem>
+#include <iterator>
 #include <string>
 
 #include "Diffunit/Diffunit.h"
@@ -34,7 +38,7 @@ TEST(CurveExport, UnwritableFileOrFolderIsAnErrorAndKeepsTheOldFile) {
     TUnprivileged user;
     if (!user.Effective()) GTEST_SKIP() << "cannot test file permissions as root";
     EXPECT_EQ(FailureOf("C1(t).txt", "0.0001 ; 720\r\n"),
-              "Cannot write C1(t).txt: Permission denied");
+              "Cannot write C1(t).txt: Permission denied (C1(t).txt keeps what it held)");
   }
   // An unwritable folder: the file cannot be created.
   ASSERT_EQ(chmod(".", 0555), 0);
@@ -48,11 +52,30 @@ TEST(CurveExport, UnwritableFileOrFolderIsAnErrorAndKeepsTheOldFile) {
   EXPECT_NE(access("N1(t).txt", F_OK), 0);
 }
 
-TEST(CurveExport, FullDiskOrAFolderInTheWayIsAnError) {
+// A full disk, as the process sees it: writes past a file size limit fail
+// (EFBIG) as they would with ENOSPC. The export used to truncate the old file
+// and leave half a block in it; now the old file stays as it was, and the same
+// export succeeds once there is room again.
+TEST(CurveExport, FailedWriteKeepsTheOldFileAndAFolderInTheWayIsAnError) {
   TWorkDir work;
-  ASSERT_EQ(symlink("/dev/full", "C1(t).txt"), 0);
-  EXPECT_EQ(FailureOf("C1(t).txt", "0.0001 ; 720\r\n"),
-            "Cannot write C1(t).txt: No space left on device");
+  const std::string old = "0.0001 ; 7.2e+20\r\n";
+  WriteFile("C1(t).txt", old);
+  std::string curve;
+  for (int i = 1; i <= 1000; ++i) curve += "0.0001 ; " + std::to_string(i) + "\r\n";
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+  const rlimit full{4096, limit.rlim_max};
+  const auto previousSignal = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+  const std::string failure = FailureOf("C1(t).txt", curve);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  std::signal(SIGXFSZ, previousSignal);
+  EXPECT_EQ(failure, "Cannot write C1(t).txt: File too large (C1(t).txt keeps what it held)");
+  EXPECT_EQ(ReadFile("C1(t).txt"), old);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), {}), 1);  // no leftovers
+  EXPECT_EQ(FailureOf("C1(t).txt", curve), "");
+  EXPECT_EQ(ReadFile("C1(t).txt"), curve);
+
   ASSERT_EQ(mkdir("N1(t).txt", 0755), 0);
-  EXPECT_EQ(FailureOf("N1(t).txt", "0.0001 ; 720\r\n"), "Cannot write N1(t).txt: Is a directory");
+  EXPECT_EQ(FailureOf("N1(t).txt", curve), "Cannot write N1(t).txt: Is a directory");
 }

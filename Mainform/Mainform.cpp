@@ -211,9 +211,7 @@ void TMForm::BuildControls() {
   RemoveSpeciesButton = MakeButton(ToolBar2, QStringLiteral("- Species"), {65, 2, 63, 22});
   ApplySpSpeedButton = MakeButton(ToolBar2, QStringLiteral("Apply Species"), {128, 2, 81, 22});
 
-  SpeciesList = new QListWidget(GroupBox1);
-  SpeciesList->setSelectionMode(QAbstractItemView::SingleSelection);
-  SpeciesList->setUniformItemSizes(true);
+  SpeciesList = new TCheckList(GroupBox1);
   groupLayout->AddWidget(Panel2, TDock::Bottom);
   groupLayout->AddWidget(ValueListSpecies, TDock::Bottom);
   groupLayout->AddWidget(ToolBar2, TDock::Bottom);
@@ -254,10 +252,8 @@ void TMForm::ConnectHandlers() {
   connect(SpeedButtonRecalcA, &QToolButton::clicked, this,
           guarded(&TMForm::SpeedButtonRecalcAClick));
   // A click, or a selection moved with the keyboard. The handlers that
-  // select items themselves block these signals while they do.
-  connect(SpeciesList, &QListWidget::itemClicked, this, guarded(&TMForm::SpeciesListClick));
-  connect(SpeciesList, &QListWidget::itemSelectionChanged, this,
-          guarded(&TMForm::SpeciesListClick));
+  // select items themselves block the list's signals while they do.
+  connect(SpeciesList, &TCheckList::Chosen, this, guarded(&TMForm::SpeciesListClick));
 }
 
 void TMForm::resizeEvent(QResizeEvent* event) {
@@ -359,12 +355,13 @@ void TMForm::AddSpeciesButtonClick() {
     Volume->AddSpecies(species.Concentration, species.Diffusion, species.Radius);
   } catch (...) {
     // The engine refused the species (it does not fit the current volumes):
-    // the list must keep one item per engine species.
+    // the list must keep one item per engine species, and the table shows
+    // the species selected again, not the defaults written above.
     delete SpeciesList->takeItem(last);
-    if (previousRow >= 0)
+    if (previousRow >= 0) {
       SpeciesList->setCurrentRow(previousRow);
-    else
-      SpeciesList->clearSelection();
+      SpeciesListClick();
+    }
     throw;
   }
 }

@@ -6,7 +6,6 @@
 
 #include <QFrame>
 #include <QGroupBox>
-#include <QListWidget>
 #include <QString>
 #include <QTimer>
 #include <QToolButton>
@@ -16,6 +15,7 @@
 
 #include "Diffunit/Diffunit.h"
 #include "Mainform/ChartView.h"
+#include "Mainform/CheckList.h"
 #include "Mainform/ErrorDisplay.h"
 #include "Mainform/ValueList.h"
 
@@ -57,7 +57,7 @@ class TMForm : public QWidget {
   QToolButton* AddSpeciesButton;
   QToolButton* RemoveSpeciesButton;
   QToolButton* ApplySpSpeedButton;
-  QListWidget* SpeciesList;
+  TCheckList* SpeciesList;
 
   explicit TMForm(QWidget* owner = nullptr);
   ~TMForm() override;

@@ -4,7 +4,10 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -346,6 +349,68 @@ TEST_F(MainformTest, RejectedSpeciesChangeNothing) {
   EXPECT_EQ(form.SpeciesList->count(), 1);
   EXPECT_EQ(form.Engine().Species.size(), 1u);
   EXPECT_TRUE(form.SpeciesList->item(0)->isSelected());
+  // The table shows that species again, not the refused defaults, so that
+  // "Apply Species" next does not overwrite it with them (it did).
+  EXPECT_EQ(Text(form.ValueListSpecies, Key::SP_C), QStringLiteral("7.2E18"));
+  form.ApplySpSpeedButton->click();
+  EXPECT_EQ(form.Engine().SpeciesConcentration(0), 7.2e18);
+}
+
+// Mouse and keyboard on the species list, as the user works them: one item
+// stays selected whatever the modifiers, and every action shows the chosen
+// species once.
+TEST_F(MainformTest, SpeciesListKeepsOneSelectionAndAnswersEachActionOnce) {
+  TMForm& form = MakeForm();
+  form.show();
+  form.AddSpeciesButtonClick();
+  form.AddSpeciesButtonClick();
+  TCheckList* list = form.SpeciesList;
+  int chosen = 0;
+  QObject::connect(list, &TCheckList::Chosen, [&chosen] { ++chosen; });
+  const auto press = [list](QPoint at, Qt::KeyboardModifiers modifiers) {
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+      QMouseEvent event(type, at, list->viewport()->mapToGlobal(at), Qt::LeftButton,
+                        type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                        modifiers);
+      QApplication::sendEvent(list->viewport(), &event);
+    }
+  };
+  const auto click = [&](int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    press(list->visualItemRect(list->item(row)).center(), modifiers);
+  };
+  const auto key = [list](int code, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QKeyEvent event(QEvent::KeyPress, code, modifiers);
+    QApplication::sendEvent(list, &event);
+  };
+  const auto selectedRow = [list] {
+    const QList<QListWidgetItem*> items = list->selectedItems();
+    return items.size() == 1 ? list->row(items.first()) : -1;
+  };
+  struct TAction {
+    const char* what;
+    std::function<void()> act;
+    int row;      // selected after it
+    int answers;  // times the species was shown
+  };
+  const TAction actions[] = {
+      {"click another item", [&] { click(0); }, 0, 1},
+      {"click the selected item", [&] { click(0); }, 0, 1},
+      {"Ctrl+click the selected item", [&] { click(0, Qt::ControlModifier); }, 0, 1},
+      {"Ctrl+click another item", [&] { click(1, Qt::ControlModifier); }, 1, 1},
+      {"Ctrl+Space", [&] { key(Qt::Key_Space, Qt::ControlModifier); }, 1, 0},
+      {"click below the items",
+       [&] {
+         press({5, list->viewport()->height() - 2}, {});
+       },
+       1, 0},
+      {"Down", [&] { key(Qt::Key_Down); }, 2, 1},
+  };
+  for (const TAction& action : actions) {
+    chosen = 0;
+    action.act();
+    EXPECT_EQ(selectedRow(), action.row) << action.what;
+    EXPECT_EQ(chosen, action.answers) << action.what;
+  }
 }
 
 // ---------------------------------------------------------------------------

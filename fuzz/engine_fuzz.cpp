@@ -6,7 +6,9 @@
 //
 // Every call must end in a result or a TError with a message; after each call
 // the engine must be consistent, and a refused call must have changed nothing
-// (totals, parameters, species and the four random streams).
+// (totals, parameters, species and the four random streams). A model of the
+// engine's checks predicts each refusal: a call it finds valid must succeed,
+// and one it finds invalid must be refused.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cmath>
@@ -184,6 +186,44 @@ std::int64_t SlotsIfAccepted(const TVolume& v, double concentration) {
   return static_cast<std::int64_t>(inner) + static_cast<std::int64_t>(shell);
 }
 
+// The engine's own checks, predicted. Each says whether the call will be
+// accepted, from the same arithmetic the engine does before it changes
+// anything.
+bool Finite(double x) { return std::isfinite(x); }
+
+bool ParametersAccepted(double b0, double b1) {
+  const double outer = std::pow(b0, 3.0), inner = std::pow(b1, 3.0);
+  return Finite(outer) && Finite(inner) && Finite(outer - inner);
+}
+
+// A population of `c`, `d` beside `heldElsewhere` slots of other species.
+bool PopulationAccepted(const TVolume& v, double c, double d, std::int64_t heldElsewhere) {
+  const double twice = 2.0 * d;
+  const double variance = twice * v.TimeStep;
+  if (!Finite(twice) || !Finite(variance) || variance < 0.0) return false;
+  const std::int64_t slots = SlotsIfAccepted(v, c);
+  return slots >= 0 && slots + heldElsewhere <= std::numeric_limits<std::int32_t>::max();
+}
+
+bool StokesEinsteinAccepted(const TVolume& v, double x) {
+  const double numerator = 1.38e-23 * v.Temperature;
+  const double scaled = 18.84955592153876 * v.Viscosity;
+  const double denominator = scaled * x;
+  return Finite(numerator) && Finite(scaled) && Finite(denominator) && denominator != 0.0 &&
+         Finite(numerator / denominator);
+}
+
+// Whether the next step is accepted: 1 yes, 0 no, -1 when it depends on how
+// many molecules end inside (a count over a subnormal volume overflows).
+int StepAccepted(const TVolume& v) {
+  if (!Finite(v.TimeStep + v.Time) || v.InnerVolume == 0.0) return 0;
+  return Finite(static_cast<double>(HeldSlots(v)) / v.InnerVolume) ? 1 : -1;
+}
+
+// FUZZ_CHECK that a call the model accepts did not throw, and one it refuses
+// did.
+#define EXPECT_OUTCOME(accepted, threw) FUZZ_CHECK((accepted) != (threw))
+
 struct TFuzzRun {
   TVolume volume;
   // Bound on |TotalConcentration - sum of Concentration|: each incremental
@@ -309,8 +349,10 @@ struct TFuzzRun {
       case 0: {
         const double b0 = NextDouble(in), b1 = NextDouble(in), q = NextDouble(in),
                      t = NextDouble(in), dt = NextDouble(in);
+        const bool accepted = ParametersAccepted(b0, b1);
         try {
           v.SetParameters(b0, b1, q, t, dt);
+          EXPECT_OUTCOME(accepted, false);
           FUZZ_CHECK(SameBits(v.OuterRib, b0) && SameBits(v.InnerRib, b1));
           FUZZ_CHECK(SameBits(v.Viscosity, q) && SameBits(v.Temperature, t) &&
                      SameBits(v.TimeStep, dt) && v.Time == 0.0);
@@ -321,6 +363,7 @@ struct TFuzzRun {
           for (std::size_t i = 0; i < v.Species.size(); ++i)
             FUZZ_CHECK(TSpeciesShot(v.Species[i]).SameState(before.species[i]));
         } catch (const TError& e) {
+          EXPECT_OUTCOME(accepted, true);
           CheckError(e);
           CheckUnchanged(before);
         }
@@ -333,14 +376,18 @@ struct TFuzzRun {
         const double c = NextDouble(in), d = NextDouble(in), r = NextDouble(in);
         const std::int64_t slots = SlotsIfAccepted(v, c);
         if (slots > 0 && HeldSlots(v) + slots > MaxHeldMolecules) break;  // too slow, see above
+        const bool accepted =
+            Finite(c + v.TotalConcentration) && PopulationAccepted(v, c, d, HeldSlots(v));
         try {
           v.AddSpecies(c, d, r);
+          EXPECT_OUTCOME(accepted, false);
           FUZZ_CHECK(v.Species.size() == before.species.size() + 1);
           for (std::size_t i = 0; i + 1 < v.Species.size(); ++i)
             FUZZ_CHECK(TSpeciesShot(v.Species[i]).SameState(before.species[i]));
           CheckPopulated(v.Species.back(), c, d, r, before);
           AddRounding(v.TotalConcentration);
         } catch (const TError& e) {
+          EXPECT_OUTCOME(accepted, true);
           CheckError(e);
           CheckUnchanged(before);
         }
@@ -356,9 +403,11 @@ struct TFuzzRun {
         if (slots > 0 && HeldSlots(v) - replaced + slots > MaxHeldMolecules) break;
         const double oldConcentration =
             valid ? v.Species[static_cast<std::size_t>(index)].Concentration : 0.0;
+        const bool accepted = valid && Finite((c - oldConcentration) + v.TotalConcentration) &&
+                              PopulationAccepted(v, c, d, HeldSlots(v) - replaced);
         try {
           v.ReplaceSpecies(index, c, d, r);
-          FUZZ_CHECK(valid);
+          EXPECT_OUTCOME(accepted, false);
           FUZZ_CHECK(v.Species.size() == before.species.size());
           for (std::size_t i = 0; i < v.Species.size(); ++i)
             if (i != static_cast<std::size_t>(index))
@@ -367,6 +416,7 @@ struct TFuzzRun {
           AddRounding(c - oldConcentration);
           AddRounding(v.TotalConcentration);
         } catch (const TError& e) {
+          EXPECT_OUTCOME(accepted, true);
           CheckError(e);
           CheckUnchanged(before);
         }
@@ -374,9 +424,12 @@ struct TFuzzRun {
       }
       case 4: {
         const int index = NextIndex(in, v);
+        const bool accepted =
+            index >= 0 && static_cast<std::size_t>(index) < v.Species.size() &&
+            Finite(v.TotalConcentration - v.Species[static_cast<std::size_t>(index)].Concentration);
         try {
           v.RemoveSpecies(index);
-          FUZZ_CHECK(index >= 0 && static_cast<std::size_t>(index) < before.species.size());
+          EXPECT_OUTCOME(accepted, false);
           FUZZ_CHECK(v.Species.size() + 1 == before.species.size());
           // The species after the gap move down with their state intact.
           for (std::size_t i = 0; i < v.Species.size(); ++i)
@@ -385,6 +438,7 @@ struct TFuzzRun {
                     .SameState(before.species[i < static_cast<std::size_t>(index) ? i : i + 1]));
           AddRounding(v.TotalConcentration);
         } catch (const TError& e) {
+          EXPECT_OUTCOME(accepted, true);
           CheckError(e);
           CheckUnchanged(before);
         }
@@ -398,12 +452,15 @@ struct TFuzzRun {
           moleculeSteps += slots;
           const int calls = callbackCalls;
           const double time = v.Time;
+          const int accepted = StepAccepted(v);
           try {
             v.Step();
+            FUZZ_CHECK(accepted != 0);
             FUZZ_CHECK(callbackCalls == calls + (v.OnStep ? 1 : 0));
             FUZZ_CHECK(SameBits(v.Time, v.TimeStep + time));
             CheckPositionsAfterStep();
           } catch (const TError& e) {
+            FUZZ_CHECK(accepted != 1);
             CheckError(e);
             FUZZ_CHECK(callbackCalls == calls);  // no report for a failed step
           }
@@ -413,10 +470,13 @@ struct TFuzzRun {
       }
       case 6: {
         const double x = NextDouble(in);
+        const bool accepted = StokesEinsteinAccepted(v, x);
         try {
           const double result = v.StokesEinstein(x);
+          EXPECT_OUTCOME(accepted, false);
           FUZZ_CHECK(std::isfinite(result));
         } catch (const TError& e) {
+          EXPECT_OUTCOME(accepted, true);
           CheckError(e);
         }
         CheckUnchanged(before);

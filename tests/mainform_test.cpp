@@ -18,11 +18,16 @@
 
 namespace {
 
-// Runs the event loop for `ms` milliseconds.
-void Spin(int ms) {
+// Runs the event loop until `condition` holds; false when it still does not
+// after ten seconds (a generous bound for a loaded machine).
+bool WaitUntil(const std::function<bool()>& condition) {
   QElapsedTimer clock;
   clock.start();
-  while (clock.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 10);
+  while (!condition()) {
+    if (clock.elapsed() > 10000) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
 }
 
 // Every test starts from the program's start: streams at their seeds, '.'
@@ -137,6 +142,39 @@ TEST_F(MainformTest, BadTextsAreNamedInReadingOrder) {
   EXPECT_EQ(Messages[2], QStringLiteral("'b0?' is not a valid floating point value"));
   // The table keeps the offending text for the user to correct.
   EXPECT_EQ(Text(form.ValueListSimulation, Key::SIM_B0), QStringLiteral("b0?"));
+}
+
+// Apply reads SIM_DT, SIM_T, SIM_Q, SIM_B1, SIM_B0 and "Apply Species" reads
+// SP_A, SP_D, SP_C: with two neighbours in that order bad, the message names
+// the first.
+TEST_F(MainformTest, HandlersReadTheirTextsInAFixedOrder) {
+  TMForm& form = MakeForm();
+  struct TOrder {
+    TValueList* list;
+    std::vector<const char*> keys;
+    QToolButton* button;
+  };
+  const TOrder orders[] = {
+      {form.ValueListSimulation,
+       {Key::SIM_DT, Key::SIM_T, Key::SIM_Q, Key::SIM_B1, Key::SIM_B0},
+       form.ApplyButton},
+      {form.ValueListSpecies, {Key::SP_A, Key::SP_D, Key::SP_C}, form.ApplySpSpeedButton},
+  };
+  for (const TOrder& order : orders) {
+    for (std::size_t k = 0; k + 1 < order.keys.size(); ++k) {
+      const QString first = Text(order.list, order.keys[k]);
+      const QString second = Text(order.list, order.keys[k + 1]);
+      SetText(order.list, order.keys[k], "first?");
+      SetText(order.list, order.keys[k + 1], "second?");
+      Messages.clear();
+      order.button->click();
+      ASSERT_EQ(Messages.size(), 1u) << order.keys[k];
+      EXPECT_EQ(Messages[0], QStringLiteral("'first?' is not a valid floating point value"))
+          << order.keys[k] << " before " << order.keys[k + 1];
+      order.list->SetValue(QString::fromLatin1(order.keys[k]), first);
+      order.list->SetValue(QString::fromLatin1(order.keys[k + 1]), second);
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -503,7 +541,7 @@ TEST_F(MainformTest, FailedStepStopsTheRunWithOneMessage) {
   ASSERT_TRUE(Messages.empty());
   form.PauseButton->click();
   ASSERT_TRUE(form.Timer->isActive());
-  Spin(400);  // room for several ticks
+  ASSERT_TRUE(WaitUntil([&] { return !form.Timer->isActive(); }));
   ASSERT_EQ(Messages.size(), 1u);
   EXPECT_EQ(Messages[0], QString::fromLatin1(FloatInvalidMessage));  // 0 inside / 0 m^3
   EXPECT_FALSE(form.Timer->isActive());
@@ -515,7 +553,7 @@ TEST_F(MainformTest, FailedStepStopsTheRunWithOneMessage) {
   SetText(form.ValueListSimulation, Key::SIM_B1, "1E-6");
   form.ApplyButton->click();
   form.PauseButton->click();
-  Spin(150);
+  ASSERT_TRUE(WaitUntil([&] { return form.CChart->PointCount(1) > 0; }));
   form.PauseButton->click();
   EXPECT_EQ(Messages.size(), 1u);
   EXPECT_GT(form.CChart->PointCount(1), 0);

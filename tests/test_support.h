@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -45,6 +46,26 @@ inline TSpecies& HandPlaced(TVolume& volume, std::vector<TMolCoord> molecules, d
   s.ActiveCount = s.OutsideCount = s.SlotCount;
   return s;
 }
+
+// One step report, compared bit for bit.
+struct TReport {
+  std::int32_t insideCount;
+  std::int32_t innerCountTotal;
+  double insideConcentration;
+  double totalConcentration;
+  double time;
+  bool operator==(const TReport& o) const { return std::memcmp(this, &o, sizeof *this) == 0; }
+};
+
+// Keeps every report of the engine it is set on.
+struct TRecorder {
+  std::vector<TReport> Reports;
+  TStepCallback Callback() {
+    return [this](std::int32_t n, std::int32_t total, double c, double ctotal, double t) {
+      Reports.push_back({n, total, c, ctotal, t});
+    };
+  }
+};
 
 // ---------------------------------------------------------------------------
 // Files

@@ -1,0 +1,142 @@
+// Known answers of the engine from the fixed seeds: reports, molecule bits,
+// counts and stream states worked out once (and checked against an
+// independent reading of the algorithms), so that a change of any draw
+// order, rounding or truncation fails here even where all kernels agree.
+// The same table drives the reference loop and every fast kernel this CPU
+// runs.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Diffunit/Diffunit.h"
+#include "Diffunit/Kernels.h"
+#include "Mainform/Parameters.h"
+#include "Statg/Statg.h"
+#include "tests/test_support.h"
+
+namespace {
+
+struct TKnownReport {
+  int Step;  // 1-based
+  TReport Report;
+};
+
+struct TKnownRun {
+  const char* Name;
+  double OuterRib, InnerRib, TimeStep;  // m, m, s; one species of the default values
+  std::int32_t InnerCount, ShellCount;
+  TMolCoord FirstPlaced;  // slot 0 right after population
+  TStreamStates AfterPlacing;
+  int Steps;
+  TKnownReport Reports[2];
+  TMolCoord FirstAfterSteps;
+  TStreamStates AfterSteps;
+};
+
+const TKnownRun KnownRuns[] = {
+    {"defaults",
+     Defaults::OuterRib,
+     Defaults::InnerRib,
+     Defaults::TimeStep,
+     719,
+     719280,
+     {0x1.6deb2394b1562p-20, 0x1.5082455088eefp-19, 0x1.a5a2e1381983bp-18},
+     {1368061923, StepSeedX, StepSeedY, StepSeedZ},
+     9,
+     {{2, {1, 719, 0x1.bc16d674ec801p+59, 0x1.38400eca364ap+69, 0x1.a36e2eb1c432dp-13}},
+      {9, {10, 719, 0x1.158e460913d01p+63, 0x1.38400eca364ap+69, 0x1.d7dbf487fcb94p-11}}},
+     {0x1.f4f72347a9c75p-20, 0x1.d7857cee1bc71p-20, 0x1.beeef98515e22p-18},
+     {731677459, 869574175, 2117360125, 466973565}},
+    {"high-escape cube",
+     2e-6,
+     1e-6,
+     1e-3,
+     719,
+     5040,
+     {0x1.174453fe2f1fap-20, 0x1.39639854e4841p-20, 0x1.aa00d094d16dp-20},
+     {1492527075, StepSeedX, StepSeedY, StepSeedZ},
+     5,
+     {{1, {57, 719, 0x1.8b84570022a21p+65, 0x1.38400eca364ap+69, 0x1.0624dd2f1a9fcp-10}},
+      {5, {377, 719, 0x1.46fed0e918245p+68, 0x1.38400eca364ap+69, 0x1.47ae147ae147bp-8}}},
+     {0x1.5741a40c0da79p-20, 0x1.0c6f7a0b5ed8dp-19, -0x1.3e81e55629535p-21},
+     {641655635, 1446665119, 1019551741, 1747737469}},
+};
+
+struct TKernelCase {
+  const char* Name;
+  TAdvanceKernel Advance;
+  bool (*Supported)();
+};
+
+const TKernelCase Kernels[] = {
+    {"reference", AdvanceReference, nullptr},
+    {"Avx512", AdvanceAvx512, Avx512Supported},
+    {"Avx2", AdvanceAvx2, Avx2Supported},
+};
+
+bool SameBits(const TMolCoord& a, const TMolCoord& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+}  // namespace
+
+TEST(KnownAnswers, RunsFromTheSeedsWithEveryKernel) {
+  for (const TKernelCase& kernel : Kernels) {
+    if (kernel.Supported && !kernel.Supported()) continue;
+    for (const TKnownRun& known : KnownRuns) {
+      SCOPED_TRACE(std::string(kernel.Name) + ", " + known.Name);
+      TStreamStates().Restore();
+      AdvanceKernel = kernel.Advance;
+      TVolume volume;
+      TRecorder recorder;
+      volume.SetStepCallback(recorder.Callback());
+      volume.SetParameters(known.OuterRib, known.InnerRib, Defaults::Viscosity,
+                           Defaults::Temperature, known.TimeStep);
+      AddDefaultSpecies(volume);
+      const TSpecies& species = volume.Species[0];
+      EXPECT_EQ(species.InnerCount, known.InnerCount);
+      EXPECT_EQ(species.ShellCount, known.ShellCount);
+      EXPECT_TRUE(SameBits(species.Molecules[0], known.FirstPlaced));
+      EXPECT_EQ(TStreamStates::Current(), known.AfterPlacing);
+      for (int step = 0; step < known.Steps; ++step) volume.Step();
+      ASSERT_EQ(recorder.Reports.size(), static_cast<std::size_t>(known.Steps));
+      for (const TKnownReport& report : known.Reports)
+        EXPECT_EQ(recorder.Reports[report.Step - 1], report.Report) << "step " << report.Step;
+      EXPECT_TRUE(SameBits(species.Molecules[0], known.FirstAfterSteps));
+      EXPECT_EQ(TStreamStates::Current(), known.AfterSteps);
+    }
+  }
+  AdvanceKernel = FastestKernel();
+}
+
+// Counts are products truncated toward zero: 719.9999999999999 molecules are
+// 719, and a product above -1 (-0.5 molecules) is 0, not a refusal.
+TEST(KnownAnswers, CountsTruncateTowardZero) {
+  struct TCase {
+    double outerRib, innerRib, concentration;
+    bool accepted;
+    std::int32_t innerCount, shellCount;
+  };
+  const TCase cases[] = {
+      {Defaults::OuterRib, Defaults::InnerRib, Defaults::Concentration, true, 719, 719280},
+      {2.0, 1.0, 10.5, true, 10, 73},
+      {1.0, 0.0, -0.5, true, 0, 0},
+      {1.0, 0.0, -0.9999, true, 0, 0},
+      {1.0, 0.0, -1.0, false, 0, 0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE("concentration " + std::to_string(c.concentration));
+    TVolume volume;
+    volume.SetParameters(c.outerRib, c.innerRib, Defaults::Viscosity, Defaults::Temperature,
+                         Defaults::TimeStep);
+    if (!c.accepted) {
+      EXPECT_THROW(volume.AddSpecies(c.concentration, Defaults::Diffusion, Defaults::Radius),
+                   TError);
+      continue;
+    }
+    volume.AddSpecies(c.concentration, Defaults::Diffusion, Defaults::Radius);
+    EXPECT_EQ(volume.Species[0].InnerCount, c.innerCount);
+    EXPECT_EQ(volume.Species[0].ShellCount, c.shellCount);
+    EXPECT_EQ(volume.TotalInnerCount, c.innerCount);
+  }
+}

@@ -217,6 +217,10 @@ void TMForm::BuildControls() {
   groupLayout->AddWidget(ToolBar2, TDock::Bottom);
   groupLayout->AddWidget(SpeciesList, TDock::Fill);
 
+  RunPanel = MakePanel(Panel1, TBevel::None);
+  RunPanel->resize(0, 66);
+  leftLayout->AddWidget(RunPanel, TDock::Top);
+
   // Design size of the client area; the window's frame is the system's. The
   // layouts place everything at once, shown or not.
   move(231, 134);
@@ -290,6 +294,7 @@ void TMForm::ApplyButtonClick() {
                                  double time) {
     PlotStep(insideCount, innerCountTotal, insideConcentration, totalConcentration, time);
   });
+  emit EngineChanged();
 }
 
 void TMForm::PauseButtonClick() {
@@ -310,8 +315,10 @@ void TMForm::TimerTimer() {
     // A step that fails would fail again at every tick: stop the run, as a
     // pause would, so that its message is shown once.
     if (Timer->isActive()) PauseButtonClick();
+    emit EngineChanged();
     throw;
   }
+  emit EngineChanged();
 }
 
 void TMForm::PlotStep(std::int32_t insideCount, std::int32_t innerCountTotal,
@@ -364,6 +371,7 @@ void TMForm::AddSpeciesButtonClick() {
     }
     throw;
   }
+  emit EngineChanged();
 }
 
 void TMForm::RemoveSpeciesButtonClick() {
@@ -378,6 +386,7 @@ void TMForm::RemoveSpeciesButtonClick() {
     }
     SpeciesList->setCurrentRow(0);
   }
+  emit EngineChanged();
   SpeciesListClick();
 }
 
@@ -387,6 +396,7 @@ void TMForm::ApplySpSpeedButtonClick() {
     const TSpeciesValues species = ReadSpecies(ValueListSpecies);
     Volume->ReplaceSpecies(index, species.Concentration, species.Diffusion, species.Radius);
   }
+  emit EngineChanged();
 }
 
 void TMForm::SpeciesListClick() {

@@ -58,12 +58,22 @@ class TMForm : public QWidget {
   QToolButton* RemoveSpeciesButton;
   QToolButton* ApplySpSpeedButton;
   TCheckList* SpeciesList;
+  // Beside the designed controls, in the free space below the species group:
+  // run speed, readout and the views that go beyond the curves.
+  QFrame* RunPanel;
 
   explicit TMForm(QWidget* owner = nullptr);
   ~TMForm() override;
 
-  // The engine, for reading its state (tests, benchmarks).
+  // The engine, for reading its state (views, tests, benchmarks). Read it
+  // only on the window's thread, and copy what must outlive the call: it
+  // changes at every step.
   const TVolume& Engine() const { return *Volume; }
+
+ signals:
+  // The engine's molecules or parameters changed: after steps, Apply and
+  // every species change. Views that show the engine refresh on it.
+  void EngineChanged();
 
  public slots:
   // Event handlers. A handler that fails throws TError; connected to their

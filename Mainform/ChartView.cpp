@@ -113,6 +113,17 @@ TChart::TChart(QWidget* parent, const QString& title, const QString& leftAxisTit
     graph->setAdaptiveSampling(true);  // never thins the data, only what is drawn per pixel
     graph->setLayer("curves");
   }
+
+  // The band: two bounds, the area between them filled, below the curves.
+  BandLower = new TCurveGraph(xAxis, yAxis);
+  BandUpper = new TCurveGraph(xAxis, yAxis);
+  for (QCPGraph* bound : {BandLower, BandUpper}) {
+    bound->setLineStyle(QCPGraph::lsStepLeft);
+    bound->setPen(Qt::NoPen);
+    bound->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
+  }
+  BandUpper->setBrush(QColor(255, 0, 0, 36));
+  BandUpper->setChannelFillGraph(BandLower);
   FitRanges();
 }
 
@@ -124,6 +135,8 @@ QCPGraph* TChart::Curve(int curve) const {
 void TChart::ClearCurves() {
   Curve(0)->data()->clear();
   Curve(1)->data()->clear();
+  BandLower->data()->clear();
+  BandUpper->data()->clear();
   HasY = false;
   LowestY = HighestY = 0.0;
   FitRanges();
@@ -166,6 +179,41 @@ double TChart::PointY(int curve, int index) const {
     throw std::out_of_range("chart point index out of range");
   return points.at(index)->value;
 }
+
+namespace {
+
+bool SameBound(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+
+// Adds the bound `value` at `x` to a step line. While the value stays, the
+// line's last point only moves on to x, so a long run costs two points per
+// change, not one per step.
+void ExtendBound(QCPGraphDataContainer& bound, double x, double value) {
+  const int size = bound.size();
+  if (size >= 2) {
+    const auto last = bound.end() - 1;
+    if (!(x < last->key) && SameBound(last->value, value) && SameBound((last - 1)->value, value)) {
+      last->key = x;
+      return;
+    }
+  }
+  bound.add(QCPGraphData(x, value));
+}
+
+}  // namespace
+
+void TChart::ExtendBand(double x, double lower, double upper) {
+  ExtendBound(*BandLower->data(), x, lower);
+  ExtendBound(*BandUpper->data(), x, upper);
+  replot(rpQueuedReplot);
+}
+
+void TChart::SetBandVisible(bool visible) {
+  BandLower->setVisible(visible);
+  BandUpper->setVisible(visible);
+  replot(rpQueuedReplot);
+}
+
+bool TChart::BandVisible() const { return BandUpper->visible(); }
 
 void TChart::FitRanges() {
   const bool logarithmic = Scale == TChartScale::Logarithmic;

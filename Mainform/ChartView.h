@@ -27,6 +27,14 @@ class TChart : public QCustomPlot {
   double PointX(int curve, int index) const;
   double PointY(int curve, int index) const;
 
+  // The band around curve 0 in which a settled run's values are expected: a
+  // light shaded area from `lower` to `upper`, from x on until the next call
+  // (a step at every change). NaN bounds leave a gap. Cleared with the curves;
+  // not part of the automatic ranges.
+  void ExtendBand(double x, double lower, double upper);
+  void SetBandVisible(bool visible);
+  bool BandVisible() const;
+
  private:
   // The curve's graph; throws std::out_of_range for an index other than 0 or 1.
   QCPGraph* Curve(int curve) const;
@@ -34,6 +42,8 @@ class TChart : public QCustomPlot {
   // running y extremes.
   void FitRanges();
 
+  QCPGraph* BandLower;
+  QCPGraph* BandUpper;
   TChartScale Scale;
   // Smallest and largest finite y of both curves since the last clear.
   double LowestY = 0.0;

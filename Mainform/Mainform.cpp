@@ -11,6 +11,7 @@
 #include "Mainform/CurveExport.h"
 #include "Mainform/DockLayout.h"
 #include "Mainform/Parameters.h"
+#include "Mainform/Widgets.h"
 
 char DecimalSeparator = '.';
 TMForm* MForm = nullptr;
@@ -67,37 +68,6 @@ void ShowSpecies(TValueList* list, double concentration, double radius, double d
   WriteText(list, Key::SP_C, NumberToText(concentration, DecimalSeparator));
   WriteText(list, Key::SP_A, NumberToText(radius, DecimalSeparator));
   WriteText(list, Key::SP_D, NumberToText(diffusion, DecimalSeparator));
-}
-
-enum class TBevel { None, Raised };
-
-QFrame* MakePanel(QWidget* parent, TBevel bevel) {
-  auto* panel = new QFrame(parent);
-  if (bevel == TBevel::Raised) {
-    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    panel->setLineWidth(1);
-  } else {
-    panel->setFrameStyle(QFrame::NoFrame);
-  }
-  return panel;
-}
-
-// A flat tool-bar button: raised edge only under the mouse, never focused.
-QToolButton* MakeButton(QWidget* parent, const QString& caption, const QRect& geometry) {
-  auto* button = new QToolButton(parent);
-  button->setAutoRaise(true);
-  button->setFocusPolicy(Qt::NoFocus);
-  button->setText(caption);
-  button->setToolButtonStyle(Qt::ToolButtonTextOnly);
-  button->setGeometry(geometry);
-  return button;
-}
-
-void SetImage(QToolButton* button, const QString& resource, const QSize& size,
-              Qt::ToolButtonStyle style) {
-  button->setIcon(QIcon(resource));
-  button->setIconSize(size);
-  button->setToolButtonStyle(style);
 }
 
 TDockLayout* DockLayoutOf(QWidget* widget) { return static_cast<TDockLayout*>(widget->layout()); }
@@ -220,6 +190,7 @@ void TMForm::BuildControls() {
   RunPanel = MakePanel(Panel1, TBevel::None);
   RunPanel->resize(0, 66);
   leftLayout->AddWidget(RunPanel, TDock::Top);
+  BuildRunPanel();
 
   // Design size of the client area; the window's frame is the system's. The
   // layouts place everything at once, shown or not.
@@ -255,6 +226,9 @@ void TMForm::ConnectHandlers() {
           guarded(&TMForm::SpeedButtonRecalcDClick));
   connect(SpeedButtonRecalcA, &QToolButton::clicked, this,
           guarded(&TMForm::SpeedButtonRecalcAClick));
+  connect(SpeedBox, &QComboBox::currentIndexChanged, this, guarded(&TMForm::SpeedBoxChange));
+  connect(SliceTimer, &QTimer::timeout, this, guarded(&TMForm::SliceTimerTimer));
+  connect(ExportRunButton, &QToolButton::clicked, this, guarded(&TMForm::ExportRunButtonClick));
   // A click, or a selection moved with the keyboard. The handlers that
   // select items themselves block the list's signals while they do.
   connect(SpeciesList, &TCheckList::Chosen, this, guarded(&TMForm::SpeciesListClick));
@@ -293,32 +267,23 @@ void TMForm::ApplyButtonClick() {
                                  double insideConcentration, double totalConcentration,
                                  double time) {
     PlotStep(insideCount, innerCountTotal, insideConcentration, totalConcentration, time);
+    RecordStep(insideCount, innerCountTotal, time);
   });
-  emit EngineChanged();
+  RunStatistics.Restart();
+  AfterEngineChange();
 }
 
 void TMForm::PauseButtonClick() {
+  PendingSteps = 0;
   if (Timer->isActive())
     Timer->stop();
   else
     Timer->start();
+  SpeedBoxChange();  // flat out starts at once, not with the first tick
   const bool enabled = ApplyButton->isEnabled();
   for (QToolButton* button : {ApplyButton, AddSpeciesButton, RemoveSpeciesButton,
                               ApplySpSpeedButton, SpeedButtonRecalcD, SpeedButtonRecalcA})
     button->setEnabled(!enabled);
-}
-
-void TMForm::TimerTimer() {
-  try {
-    Volume->Step();
-  } catch (...) {
-    // A step that fails would fail again at every tick: stop the run, as a
-    // pause would, so that its message is shown once.
-    if (Timer->isActive()) PauseButtonClick();
-    emit EngineChanged();
-    throw;
-  }
-  emit EngineChanged();
 }
 
 void TMForm::PlotStep(std::int32_t insideCount, std::int32_t innerCountTotal,
@@ -371,7 +336,7 @@ void TMForm::AddSpeciesButtonClick() {
     }
     throw;
   }
-  emit EngineChanged();
+  AfterEngineChange();
 }
 
 void TMForm::RemoveSpeciesButtonClick() {
@@ -386,7 +351,7 @@ void TMForm::RemoveSpeciesButtonClick() {
     }
     SpeciesList->setCurrentRow(0);
   }
-  emit EngineChanged();
+  AfterEngineChange();
   SpeciesListClick();
 }
 
@@ -396,7 +361,7 @@ void TMForm::ApplySpSpeedButtonClick() {
     const TSpeciesValues species = ReadSpecies(ValueListSpecies);
     Volume->ReplaceSpecies(index, species.Concentration, species.Diffusion, species.Radius);
   }
-  emit EngineChanged();
+  AfterEngineChange();
 }
 
 void TMForm::SpeciesListClick() {

@@ -4,8 +4,10 @@
 // engine and hands plain numbers to the charts.
 #pragma once
 
+#include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
+#include <QLabel>
 #include <QString>
 #include <QTimer>
 #include <QToolButton>
@@ -17,6 +19,7 @@
 #include "Mainform/ChartView.h"
 #include "Mainform/CheckList.h"
 #include "Mainform/ErrorDisplay.h"
+#include "Mainform/RunStatistics.h"
 #include "Mainform/ValueList.h"
 
 // The user's decimal separator for the parameter tables and the tick labels.
@@ -61,6 +64,10 @@ class TMForm : public QWidget {
   // Beside the designed controls, in the free space below the species group:
   // run speed, readout and the views that go beyond the curves.
   QFrame* RunPanel;
+  QComboBox* SpeedBox;           // steps per tick: 1 (as designed), 10, 100, or flat out
+  QToolButton* ExportRunButton;  // "Export run...": the whole run as CSV
+  QLabel* Readout;               // time, steps, speed, inside count against the band
+  QTimer* SliceTimer;            // 0 ms: the next slice of steps at the faster speeds
 
   explicit TMForm(QWidget* owner = nullptr);
   ~TMForm() override;
@@ -90,20 +97,45 @@ class TMForm : public QWidget {
   void SpeciesListClick();
   void SpeedButtonRecalcDClick();
   void SpeedButtonRecalcAClick();
+  // Run speed and run export (RunControl.cpp).
+  void SpeedBoxChange();
+  void SliceTimerTimer();
+  void ExportRunButtonClick();
 
  public:
   // The engine's step report: one point on each of the four curves.
   void PlotStep(std::int32_t insideCount, std::int32_t innerCountTotal, double insideConcentration,
                 double totalConcentration, double time);
 
+  // The run pauses by itself once `step` steps have been taken since the last
+  // Apply (0: never). For measuring and comparing runs.
+  void PauseAtStep(std::int64_t step) { StopStep = step; }
+  // Writes the whole run since the last Apply as CSV (see RunExport.h).
+  void ExportRun(const QString& fileName);
+  // Shows or hides the expected-fluctuation band on both charts.
+  void ShowBand(bool visible);
+  const TRunStatistics& Statistics() const { return RunStatistics; }
+
  protected:
   void resizeEvent(QResizeEvent* event) override;
 
  private:
   std::unique_ptr<TVolume> Volume;  // the program's one engine
+  TRunStatistics RunStatistics;     // since the last Apply
+  std::int64_t PendingSteps = 0;    // queued by ticks at the faster speeds; -1: no end
+  std::int64_t StopStep = 0;
+  QString RunExportFolder;  // where "Export run..." last wrote, for this session
 
   void BuildControls();
+  void BuildRunPanel();
   void ConnectHandlers();
+  // One engine step; a failure pauses the run before it propagates.
+  void StepOnce();
+  // After steps, Apply and species changes: the readout, the views (through
+  // EngineChanged), and the pause at StopStep.
+  void AfterEngineChange();
+  // The extras of a step report: statistics and the band.
+  void RecordStep(std::int32_t insideCount, std::int32_t innerCountTotal, double time);
 };
 
 // The main window of the program, set by the entry point.

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -645,3 +646,70 @@ TEST_F(MainformTest, SameActionsGiveTheSameCurvesBitForBit) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Run speed
+
+// Every speed plots and exports every step: after the same steps the curves,
+// both files and the run's CSV are byte for byte those of the designed speed,
+// also when the speed changes while the run goes.
+TEST_F(MainformTest, EverySpeedGivesTheSameCurvesAndFiles) {
+  constexpr int Steps = 24;
+  struct TRun {
+    const char* what;
+    std::vector<int> speeds;  // speed box entries, changed in turn while running
+  };
+  const TRun runs[] = {
+      {"x1", {0}}, {"x10", {1}}, {"x100", {2}}, {"max", {3}}, {"changed", {1, 3, 0, 2}}};
+  std::vector<std::string> first;
+  for (const TRun& run : runs) {
+    ResetStreams();
+    TMForm& form = MakeForm();
+    ShrinkSelectedSpecies(form);
+    form.PauseAtStep(Steps);
+    form.SpeedBox->setCurrentIndex(run.speeds[0]);
+    form.PauseButton->click();
+    for (std::size_t k = 1; k < run.speeds.size(); ++k) {
+      const std::int64_t at = static_cast<std::int64_t>(k * Steps / run.speeds.size());
+      ASSERT_TRUE(WaitUntil([&] { return form.Statistics().Steps() >= at; })) << run.what;
+      form.SpeedBox->setCurrentIndex(run.speeds[k]);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return !form.Timer->isActive(); })) << run.what;
+    EXPECT_EQ(form.Statistics().Steps(), Steps) << run.what;
+    form.SaveCButton->click();
+    form.SaveNButton->click();
+    form.ExportRun(QStringLiteral("run.csv"));
+    const std::vector<double> curves = Curves(form);
+    const std::vector<std::string> result = {
+        ReadFile("C1(t).txt"), ReadFile("N1(t).txt"), ReadFile("run.csv"),
+        std::string(reinterpret_cast<const char*>(curves.data()), curves.size() * sizeof(double))};
+    if (first.empty())
+      first = result;
+    else
+      EXPECT_EQ(result, first) << run.what;
+  }
+  EXPECT_EQ(std::count(first[1].begin(), first[1].end(), '\n'), Steps);
+  EXPECT_TRUE(Messages.empty());
+}
+
+// Apply while paused at full speed does what it does at the designed speed:
+// empty curves, time from zero, a readout that starts again.
+TEST_F(MainformTest, ApplyAfterAFastRunStartsAfresh) {
+  TMForm& form = MakeForm();
+  ShrinkSelectedSpecies(form);
+  form.SpeedBox->setCurrentIndex(3);
+  form.PauseAtStep(30);
+  form.PauseButton->click();
+  ASSERT_TRUE(WaitUntil([&] { return !form.Timer->isActive(); }));
+  form.ApplyButton->click();
+  EXPECT_EQ(form.NChart->PointCount(1), 0);
+  EXPECT_EQ(form.Statistics().Steps(), 0);
+  EXPECT_TRUE(form.Readout->text().startsWith(QStringLiteral("t 0 s, step 0\n")))
+      << form.Readout->text().toStdString();
+  form.PauseAtStep(2);
+  form.PauseButton->click();
+  ASSERT_TRUE(WaitUntil([&] { return !form.Timer->isActive(); }));
+  ASSERT_EQ(form.NChart->PointCount(1), 2);
+  EXPECT_EQ(form.NChart->PointX(1, 0), 0.0001);
+  EXPECT_FALSE(form.Readout->text().contains(QStringLiteral("nan"), Qt::CaseInsensitive));
+}

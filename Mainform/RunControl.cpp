@@ -1,0 +1,170 @@
+// The window's run beyond the designed controls: how fast it steps, what the
+// readout and the band show, and the export of a whole run. At the designed
+// speed every 50 ms tick takes one step; faster, the steps run in slices of
+// bounded wall time between which the event loop paints and takes clicks,
+// so that pausing acts at once however fast the run goes. (Slices on the
+// window's thread rather than a worker thread: the engine stays with one
+// owner and every view reads it without locks, and a step already uses every
+// core.)
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "Mainform/CurveExport.h"
+#include "Mainform/Mainform.h"
+#include "Mainform/RunExport.h"
+#include "Mainform/Widgets.h"
+
+namespace {
+
+// Steps per timer tick for each entry of the speed box; 0: as fast as the
+// machine allows, ticks or not.
+constexpr int StepsPerTick[] = {1, 10, 100, 0};
+
+// Wall time a slice of steps may take before the event loop gets its turn:
+// with one paint after it, well under the 100 ms in which a click must act.
+constexpr qint64 SliceMilliseconds = 40;
+
+// The wall clock of the readout's speed, shared by all windows.
+double WallSeconds() {
+  static QElapsedTimer clock;
+  if (!clock.isValid()) clock.start();
+  return static_cast<double>(clock.nsecsElapsed()) * 1e-9;
+}
+
+}  // namespace
+
+void TMForm::BuildRunPanel() {
+  SpeedBox = new QComboBox(RunPanel);
+  SpeedBox->addItems({QStringLiteral("\u00d71"), QStringLiteral("\u00d710"),
+                      QStringLiteral("\u00d7100"), QStringLiteral("Max")});
+  SpeedBox->setToolTip(QStringLiteral(
+      "Run speed: \u00d71 takes one step every 50 ms, \u00d710 and \u00d7100 that many per "
+      "50 ms, Max as many as the machine can. Every step is plotted and exported alike."));
+  SpeedBox->setFocusPolicy(Qt::NoFocus);
+  SpeedBox->setGeometry(2, 2, 56, 22);
+
+  ExportRunButton = MakeButton(RunPanel, QStringLiteral("Export run..."), {60, 2, 79, 22});
+  ExportRunButton->setToolTip(
+      QStringLiteral("Every step since Apply, with the parameters and species, as one CSV file"));
+
+  Readout = new QLabel(RunPanel);
+  Readout->setGeometry(4, 25, 209, 40);
+  Readout->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  Readout->setTextFormat(Qt::PlainText);
+  Readout->setToolTip(QStringLiteral(
+      "t: simulated time; mean: of the inside count over the last 100 steps; "
+      "ref \u00b1: the count the inner cube holds at the concentrations, and twice the spread "
+      "of the count expected at equilibrium (the shaded band); in band at: when the mean "
+      "first entered that band"));
+
+  SliceTimer = new QTimer(this);
+  SliceTimer->setSingleShot(true);
+  SliceTimer->setInterval(0);
+}
+
+void TMForm::TimerTimer() {
+  const int perTick = StepsPerTick[std::max(0, SpeedBox->currentIndex())];
+  if (perTick == 1) {
+    StepOnce();
+    AfterEngineChange();
+    return;
+  }
+  // A tick that comes while steps are still queued adds to them, but never
+  // beyond two ticks' worth: a machine that cannot keep up runs flat out
+  // rather than falling ever further behind.
+  if (perTick > 0) PendingSteps = std::min<std::int64_t>(PendingSteps + perTick, 2 * perTick);
+  SliceTimerTimer();
+}
+
+void TMForm::SliceTimerTimer() {
+  QElapsedTimer clock;
+  clock.start();
+  qint64 longestStep = 0;
+  int taken = 0;
+  while (Timer->isActive() && PendingSteps != 0 &&
+         (taken == 0 || clock.elapsed() + longestStep < SliceMilliseconds)) {
+    const qint64 before = clock.elapsed();
+    StepOnce();
+    longestStep = std::max(longestStep, clock.elapsed() - before);
+    ++taken;
+    if (PendingSteps > 0) --PendingSteps;
+    if (StopStep > 0 && RunStatistics.Steps() >= StopStep) break;
+  }
+  AfterEngineChange();
+  if (Timer->isActive() && PendingSteps != 0) SliceTimer->start();
+}
+
+void TMForm::StepOnce() {
+  try {
+    Volume->Step();
+  } catch (...) {
+    // A step that fails would fail again at every tick: stop the run, as a
+    // pause would, so that its message is shown once.
+    if (Timer->isActive()) PauseButtonClick();
+    AfterEngineChange();
+    throw;
+  }
+}
+
+void TMForm::AfterEngineChange() {
+  RunStatistics.Expect(Volume->TotalInnerCount, ExpectedBand(*Volume));
+  RunStatistics.MarkWallTime(WallSeconds());
+  Readout->setText(QString::fromStdString(RunStatistics.ReadoutText(DecimalSeparator)));
+  if (Timer->isActive() && StopStep > 0 && RunStatistics.Steps() >= StopStep) PauseButtonClick();
+  emit EngineChanged();
+}
+
+void TMForm::RecordStep(std::int32_t insideCount, std::int32_t innerCountTotal, double time) {
+  const std::optional<TBand> band = ExpectedBand(*Volume);
+  RunStatistics.Expect(innerCountTotal, band);
+  RunStatistics.Record(insideCount, time);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double lower = band ? band->Lower() : nan;
+  const double upper = band ? band->Upper() : nan;
+  NChart->ExtendBand(time, lower, upper);
+  // The concentration chart shows the same band per volume of the inner cube.
+  CChart->ExtendBand(time, lower / Volume->InnerVolume, upper / Volume->InnerVolume);
+}
+
+void TMForm::SpeedBoxChange() {
+  // Steps queued at the former speed are dropped; flat out keeps going
+  // until paused.
+  const bool flatOut = StepsPerTick[std::max(0, SpeedBox->currentIndex())] == 0;
+  PendingSteps = flatOut && Timer->isActive() ? -1 : 0;
+  if (PendingSteps != 0)
+    SliceTimer->start();
+  else
+    SliceTimer->stop();
+}
+
+void TMForm::ShowBand(bool visible) {
+  CChart->SetBandVisible(visible);
+  NChart->SetBandVisible(visible);
+}
+
+void TMForm::ExportRunButtonClick() {
+  const QString folder = RunExportFolder.isEmpty() ? QDir::currentPath() : RunExportFolder;
+  const QString fileName = QFileDialog::getSaveFileName(
+      this, QStringLiteral("Export run"), QDir(folder).filePath(QStringLiteral("run.csv")),
+      QStringLiteral("CSV files (*.csv);;All files (*)"));
+  if (fileName.isEmpty()) return;
+  RunExportFolder = QFileInfo(fileName).absolutePath();
+  ExportRun(fileName);
+}
+
+void TMForm::ExportRun(const QString& fileName) {
+  // The four curves hold the run's reports point for point, in the same order.
+  std::vector<TRunRow> rows;
+  const int count = NChart->PointCount(1);
+  rows.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i)
+    rows.push_back({NChart->PointX(1, i), NChart->PointY(1, i), NChart->PointY(0, i),
+                    CChart->PointY(1, i), CChart->PointY(0, i)});
+  WriteExportFile(fileName, RunCsv(*Volume, rows));
+}

@@ -1,0 +1,94 @@
+#include "Mainform/RunStatistics.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "Diffunit/Diffunit.h"
+
+std::optional<TBand> ExpectedBand(std::int32_t referenceCount, double innerVolume,
+                                  double outerVolume) {
+  if (referenceCount <= 0 || !(innerVolume > 0.0) || !(outerVolume >= innerVolume) ||
+      !std::isfinite(outerVolume))
+    return std::nullopt;
+  const double mu = referenceCount;
+  const double sigma = std::sqrt(mu * (1.0 - innerVolume / outerVolume));
+  return TBand{mu, 2.0 * sigma};
+}
+
+std::optional<TBand> ExpectedBand(const TVolume& volume) {
+  return ExpectedBand(volume.TotalInnerCount, volume.InnerVolume, volume.OuterVolume);
+}
+
+void TRunStatistics::Restart() { *this = TRunStatistics(); }
+
+void TRunStatistics::Expect(std::int32_t referenceCount, const std::optional<TBand>& band) {
+  LastReference = referenceCount;
+  LastBand = band;
+}
+
+void TRunStatistics::Record(std::int32_t insideCount, double time) {
+  std::int32_t& slot = Recent[static_cast<std::size_t>(StepCount % MeanSteps)];
+  RecentSum += insideCount - slot;
+  slot = insideCount;
+  ++StepCount;
+  LastTime = time;
+  LastInside = insideCount;
+  const double mean = RecentMean();
+  if (!Equilibrated && LastBand && mean >= LastBand->Lower() && mean <= LastBand->Upper())
+    Equilibrated = time;
+}
+
+void TRunStatistics::MarkWallTime(double seconds) {
+  if (RateWall < 0.0) {
+    RateWall = seconds;
+    RateSteps = StepCount;
+    return;
+  }
+  // A window of about a second: steady enough to read, recent enough to
+  // follow a change of speed.
+  const double elapsed = seconds - RateWall;
+  if (elapsed < 0.25) return;
+  Rate = static_cast<double>(StepCount - RateSteps) / elapsed;
+  if (elapsed >= 1.0) {
+    RateWall = seconds;
+    RateSteps = StepCount;
+  }
+}
+
+double TRunStatistics::RecentMean() const {
+  const std::int64_t count = StepCount < MeanSteps ? StepCount : MeanSteps;
+  return count > 0 ? static_cast<double>(RecentSum) / static_cast<double>(count) : 0.0;
+}
+
+namespace {
+
+// `x` with `digits` significant digits, shortest form, with `separator`.
+std::string Short(double x, int digits, char separator) {
+  char buffer[64];
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::general, digits);
+  std::string text(buffer, result.ptr);
+  for (char& c : text)
+    if (c == '.') c = separator;
+  return text;
+}
+
+}  // namespace
+
+std::string TRunStatistics::ReadoutText(char separator) const {
+  std::string text = "t " + Short(LastTime, 4, separator) + " s, step " + std::to_string(StepCount);
+  if (Rate) text += ", " + Short(*Rate, 3, separator) + "/s";
+  text += "\ninside " + std::to_string(LastInside) + ", mean " + Short(RecentMean(), 4, separator);
+  if (!LastBand) return text + "\nno reference to compare with";
+  text += ", ref " + std::to_string(LastReference) + "\xC2\xB1" +
+          Short(LastBand->HalfWidth, 2, separator);
+  text += Equilibrated ? "\nin band at t " + Short(*Equilibrated, 4, separator) + " s"
+                       : std::string("\nnot in band yet");
+  // The mean may settle off the reference (escapes re-injected at the wall
+  // keep molecules there): say by how much, not only whether it is in band.
+  if (StepCount > 0) {  // a mean of no steps would read -100 %
+    const double offset = 100.0 * (RecentMean() - LastBand->Centre) / LastBand->Centre;
+    text += ", mean " + std::string(offset < 0 ? "" : "+") + Short(offset, 2, separator) + " %";
+  }
+  return text;
+}

@@ -1,0 +1,77 @@
+// What the readout and the band show about a run: the noise physics expects
+// around the reference count, the recent mean of the count inside, when that
+// mean first came into the expected band, and the run's speed. Plain C++.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+class TVolume;
+
+// The expected spread of the inside count at equilibrium. Each of the N
+// molecules of the medium sits in the inner cube with probability
+// p = InnerVolume / OuterVolume, so the count is binomial with mean
+// mu = N p (the reference count, summed over species) and variance
+// mu (1 - p). The band is mu +- 2 sigma: about 95 % of the counts of a
+// settled run fall inside it.
+struct TBand {
+  double Centre = 0.0;     // mu, molecules
+  double HalfWidth = 0.0;  // 2 sigma, molecules
+  double Lower() const { return Centre - HalfWidth; }
+  double Upper() const { return Centre + HalfWidth; }
+};
+
+// The band for a reference count and the two volumes [m^3]; none when the
+// engine has nothing to expect (no molecules, no volumes, an inner cube not
+// inside the outer one).
+std::optional<TBand> ExpectedBand(std::int32_t referenceCount, double innerVolume,
+                                  double outerVolume);
+// The band of the engine as it stands.
+std::optional<TBand> ExpectedBand(const TVolume& volume);
+
+class TRunStatistics {
+ public:
+  // The running mean covers this many of the latest steps.
+  static constexpr int MeanSteps = 100;
+
+  // Forgets the run (Apply).
+  void Restart();
+  // The reference count and the band in force: from the next step on, and
+  // for the readout at once (after Apply and species changes).
+  void Expect(std::int32_t referenceCount, const std::optional<TBand>& band);
+  // One step's report.
+  void Record(std::int32_t insideCount, double time);
+  // The wall-clock time [s] at which the steps so far were reached; the rate
+  // is taken over the latest second or so.
+  void MarkWallTime(double seconds);
+
+  std::int64_t Steps() const { return StepCount; }
+  double Time() const { return LastTime; }
+  std::int32_t Inside() const { return LastInside; }
+  std::int32_t Reference() const { return LastReference; }
+  const std::optional<TBand>& Band() const { return LastBand; }
+  // Mean inside count over the latest MeanSteps steps (fewer at the start).
+  double RecentMean() const;
+  // The first simulated time [s] at which RecentMean() lay inside the band.
+  std::optional<double> EquilibrationTime() const { return Equilibrated; }
+  // Steps per second of wall time, or none before there is a measure.
+  std::optional<double> StepsPerSecond() const { return Rate; }
+
+  // The readout: three short lines, numbers with `separator`.
+  std::string ReadoutText(char separator) const;
+
+ private:
+  std::int64_t StepCount = 0;
+  double LastTime = 0.0;
+  std::int32_t LastInside = 0;
+  std::int32_t LastReference = 0;
+  std::optional<TBand> LastBand;
+  std::array<std::int32_t, MeanSteps> Recent{};  // ring of the latest counts
+  std::int64_t RecentSum = 0;
+  std::optional<double> Equilibrated;
+  std::optional<double> Rate;
+  double RateWall = -1.0;      // wall time at the start of the rate's window
+  std::int64_t RateSteps = 0;  // steps at that time
+};

@@ -1,0 +1,94 @@
+// What the window tells about a run beyond its curves: the expected band,
+// the readout's statistics and the CSV of a whole run.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Diffunit/Diffunit.h"
+#include "Mainform/Parameters.h"
+#include "Mainform/RunExport.h"
+#include "Mainform/RunStatistics.h"
+
+TEST(RunInfo, ExpectedBandIsTwoBinomialSigmasAroundTheReference) {
+  // The defaults: 719 molecules expected in 1e-18 m^3 of 1e-15 m^3.
+  const std::optional<TBand> band = ExpectedBand(719, 1e-18, 1e-15);
+  ASSERT_TRUE(band);
+  EXPECT_EQ(band->Centre, 719.0);
+  EXPECT_DOUBLE_EQ(band->HalfWidth, 53.601529828914394);
+  // Nothing to expect: no molecules, no volumes, an inner cube not inside.
+  EXPECT_FALSE(ExpectedBand(0, 1e-18, 1e-15));
+  EXPECT_FALSE(ExpectedBand(719, 0.0, 1e-15));
+  EXPECT_FALSE(ExpectedBand(719, 1e-18, 0.0));
+  EXPECT_FALSE(ExpectedBand(719, 2e-15, 1e-15));
+  TVolume empty;
+  EXPECT_FALSE(ExpectedBand(empty));
+  EXPECT_EQ(ExpectedBand(719, 1e-15, 1e-15)->HalfWidth, 0.0);  // all inside: no spread
+}
+
+TEST(RunInfo, EquilibrationIsWhenTheRecentMeanFirstEntersTheBand) {
+  TRunStatistics statistics;
+  statistics.Expect(100, TBand{100.0, 20.0});
+  // 100 steps at 0 then 90 each: the mean of the latest 100 steps reaches
+  // 80 (the band's lower edge) once 89 of them are 90s, at step 189.
+  for (int step = 1; step <= 200; ++step) {
+    statistics.Record(step <= 100 ? 0 : 90, step * 0.5);
+    if (step == 188) {
+      EXPECT_FALSE(statistics.EquilibrationTime());
+    }
+  }
+  ASSERT_TRUE(statistics.EquilibrationTime());
+  EXPECT_EQ(*statistics.EquilibrationTime(), 189 * 0.5);
+  EXPECT_EQ(statistics.RecentMean(), 90.0);
+  EXPECT_EQ(statistics.Steps(), 200);
+  EXPECT_EQ(statistics.ReadoutText('.'),
+            "t 100 s, step 200\ninside 90, mean 90, ref 100\xC2\xB1"
+            "20\n"
+            "in band at t 94.5 s, mean -10 %");
+  // Leaving the band later keeps the time; a restart forgets it.
+  for (int step = 0; step < 100; ++step) statistics.Record(0, 200.0);
+  EXPECT_EQ(*statistics.EquilibrationTime(), 189 * 0.5);
+  statistics.Restart();
+  EXPECT_FALSE(statistics.EquilibrationTime());
+  EXPECT_EQ(statistics.ReadoutText(','),
+            "t 0 s, step 0\ninside 0, mean 0\n"
+            "no reference to compare with");
+}
+
+TEST(RunInfo, StepsPerSecondOverTheLatestSecond) {
+  TRunStatistics statistics;
+  statistics.MarkWallTime(10.0);
+  for (int k = 0; k < 50; ++k) statistics.Record(0, 0.0);
+  statistics.MarkWallTime(10.1);  // too soon to say
+  EXPECT_FALSE(statistics.StepsPerSecond());
+  for (int k = 0; k < 50; ++k) statistics.Record(0, 0.0);
+  statistics.MarkWallTime(10.5);
+  ASSERT_TRUE(statistics.StepsPerSecond());
+  EXPECT_DOUBLE_EQ(*statistics.StepsPerSecond(), 200.0);
+}
+
+TEST(RunInfo, RunCsvHasTheSettingsThenOneRowPerStep) {
+  TVolume volume;
+  SetDefaultParameters(volume);
+  AddDefaultSpecies(volume);
+  const std::vector<TRunRow> rows = {{0.0001, 0, 719, 0, 7.2e20},
+                                     {0.0001 + 0.0001, 1, 719, 1e18, 7.2e20}};
+  std::istringstream csv(RunCsv(volume, rows));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(csv, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 11u);
+  EXPECT_EQ(lines[0].rfind("# Kelvane ", 0), 0u);
+  EXPECT_EQ(lines[1], "# seeds: placement 5555555; x 5324575; y 5548235; z 5564875");
+  EXPECT_EQ(lines[2], "# SIM_B0 External Cube Rib [m]: 1e-05");
+  EXPECT_EQ(lines[6], "# SIM_DT Simulation Time Step [s]: 1e-04");
+  EXPECT_EQ(lines[7],
+            "# species 1: SP_C Concentration [m-3]: 7.2e+20; SP_A Molecule Radius [m]: 1.5e-09; "
+            "SP_D Diffusion Coefficient [m2/s]: 1.43e-10; molecules 719999");
+  EXPECT_EQ(lines[8],
+            "t [s],inside count,reference count,inside concentration [m^-3],"
+            "total concentration [m^-3]");
+  EXPECT_EQ(lines[9], "1e-04,0,719,0,7.2e+20");
+  EXPECT_EQ(lines[10], "2e-04,1,719,1e+18,7.2e+20");
+  for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(lines[i].find(','), std::string::npos) << i;
+}

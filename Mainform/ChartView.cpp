@@ -140,7 +140,7 @@ void TChart::ClearCurves() {
   HasY = false;
   LowestY = HighestY = 0.0;
   FitRanges();
-  replot(rpQueuedReplot);
+  Changed();
 }
 
 void TChart::AppendPoint(int curve, double x, double y) {
@@ -161,7 +161,7 @@ void TChart::AppendPoint(int curve, double x, double y) {
     HasY = true;
   }
   FitRanges();
-  replot(rpQueuedReplot);
+  Changed();
 }
 
 int TChart::PointCount(int curve) const { return Curve(curve)->data()->size(); }
@@ -204,16 +204,25 @@ void ExtendBound(QCPGraphDataContainer& bound, double x, double value) {
 void TChart::ExtendBand(double x, double lower, double upper) {
   ExtendBound(*BandLower->data(), x, lower);
   ExtendBound(*BandUpper->data(), x, upper);
-  replot(rpQueuedReplot);
+  Changed();
 }
 
 void TChart::SetBandVisible(bool visible) {
   BandLower->setVisible(visible);
   BandUpper->setVisible(visible);
-  replot(rpQueuedReplot);
+  Changed();
 }
 
 bool TChart::BandVisible() const { return BandUpper->visible(); }
+
+void TChart::HoldRepaints(bool held) {
+  RepaintsHeld = held;
+  Changed();
+}
+
+void TChart::Changed() {
+  if (!RepaintsHeld) replot(rpQueuedReplot);
+}
 
 void TChart::FitRanges() {
   const bool logarithmic = Scale == TChartScale::Logarithmic;

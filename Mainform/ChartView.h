@@ -35,6 +35,11 @@ class TChart : public QCustomPlot {
   void SetBandVisible(bool visible);
   bool BandVisible() const;
 
+  // While held, changes do not ask for a repaint; whoever holds them repaints
+  // (replot) when it sees fit, so that a fast run is not slowed by paints it
+  // would not see. Releasing asks for one.
+  void HoldRepaints(bool held);
+
  private:
   // The curve's graph; throws std::out_of_range for an index other than 0 or 1.
   QCPGraph* Curve(int curve) const;
@@ -42,6 +47,10 @@ class TChart : public QCustomPlot {
   // running y extremes.
   void FitRanges();
 
+  // Asks for a repaint at the next turn of the event loop, unless held.
+  void Changed();
+
+  bool RepaintsHeld = false;
   QCPGraph* BandLower;
   QCPGraph* BandUpper;
   TChartScale Scale;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -124,7 +125,8 @@ class TMForm : public QWidget {
   TRunStatistics RunStatistics;     // since the last Apply
   std::int64_t PendingSteps = 0;    // queued by ticks at the faster speeds; -1: no end
   std::int64_t StopStep = 0;
-  QString RunExportFolder;  // where "Export run..." last wrote, for this session
+  QString RunExportFolder;        // where "Export run..." last wrote, for this session
+  QElapsedTimer ChartPaintClock;  // since the charts last repainted during a fast run
 
   void BuildControls();
   void BuildRunPanel();
@@ -134,6 +136,9 @@ class TMForm : public QWidget {
   // After steps, Apply and species changes: the readout, the views (through
   // EngineChanged), and the pause at StopStep.
   void AfterEngineChange();
+  // The charts repaint after every tick at the designed speed, and at a
+  // steady rate faster.
+  void RepaintCharts();
   // The extras of a step report: statistics and the band.
   void RecordStep(std::int32_t insideCount, std::int32_t innerCountTotal, double time);
 };

@@ -1,0 +1,92 @@
+// The window running flat out against the bare engine, over the same steps.
+//
+//   QT_QPA_PLATFORM=offscreen build/bench/fast_forward_run
+//
+// Starts the real window (offscreen) with its defaults, sets the fastest
+// speed, presses start, and pauses when the simulated time reaches 0.5 s
+// (5,000 steps), then exports both curves into the working directory as the
+// two buttons do. Then the bare engine takes the same 5,000 steps from the
+// same seeds. Prints both wall times and their ratio; exits 0, or 1 when the
+// window's files differ from the engine's own run.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "Mainform/Conversions.h"
+#include "Mainform/CurveExport.h"
+#include "Mainform/Mainform.h"
+#include "Mainform/Parameters.h"
+#include "Statg/Statg.h"
+
+namespace {
+
+constexpr double RunSeconds = 0.5;  // simulated
+
+std::string ReadAll(const char* name) {
+  std::string text;
+  if (std::FILE* file = std::fopen(name, "rb")) {
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+      text.append(buffer, n);
+    std::fclose(file);
+  }
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  TApplication application(argc, argv);
+  const long steps = std::lround(RunSeconds / Defaults::TimeStep);
+
+  double windowSeconds = 0.0;
+  {
+    TMForm form;
+    form.show();
+    form.SpeedBox->setCurrentIndex(form.SpeedBox->count() - 1);  // flat out
+    form.PauseAtStep(steps);
+    QElapsedTimer clock;
+    QObject::connect(form.Timer, &QTimer::timeout, [] {});
+    QTimer::singleShot(0, [&] {
+      clock.start();
+      form.PauseButton->click();
+    });
+    QObject::connect(&form, &TMForm::EngineChanged, [&] {
+      if (!clock.isValid() || form.Timer->isActive()) return;
+      windowSeconds = static_cast<double>(clock.nsecsElapsed()) * 1e-9;
+      form.SaveCButton->click();
+      form.SaveNButton->click();
+      application.quit();
+    });
+    application.exec();
+    std::printf("window, flat out: %ld steps to t = %g s in %.3f s wall time\n",
+                static_cast<long>(form.Statistics().Steps()), form.Engine().Time, windowSeconds);
+  }
+
+  // The bare engine: the same start-up and steps from the same seeds.
+  TStreamStates().Restore();
+  TVolume volume;
+  std::string concentration, count;
+  SetDefaultParameters(volume);
+  volume.SetStepCallback(
+      [&](std::int32_t insideCount, std::int32_t, double insideConcentration, double, double t) {
+        concentration += ExportLine(t, insideConcentration);
+        count += ExportLine(t, static_cast<double>(insideCount));
+      });
+  AddDefaultSpecies(volume);
+  QElapsedTimer clock;
+  clock.start();
+  for (long step = 0; step < steps; ++step) volume.Step();
+  const double engineSeconds = static_cast<double>(clock.nsecsElapsed()) * 1e-9;
+  std::printf("bare engine: %ld steps in %.3f s wall time\n", steps, engineSeconds);
+  std::printf("window / engine: %.2f\n", windowSeconds / engineSeconds);
+
+  const bool same = ReadAll("C1(t).txt") == concentration && ReadAll("N1(t).txt") == count;
+  std::printf("exported curves %s the engine's own run\n", same ? "match" : "DIFFER FROM");
+  return same ? 0 : 1;
+}

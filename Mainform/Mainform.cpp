@@ -10,6 +10,7 @@
 #include "Mainform/Conversions.h"
 #include "Mainform/CurveExport.h"
 #include "Mainform/DockLayout.h"
+#include "Mainform/LongWork.h"
 #include "Mainform/Parameters.h"
 #include "Mainform/Widgets.h"
 
@@ -24,6 +25,10 @@ char SystemDecimalSeparator() {
 // The window
 
 namespace {
+
+// Molecules from which placing them runs as long work, with a progress bar
+// should it take over half a second.
+constexpr double LongPopulation = 2e6;
 
 constexpr int LeftColumnWidth = 217;  // px, Panel1
 constexpr int TimerInterval = 50;     // ms between simulation steps
@@ -322,20 +327,28 @@ void TMForm::AddSpeciesButtonClick() {
   SpeciesList->setCurrentRow(last);
 
   ShowSpecies(ValueListSpecies, Defaults::Concentration, Defaults::Radius, Defaults::Diffusion);
-  try {
-    const TSpeciesValues species = ReadSpecies(ValueListSpecies);
-    Volume->AddSpecies(species.Concentration, species.Diffusion, species.Radius);
-  } catch (...) {
-    // The engine refused the species (it does not fit the current volumes):
-    // the list must keep one item per engine species, and the table shows
-    // the species selected again, not the defaults written above.
+  // When the engine refuses the species (it does not fit the current
+  // volumes) or the user cancels it, the list must keep one item per engine
+  // species, and the table shows the species selected again, not the
+  // defaults written above.
+  const auto takeBack = [&] {
     delete SpeciesList->takeItem(last);
     if (previousRow >= 0) {
       SpeciesList->setCurrentRow(previousRow);
       SpeciesListClick();
     }
+  };
+  bool added = false;
+  try {
+    const TSpeciesValues species = ReadSpecies(ValueListSpecies);
+    added = ChangeSpecies(species.Concentration, [&] {
+      Volume->AddSpecies(species.Concentration, species.Diffusion, species.Radius);
+    });
+  } catch (...) {
+    takeBack();
     throw;
   }
+  if (!added) takeBack();
   AfterEngineChange();
 }
 
@@ -359,9 +372,24 @@ void TMForm::ApplySpSpeedButtonClick() {
   for (int index = 0; index < SpeciesList->count(); ++index) {
     if (!SpeciesList->item(index)->isSelected()) continue;
     const TSpeciesValues species = ReadSpecies(ValueListSpecies);
-    Volume->ReplaceSpecies(index, species.Concentration, species.Diffusion, species.Radius);
+    ChangeSpecies(species.Concentration, [&] {
+      Volume->ReplaceSpecies(index, species.Concentration, species.Diffusion, species.Radius);
+    });
   }
   AfterEngineChange();
+}
+
+bool TMForm::ChangeSpecies(double concentration, const std::function<void()>& change) {
+  // About the molecules the change places; a few million take long enough
+  // (a second or more) to want a progress bar and to keep the window painted.
+  const double molecules = std::fabs(concentration * Volume->OuterVolume);
+  if (!(molecules > LongPopulation)) {
+    change();
+    return true;
+  }
+  const QString count = QLocale().toString(static_cast<qlonglong>(molecules));
+  return RunLongWork(this, QStringLiteral("Placing %1 molecules...").arg(count),
+                     [&](const TWorkProgress&) { change(); });
 }
 
 void TMForm::SpeciesListClick() {

@@ -14,6 +14,7 @@
 #include <QToolButton>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "Diffunit/Diffunit.h"
@@ -139,6 +140,10 @@ class TMForm : public QWidget {
   // The charts repaint after every tick at the designed speed, and at a
   // steady rate faster.
   void RepaintCharts();
+  // Runs a change of the engine's species that places molecules of
+  // `concentration` [m^-3]: at once when they are few, else as long work the
+  // user can follow and cancel. False when cancelled (nothing changed).
+  bool ChangeSpecies(double concentration, const std::function<void()>& change);
   // The extras of a step report: statistics and the band.
   void RecordStep(std::int32_t insideCount, std::int32_t innerCountTotal, double time);
 };

@@ -712,4 +712,11 @@ TEST_F(MainformTest, ApplyAfterAFastRunStartsAfresh) {
   ASSERT_EQ(form.NChart->PointCount(1), 2);
   EXPECT_EQ(form.NChart->PointX(1, 0), 0.0001);
   EXPECT_FALSE(form.Readout->text().contains(QStringLiteral("nan"), Qt::CaseInsensitive));
+  // No molecules: nothing to expect, and the readout says so instead of NaN.
+  SetText(form.ValueListSpecies, Key::SP_C, "0");
+  form.ApplySpSpeedButton->click();
+  form.TimerTimer();
+  EXPECT_TRUE(form.Readout->text().endsWith(QStringLiteral("no reference to compare with")))
+      << form.Readout->text().toStdString();
+  EXPECT_TRUE(Messages.empty());
 }

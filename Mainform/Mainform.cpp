@@ -10,6 +10,7 @@
 #include "Mainform/Conversions.h"
 #include "Mainform/CurveExport.h"
 #include "Mainform/DockLayout.h"
+#include "Mainform/MoleculeView.h"
 #include "Mainform/Parameters.h"
 
 char DecimalSeparator = '.';
@@ -220,6 +221,7 @@ void TMForm::BuildControls() {
   RunPanel = MakePanel(Panel1, TBevel::None);
   RunPanel->resize(0, 66);
   leftLayout->AddWidget(RunPanel, TDock::Top);
+  MoleculeViewButton = MakeButton(RunPanel, QStringLiteral("Molecules..."), {139, 2, 76, 22});
 
   // Design size of the client area; the window's frame is the system's. The
   // layouts place everything at once, shown or not.
@@ -258,6 +260,8 @@ void TMForm::ConnectHandlers() {
   // A click, or a selection moved with the keyboard. The handlers that
   // select items themselves block the list's signals while they do.
   connect(SpeciesList, &TCheckList::Chosen, this, guarded(&TMForm::SpeciesListClick));
+  connect(MoleculeViewButton, &QToolButton::clicked, this,
+          guarded(&TMForm::MoleculeViewButtonClick));
 }
 
 void TMForm::resizeEvent(QResizeEvent* event) {
@@ -419,4 +423,16 @@ void TMForm::SpeedButtonRecalcAClick() {
   const double diffusion = ReadNumber(ValueListSpecies, Key::SP_D);
   const double radius = Volume->StokesEinstein(diffusion);
   WriteText(ValueListSpecies, Key::SP_A, NumberToExponentText(radius, DecimalSeparator));
+}
+
+// ---------------------------------------------------------------------------
+// Views beyond the curves
+
+void TMForm::MoleculeViewButtonClick() {
+  if (!MoleculeView) {
+    MoleculeView = new TMoleculeView(this);
+    connect(this, &TMForm::EngineChanged, MoleculeView,
+            [this] { MoleculeView->Refresh(Engine()); });
+  }
+  MoleculeView->Open(Engine());
 }

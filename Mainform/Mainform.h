@@ -28,6 +28,8 @@ extern char DecimalSeparator;
 // a number text (see UsableDecimalSeparator).
 char SystemDecimalSeparator();
 
+class TMoleculeView;
+
 class TMForm : public QWidget {
   Q_OBJECT
 
@@ -61,6 +63,7 @@ class TMForm : public QWidget {
   // Beside the designed controls, in the free space below the species group:
   // run speed, readout and the views that go beyond the curves.
   QFrame* RunPanel;
+  QToolButton* MoleculeViewButton;  // "Molecules...": opens the molecule view
 
   explicit TMForm(QWidget* owner = nullptr);
   ~TMForm() override;
@@ -90,6 +93,7 @@ class TMForm : public QWidget {
   void SpeciesListClick();
   void SpeedButtonRecalcDClick();
   void SpeedButtonRecalcAClick();
+  void MoleculeViewButtonClick();
 
  public:
   // The engine's step report: one point on each of the four curves.
@@ -101,6 +105,8 @@ class TMForm : public QWidget {
 
  private:
   std::unique_ptr<TVolume> Volume;  // the program's one engine
+  // Made when first opened: a window of its own.
+  TMoleculeView* MoleculeView = nullptr;
 
   void BuildControls();
   void ConnectHandlers();

@@ -216,6 +216,21 @@ void SendMouse(TChart& chart, QEvent::Type type, QPointF at, Qt::MouseButtons he
   QApplication::sendEvent(&chart, &event);
 }
 
+// Picks `file` in the next file dialog and notes the folder it opened in.
+void AnswerNextFileDialog(const QString& file, QString* openedIn) {
+  auto* poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, [=] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    *openedIn = dialog->directory().absolutePath();
+    // Typed, as a user would: selectFile leaves a focused name field alone.
+    dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(file);
+    static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, as its button calls it
+    poll->deleteLater();
+  });
+  poll->start(10);
+}
+
 }  // namespace
 
 TEST(ChartView, WheelAndDragHoldTheViewUntilADoubleClick) {
@@ -263,10 +278,9 @@ TEST(ChartView, WheelAndDragHoldTheViewUntilADoubleClick) {
   }
 }
 
-TEST(ChartView, ImagesAreSavedAsPngOrPdfAndCopied) {
+TEST(ChartView, ImagesAreSavedCopiedOrRefusedWithTheFileAndTheReason) {
   TWorkDir work;
   TChart chart(nullptr, "Concentration", "C(t)", TChartScale::Linear, '.');
-  chart.AppendPoint(1, 1e-4, 2e20);
   Render(chart);
   const QList<QAction*> actions = chart.ContextMenu()->actions();
   ASSERT_EQ(actions.size(), 2);
@@ -275,71 +289,39 @@ TEST(ChartView, ImagesAreSavedAsPngOrPdfAndCopied) {
   QAction band(QStringLiteral("Band"));
   chart.AddMenuAction(&band);
   EXPECT_EQ(chart.ContextMenu()->actions().back(), &band);
-
-  chart.SaveImage(QStringLiteral("c.png"));
-  chart.SaveImage(QStringLiteral("c.PDF"));
-  EXPECT_EQ(ReadFile("c.png").substr(0, 8), "\x89PNG\r\n\x1a\n");
-  EXPECT_EQ(QImage(QStringLiteral("c.png")).size(), chart.size());
-  EXPECT_EQ(ReadFile("c.PDF").substr(0, 5), "%PDF-");
   actions[1]->trigger();
   EXPECT_EQ(QApplication::clipboard()->image().size(), chart.size());
-}
+  chart.SaveImage(QStringLiteral("old.png"));
+  chart.SaveImage(QStringLiteral("c.PDF"));
+  EXPECT_EQ(QImage(QStringLiteral("old.png")).size(), chart.size());
+  EXPECT_EQ(ReadFile("c.PDF").substr(0, 5), "%PDF-");
 
-namespace {
-
-// Picks `file` in the next file dialog and notes the folder it opened in.
-void AnswerNextFileDialog(const QString& file, QString* openedIn) {
-  auto* poll = new QTimer;
-  QObject::connect(poll, &QTimer::timeout, [=] {
-    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-    if (!dialog) return;
-    *openedIn = dialog->directory().absolutePath();
-    // Typed, as a user would: selectFile leaves a focused name field alone.
-    if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
-      name->setText(file);
-    else
-      dialog->selectFile(file);
-    static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, as its button calls it
-    poll->deleteLater();
-  });
-  poll->start(10);
-}
-
-}  // namespace
-
-TEST(ChartView, FailedSaveSaysWhichFileAndWhyAndTheDialogKeepsItsFolder) {
-  TWorkDir work;
-  WriteFile("old.png", "old");
+  const std::string old = ReadFile("old.png");
   ASSERT_EQ(mkdir("sub", 0755), 0);
   ASSERT_EQ(chmod(".", 0755), 0);
   const QString sub = QDir::currentPath() + "/sub";
-  TChart chart(nullptr, "Concentration", "C(t)", TChartScale::Linear, '.');
-  Render(chart);
-  TUnprivileged user;  // neither folder is writable now
+  TUnprivileged user;  // no folder is writable now
   if (!user.Effective()) GTEST_SKIP() << "cannot test file permissions as root";
-  for (const char* name : {"old.png", "new.png", "new.pdf"}) {
-    try {
-      chart.SaveImage(QString::fromLatin1(name));
-      ADD_FAILURE() << name << " was written";
-    } catch (const TError& error) {
-      const std::string kept = name[0] == 'o' ? " (old.png keeps what it held)" : "";
-      EXPECT_EQ(error.what(), "Cannot write " + std::string(name) + ": Permission denied" + kept);
-    }
+  try {
+    chart.SaveImage(QStringLiteral("old.png"));
+    ADD_FAILURE() << "written";
+  } catch (const TError& error) {
+    EXPECT_STREQ(error.what(),
+                 "Cannot write old.png: Permission denied (old.png keeps what it held)");
   }
   std::vector<QString> messages;
   const TErrorDisplay previous =
       SetErrorDisplay([&](const QString& message) { messages.push_back(message); });
   QString openedIn;
   AnswerNextFileDialog(sub + "/chart", &openedIn);  // the suffix comes from the filter
-  chart.ContextMenu()->actions()[0]->trigger();
+  actions[0]->trigger();
   AnswerNextFileDialog("chart.pdf", &openedIn);
-  chart.ContextMenu()->actions()[0]->trigger();
+  actions[0]->trigger();
   SetErrorDisplay(previous);
-  EXPECT_EQ(openedIn, sub);
+  EXPECT_EQ(openedIn, sub);  // where the last one was saved
   EXPECT_EQ(messages,
             (std::vector<QString>{"Cannot write " + sub + "/chart.png: Permission denied",
                                   "Cannot write " + sub + "/chart.pdf: Permission denied"}));
-  EXPECT_EQ(ReadFile("old.png"), "old");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), {}), 2);  // old.png, sub
-  EXPECT_TRUE(std::filesystem::is_empty("sub"));
+  EXPECT_EQ(ReadFile("old.png"), old);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), {}), 3);  // no leftovers
 }

@@ -1,7 +1,6 @@
 #include "Mainform/MoleculeView.h"
 
 #include <QColor>
-#include <QGuiApplication>
 #include <QLocale>
 #include <QPainter>
 #include <QPolygon>
@@ -70,8 +69,9 @@ TMoleculePicture TakeMoleculePicture(const TVolume& engine) {
       ++picture.InSlab;
       if (x < b1 && y < b1 && z < b1) ++picture.Inside;
       const TViewPoint point{static_cast<float>(p.x / b0), static_cast<float>(p.y / b0)};
-      // Escapes go back exactly onto the wall; a molecule there has not moved
-      // since. Many of them in one place is the pile-up the wall rule makes.
+      // Escapes are put back exactly onto the wall, and spare slots enter
+      // there: until the next step moves them they crowd the wall, the
+      // pile-up the wall rule makes.
       if (x == b0 || y == b0) {
         ++picture.OnWall;
         picture.Wall.push_back(point);

@@ -24,8 +24,8 @@ struct TMoleculePicture {
   // Ribs that can be drawn: an outer rib > 0 and an inner one in 0 < b1 <= b0.
   // Otherwise the picture is an empty frame.
   bool Drawable = false;
-  double OuterRib = 0.0;
-  double InnerRib = 0.0;    // in units of the outer rib once drawable
+  double OuterRib = 0.0;  // m, as the engine held them
+  double InnerRib = 0.0;
   std::int64_t Active = 0;  // active molecules of all species
   std::int64_t Stride = 1;  // every Stride-th active slot of each species was read
   // Of the molecules read: those in the slab, those of them inside the inner

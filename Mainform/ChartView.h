@@ -7,6 +7,9 @@
 
 #include <QString>
 
+class QAction;
+class QMenu;
+
 enum class TChartScale { Linear, Logarithmic };
 
 class TChart : public QCustomPlot {
@@ -40,7 +43,35 @@ class TChart : public QCustomPlot {
   // would not see. Releasing asks for one.
   void HoldRepaints(bool held);
 
+  // Zoom, pan and the picture. The wheel zooms and a drag pans both axes;
+  // from then on new points leave the view where the user put it, until a
+  // double-click returns to the automatic ranges (or the curves are cleared).
+  bool Zoomed() const { return UserRanges; }
+  // Writes the chart as shown: PDF for a name ending in ".pdf", PNG
+  // otherwise. Throws TError naming the file and the reason; a file that
+  // cannot be written keeps what it held.
+  void SaveImage(const QString& fileName);
+  void CopyImage();  // to the clipboard
+  // The right-click menu: "Save image...", "Copy image", then what the
+  // window adds here.
+  QMenu* ContextMenu() const { return Menu; }
+  void AddMenuAction(QAction* action);
+
+ protected:
+  void wheelEvent(QWheelEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
  private:
+  void SetUpInteractions();
+  // Marks the ranges as the user's when the event just handled moved them.
+  void NoteUserRanges(const QCPRange& x, const QCPRange& y);
+  void SaveImageAs();  // asks for the file
+
+  QMenu* Menu = nullptr;
+  bool UserRanges = false;
+
   // The curve's graph; throws std::out_of_range for an index other than 0 or 1.
   QCPGraph* Curve(int curve) const;
   // Fits every axis to the points held: O(1), from the sorted x ends and the

@@ -11,6 +11,7 @@
 #include "Mainform/CurveExport.h"
 #include "Mainform/DockLayout.h"
 #include "Mainform/LongWork.h"
+#include "Mainform/MoleculeView.h"
 #include "Mainform/Parameters.h"
 #include "Mainform/Widgets.h"
 
@@ -196,6 +197,7 @@ void TMForm::BuildControls() {
   RunPanel->resize(0, 66);
   leftLayout->AddWidget(RunPanel, TDock::Top);
   BuildRunPanel();
+  MoleculeViewButton = MakeButton(RunPanel, QStringLiteral("Molecules..."), {139, 2, 76, 22});
 
   // Design size of the client area; the window's frame is the system's. The
   // layouts place everything at once, shown or not.
@@ -237,6 +239,8 @@ void TMForm::ConnectHandlers() {
   // A click, or a selection moved with the keyboard. The handlers that
   // select items themselves block the list's signals while they do.
   connect(SpeciesList, &TCheckList::Chosen, this, guarded(&TMForm::SpeciesListClick));
+  connect(MoleculeViewButton, &QToolButton::clicked, this,
+          guarded(&TMForm::MoleculeViewButtonClick));
 }
 
 void TMForm::resizeEvent(QResizeEvent* event) {
@@ -412,4 +416,16 @@ void TMForm::SpeedButtonRecalcAClick() {
   const double diffusion = ReadNumber(ValueListSpecies, Key::SP_D);
   const double radius = Volume->StokesEinstein(diffusion);
   WriteText(ValueListSpecies, Key::SP_A, NumberToExponentText(radius, DecimalSeparator));
+}
+
+// ---------------------------------------------------------------------------
+// Views beyond the curves
+
+void TMForm::MoleculeViewButtonClick() {
+  if (!MoleculeView) {
+    MoleculeView = new TMoleculeView(this);
+    connect(this, &TMForm::EngineChanged, MoleculeView,
+            [this] { MoleculeView->Refresh(Engine()); });
+  }
+  MoleculeView->Open(Engine());
 }

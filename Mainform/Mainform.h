@@ -4,6 +4,7 @@
 // engine and hands plain numbers to the charts.
 #pragma once
 
+#include <QAction>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFrame>
@@ -32,6 +33,8 @@ extern char DecimalSeparator;
 // The system locale's decimal separator, or '.' where it could not stand in
 // a number text (see UsableDecimalSeparator).
 char SystemDecimalSeparator();
+
+class TMoleculeView;
 
 class TMForm : public QWidget {
   Q_OBJECT
@@ -66,10 +69,12 @@ class TMForm : public QWidget {
   // Beside the designed controls, in the free space below the species group:
   // run speed, readout and the views that go beyond the curves.
   QFrame* RunPanel;
-  QComboBox* SpeedBox;           // steps per tick: 1 (as designed), 10, 100, or flat out
-  QToolButton* ExportRunButton;  // "Export run...": the whole run as CSV
-  QLabel* Readout;               // time, steps, speed, inside count against the band
-  QTimer* SliceTimer;            // 0 ms: the next slice of steps at the faster speeds
+  QComboBox* SpeedBox;              // steps per tick: 1 (as designed), 10, 100, or flat out
+  QToolButton* ExportRunButton;     // "Export run...": the whole run as CSV
+  QLabel* Readout;                  // time, steps, speed, inside count against the band
+  QTimer* SliceTimer;               // 0 ms: the next slice of steps at the faster speeds
+  QAction* BandAction;              // in the charts' menus: shows the expected band
+  QToolButton* MoleculeViewButton;  // "Molecules...": opens the molecule view
 
   explicit TMForm(QWidget* owner = nullptr);
   ~TMForm() override;
@@ -103,6 +108,7 @@ class TMForm : public QWidget {
   void SpeedBoxChange();
   void SliceTimerTimer();
   void ExportRunButtonClick();
+  void MoleculeViewButtonClick();
 
  public:
   // The engine's step report: one point on each of the four curves.
@@ -115,7 +121,7 @@ class TMForm : public QWidget {
   // Writes the whole run since the last Apply as CSV (see RunExport.h).
   void ExportRun(const QString& fileName);
   // Shows or hides the expected-fluctuation band on both charts.
-  void ShowBand(bool visible);
+  void ShowBand(bool visible);  // and checks BandAction to match
   const TRunStatistics& Statistics() const { return RunStatistics; }
 
  protected:
@@ -128,6 +134,8 @@ class TMForm : public QWidget {
   std::int64_t StopStep = 0;
   QString RunExportFolder;        // where "Export run..." last wrote, for this session
   QElapsedTimer ChartPaintClock;  // since the charts last repainted during a fast run
+  // Made when first opened: a window of its own.
+  TMoleculeView* MoleculeView = nullptr;
 
   void BuildControls();
   void BuildRunPanel();

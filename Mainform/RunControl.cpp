@@ -6,6 +6,7 @@
 // window's thread rather than a worker thread: the engine stays with one
 // owner and every view reads it without locks, and a step already uses every
 // core.)
+#include <QAction>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -71,6 +72,14 @@ void TMForm::BuildRunPanel() {
   SliceTimer = new QTimer(this);
   SliceTimer->setSingleShot(true);
   SliceTimer->setInterval(0);
+
+  // The band can be hidden from either chart's right-click menu.
+  BandAction = new QAction(QStringLiteral("Expected band (ref \u00b1 2\u03c3)"), this);
+  BandAction->setCheckable(true);
+  BandAction->setChecked(true);
+  connect(BandAction, &QAction::toggled, this, &TMForm::ShowBand);
+  CChart->AddMenuAction(BandAction);
+  NChart->AddMenuAction(BandAction);
 }
 
 void TMForm::TimerTimer() {
@@ -162,6 +171,7 @@ void TMForm::SpeedBoxChange() {
 }
 
 void TMForm::ShowBand(bool visible) {
+  BandAction->setChecked(visible);
   CChart->SetBandVisible(visible);
   NChart->SetBandVisible(visible);
 }

@@ -7,12 +7,15 @@
 // The argument is the number of points each curve already holds: the
 // repaint draws every one of them, so a tick costs more the longer a run
 // goes (1200 points: one minute of running; 72000: one hour).
+// BM_TickWithMoleculeView is the same tick with the molecule view open: its
+// refresh and paint are added (see moleculeview_bench for other states).
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <cstdlib>
 
 #include "Mainform/Mainform.h"
+#include "Mainform/MoleculeView.h"
 
 namespace {
 
@@ -30,6 +33,24 @@ void BM_Tick(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_Tick)->Arg(0)->Arg(1200)->Arg(72000)->Unit(benchmark::kMillisecond);
+
+void BM_TickWithMoleculeView(benchmark::State& state) {
+  TMForm form;
+  form.show();
+  const int points = static_cast<int>(state.range(0));
+  for (int k = 0; k < points; ++k) form.PlotStep(0, 720, 0.0, 7.2e20, (k + 1) * 1e-4 - 100.0);
+  form.TimerTimer();
+  form.MoleculeViewButtonClick();
+  TMoleculeView* view = form.findChild<TMoleculeView*>();
+  for (auto _ : state) {
+    form.TimerTimer();  // the view copies its picture on EngineChanged
+    form.CChart->replot(QCustomPlot::rpImmediateRefresh);
+    form.NChart->replot(QCustomPlot::rpImmediateRefresh);
+    view->repaint();
+  }
+  state.counters["drawn"] = static_cast<double>(view->Picture().Drawn());
+}
+BENCHMARK(BM_TickWithMoleculeView)->Arg(0)->Arg(1200)->Arg(72000)->Unit(benchmark::kMillisecond);
 
 // The repaint alone, to tell the charts' share from the step's.
 void BM_Repaint(benchmark::State& state) {

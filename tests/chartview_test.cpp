@@ -3,16 +3,28 @@
 #include "Mainform/ChartView.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
 #include <QImage>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QPixmap>
+#include <QTimer>
+#include <QWheelEvent>
 #include <algorithm>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
 #include "Mainform/Conversions.h"
+#include "Mainform/ErrorDisplay.h"
 #include "tests/qt_test_support.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -192,4 +204,124 @@ TEST(ChartView, LogAxisRangeWithOnlyZeroCountsIsUsable) {
   EXPECT_GT(range.upper, 1.0);
   Render(chart);  // must not trip over an empty or invalid range
   EXPECT_EQ(chart.PointCount(1), 2);
+}
+
+// ---------------------------------------------------------------------------
+// Zoom, pan and the picture menu
+
+namespace {
+
+void SendMouse(TChart& chart, QEvent::Type type, QPointF at, Qt::MouseButtons held) {
+  QMouseEvent event(type, at, chart.mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
+  QApplication::sendEvent(&chart, &event);
+}
+
+// Picks `file` in the next file dialog and notes the folder it opened in.
+void AnswerNextFileDialog(const QString& file, QString* openedIn) {
+  auto* poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, [=] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    *openedIn = dialog->directory().absolutePath();
+    // Typed, as a user would: selectFile leaves a focused name field alone.
+    dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(file);
+    static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, as its button calls it
+    poll->deleteLater();
+  });
+  poll->start(10);
+}
+
+}  // namespace
+
+TEST(ChartView, WheelAndDragHoldTheViewUntilADoubleClick) {
+  for (TChartScale scale : {TChartScale::Linear, TChartScale::Logarithmic}) {
+    TChart chart(nullptr, "Number of Molecules", "N(t)", scale, '.');
+    TChart twin(nullptr, "Number of Molecules", "N(t)", scale, '.');  // never touched
+    const auto append = [&](int from, int to) {
+      for (int k = from; k < to; ++k)
+        for (TChart* c : {&chart, &twin}) {
+          c->AppendPoint(0, k * 1e-4, 720.0);
+          c->AppendPoint(1, k * 1e-4, k % 7);  // zero counts on the log axis too
+        }
+    };
+    append(1, 50);
+    Render(chart);
+    const QPointF centre = chart.axisRect()->center();
+    QWheelEvent wheel(centre, chart.mapToGlobal(centre), {}, {0, 360}, Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&chart, &wheel);
+    EXPECT_TRUE(chart.Zoomed());
+    EXPECT_LT(chart.xAxis->range().size(), twin.xAxis->range().size() * 0.7);
+    EXPECT_LT(chart.yAxis->range().upper / chart.yAxis->range().lower,
+              twin.yAxis->range().upper / twin.yAxis->range().lower);
+    const QCPRange zoomedX = chart.xAxis->range();
+    SendMouse(chart, QEvent::MouseButtonPress, centre, Qt::LeftButton);
+    SendMouse(chart, QEvent::MouseMove, centre + QPointF(60, -30), Qt::LeftButton);
+    SendMouse(chart, QEvent::MouseButtonRelease, centre + QPointF(60, -30), Qt::NoButton);
+    EXPECT_LT(chart.xAxis->range().lower, zoomedX.lower);  // dragged right: earlier times
+    const QCPRange x = chart.xAxis->range();
+    const QCPRange y = chart.yAxis->range();
+    append(50, 200);  // new points leave the user's view alone
+    Render(chart);
+    EXPECT_EQ(chart.xAxis->range(), x);
+    EXPECT_EQ(chart.yAxis->range(), y);
+    EXPECT_EQ(chart.xAxis2->range(), x);
+    EXPECT_EQ(chart.yAxis2->range(), y);
+    EXPECT_GT(y.lower, 0.0);
+    for (int i = 0; i < chart.yAxis->tickVector().size(); ++i)
+      EXPECT_EQ(chart.yAxis->tickVectorLabels()[i].toStdString(),
+                TickLabelText(chart.yAxis->tickVector()[i], '.'));
+    SendMouse(chart, QEvent::MouseButtonDblClick, centre, Qt::LeftButton);
+    EXPECT_FALSE(chart.Zoomed());
+    EXPECT_EQ(chart.xAxis->range(), twin.xAxis->range());
+    EXPECT_EQ(chart.yAxis->range(), twin.yAxis->range());
+  }
+}
+
+TEST(ChartView, ImagesAreSavedCopiedOrRefusedWithTheFileAndTheReason) {
+  TWorkDir work;
+  TChart chart(nullptr, "Concentration", "C(t)", TChartScale::Linear, '.');
+  Render(chart);
+  const QList<QAction*> actions = chart.ContextMenu()->actions();
+  ASSERT_EQ(actions.size(), 2);
+  EXPECT_EQ(actions[0]->text(), QStringLiteral("Save image..."));
+  EXPECT_EQ(actions[1]->text(), QStringLiteral("Copy image"));
+  QAction band(QStringLiteral("Band"));
+  chart.AddMenuAction(&band);
+  EXPECT_EQ(chart.ContextMenu()->actions().back(), &band);
+  actions[1]->trigger();
+  EXPECT_EQ(QApplication::clipboard()->image().size(), chart.size());
+  chart.SaveImage(QStringLiteral("old.png"));
+  chart.SaveImage(QStringLiteral("c.PDF"));
+  EXPECT_EQ(QImage(QStringLiteral("old.png")).size(), chart.size());
+  EXPECT_EQ(ReadFile("c.PDF").substr(0, 5), "%PDF-");
+
+  const std::string old = ReadFile("old.png");
+  ASSERT_EQ(mkdir("sub", 0755), 0);
+  ASSERT_EQ(chmod(".", 0755), 0);
+  const QString sub = QDir::currentPath() + "/sub";
+  TUnprivileged user;  // no folder is writable now
+  if (!user.Effective()) GTEST_SKIP() << "cannot test file permissions as root";
+  try {
+    chart.SaveImage(QStringLiteral("old.png"));
+    ADD_FAILURE() << "written";
+  } catch (const TError& error) {
+    EXPECT_STREQ(error.what(),
+                 "Cannot write old.png: Permission denied (old.png keeps what it held)");
+  }
+  std::vector<QString> messages;
+  const TErrorDisplay previous =
+      SetErrorDisplay([&](const QString& message) { messages.push_back(message); });
+  QString openedIn;
+  AnswerNextFileDialog(sub + "/chart", &openedIn);  // the suffix comes from the filter
+  actions[0]->trigger();
+  AnswerNextFileDialog("chart.pdf", &openedIn);
+  actions[0]->trigger();
+  SetErrorDisplay(previous);
+  EXPECT_EQ(openedIn, sub);  // where the last one was saved
+  EXPECT_EQ(messages,
+            (std::vector<QString>{"Cannot write " + sub + "/chart.png: Permission denied",
+                                  "Cannot write " + sub + "/chart.pdf: Permission denied"}));
+  EXPECT_EQ(ReadFile("old.png"), old);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), {}), 3);  // no leftovers
 }

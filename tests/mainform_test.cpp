@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <algorithm>
 #include <cstring>
@@ -719,4 +720,19 @@ TEST_F(MainformTest, ApplyAfterAFastRunStartsAfresh) {
   EXPECT_TRUE(form.Readout->text().endsWith(QStringLiteral("no reference to compare with")))
       << form.Readout->text().toStdString();
   EXPECT_TRUE(Messages.empty());
+}
+
+// The band can be hidden from either chart's menu, and hides on both.
+TEST_F(MainformTest, BandIsHiddenFromEitherChartsMenu) {
+  TMForm& form = MakeForm();
+  for (TChart* chart : {form.CChart, form.NChart}) {
+    ASSERT_TRUE(chart->ContextMenu()->actions().contains(form.BandAction));
+    EXPECT_TRUE(chart->BandVisible());
+  }
+  form.BandAction->trigger();
+  EXPECT_FALSE(form.CChart->BandVisible());
+  EXPECT_FALSE(form.NChart->BandVisible());
+  form.ShowBand(true);
+  EXPECT_TRUE(form.BandAction->isChecked());
+  EXPECT_TRUE(form.NChart->BandVisible());
 }

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Makes the README's pictures: docs/window.png, the main window a few seconds
+# into a run at the defaults, and docs/molecules.png, the molecule view at
+# that moment. Builds kelvane when needed, runs it on a virtual X server
+# (Xvfb: no window manager, so the windows have no frames) in a temporary
+# directory, and drives it with the mouse through xdotool; ImageMagick's
+# import takes the pictures. Installs what it needs on Debian 12.
+#
+#   scripts/screenshots.sh [seconds of running before the pictures, default 15]
+#
+# The only coordinates used are those of the two buttons pressed, relative to
+# the main window: the start/pause button in the tool bar and "Molecules..."
+# in the run panel below the species group.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/deps.sh"
+kelvane_install_missing
+
+run_seconds=${1:-15}
+case $run_seconds in '' | *[!0-9]*) echo "usage: $0 [seconds]" >&2 && exit 2 ;; esac
+readonly WAIT_SECONDS=60   # for the server and each window
+readonly CHILD_LIMIT=600   # children of a killed script stop by themselves
+
+fail() {
+  echo "screenshots: $*" >&2
+  exit 1
+}
+
+# --- The program, built as scripts/run.sh builds it unless a build exists.
+if [ ! -f "$root/build/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release -DKELVANE_GUI=ON \
+    -DKELVANE_SANITIZE=OFF
+fi
+cmake --build "$root/build" --target kelvane -j "$(nproc)"
+program="$root/build/app/kelvane"
+[ -x "$program" ] || fail "no program at $program"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kelvane-screenshots.XXXXXX")
+xvfb_pid=""
+program_pid=""
+stop() {  # pid: ends one child of this script, if it still runs
+  [ -n "$1" ] || return 0
+  kill "$1" 2>/dev/null || true
+  for _ in $(seq 50); do
+    kill -0 "$1" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+}
+cleanup() {
+  stop "$program_pid"
+  stop "$xvfb_pid"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+wait_until() {  # what command...: polls until the command succeeds
+  local what=$1
+  shift
+  local deadline=$((SECONDS + WAIT_SECONDS))
+  until "$@"; do
+    [ -z "$xvfb_pid" ] || kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb ended while waiting for $what"
+    [ -z "$program_pid" ] || kill -0 "$program_pid" 2>/dev/null ||
+      fail "kelvane ended while waiting for $what"
+    [ "$SECONDS" -lt "$deadline" ] || fail "no $what after $WAIT_SECONDS s"
+    sleep 0.2
+  done
+}
+
+# --- A virtual X server on a free display, wide enough for the molecule view
+# to open beside the main window.
+timeout -k 5 "$CHILD_LIMIT" Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp \
+  3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+display_ready() { grep -q '^[0-9][0-9]*$' "$work/display" 2>/dev/null; }
+wait_until "display number from Xvfb" display_ready
+export DISPLAY=":$(head -n 1 "$work/display")"
+unset QT_QPA_PLATFORM
+
+(cd "$work" && exec timeout -k 5 "$CHILD_LIMIT" "$program") >"$work/kelvane.log" 2>&1 &
+program_pid=$!
+
+find_window() {  # title: sets window to the visible window with exactly that title
+  local id
+  for id in $(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null); do
+    if [ "$(xdotool getwindowname "$id")" = "$1" ]; then
+      window=$id
+      return 0
+    fi
+  done
+  return 1
+}
+window=""
+wait_until "window titled Kelvane" find_window "Kelvane"
+main=$window
+eval "$(xdotool getwindowgeometry --shell "$main")"  # X, Y: the client area
+click() {  # x y: a left click at that point of the main window
+  xdotool mousemove $((X + $1)) $((Y + $2)) click 1
+}
+take() {  # window file: a picture of the window, without time stamps in the file
+  # The pointer out of the way (no button drawn raised under it), then a
+  # moment for the last refresh to be painted.
+  eval "$(xdotool getdisplaygeometry --shell)"
+  xdotool mousemove $((WIDTH - 1)) $((HEIGHT - 1))
+  sleep 1
+  import -display "$DISPLAY" -window "$1" "$work/shot.png"
+  convert "$work/shot.png" -strip "$2"
+}
+mkdir -p "$root/docs"
+
+# Start: the middle of the start/pause button, at (42, 2) size 39 x 22 in the
+# tool bar at (1, 1) in the left column at (0, 0).
+click $((1 + 42 + 39 / 2)) $((1 + 2 + 22 / 2))
+sleep "$run_seconds"
+take "$main" "$root/docs/window.png"
+
+# "Molecules...": at (139, 2) size 76 x 22 in the run panel at (1, 374).
+click $((1 + 139 + 76 / 2)) $((374 + 2 + 22 / 2))
+wait_until "window titled Kelvane - Molecules" find_window "Kelvane - Molecules"
+take "$window" "$root/docs/molecules.png"
+
+echo "written: docs/window.png, docs/molecules.png (after $run_seconds s of running)"

@@ -1,22 +1,22 @@
 #!/usr/bin/env bash
-# Makes the README's pictures: docs/window.png, the main window a few seconds
-# into a run at the defaults, and docs/molecules.png, the molecule view at
-# that moment. Builds kelvane when needed, runs it on a virtual X server
+# Makes the README's pictures: docs/window.png, the main window some seconds
+# into a run at the defaults at the fastest speed, and docs/molecules.png, the
+# molecule view at that moment. Builds kelvane when needed, runs it on a virtual X server
 # (Xvfb: no window manager, so the windows have no frames) in a temporary
 # directory, and drives it with the mouse through xdotool; ImageMagick's
 # import takes the pictures. Installs what it needs on Debian 12.
 #
-#   scripts/screenshots.sh [seconds of running before the pictures, default 15]
+#   scripts/screenshots.sh [seconds of running before the pictures, default 10]
 #
-# The only coordinates used are those of the two buttons pressed, relative to
-# the main window: the start/pause button in the tool bar and "Molecules..."
-# in the run panel below the species group.
+# The only coordinates used are those of the controls pressed, relative to
+# the main window: the start/pause button in the tool bar, and the speed box
+# and "Molecules..." in the run panel below the species group.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/deps.sh"
 kelvane_install_missing
 
-run_seconds=${1:-15}
+run_seconds=${1:-10}
 case $run_seconds in '' | *[!0-9]*) echo "usage: $0 [seconds]" >&2 && exit 2 ;; esac
 readonly WAIT_SECONDS=60   # for the server and each window
 readonly CHILD_LIMIT=600   # children of a killed script stop by themselves
@@ -110,6 +110,12 @@ take() {  # window file: a picture of the window, without time stamps in the fil
 }
 mkdir -p "$root/docs"
 
+# The fastest speed: the speed box at (2, 2) size 56 x 22 in the run panel at
+# (1, 374), its last entry chosen with the keys in the list it opens.
+click $((1 + 2 + 56 / 2)) $((374 + 2 + 22 / 2))
+sleep 0.5
+xdotool key End Return
+sleep 0.5
 # Start: the middle of the start/pause button, at (42, 2) size 39 x 22 in the
 # tool bar at (1, 1) in the left column at (0, 0).
 click $((1 + 42 + 39 / 2)) $((1 + 2 + 22 / 2))

@@ -1,25 +1,22 @@
 // The step of one species: the straightforward loop that defines every result,
-// and the choice of the kernel that TSpecies::Advance runs.
+// what every kernel shares around its moving part, and the choice of the
+// kernel that TSpecies::Advance runs.
 #include "Diffunit/Diffunit.h"
 #include "Diffunit/Kernels.h"
 #include "Statg/Statg.h"
 
-void AdvanceReference(TSpecies& species) {
-  const TVolume& volume = *species.Volume;
+std::int32_t MoveMoleculesReference(const TVolume& volume, TMolCoord* molecules, std::int32_t count,
+                                    double sigma) {
   // The ribs are read afresh each step: new ribs act on existing positions.
   const double b0 = volume.OuterRib;
   const double b1 = volume.InnerRib;
-  const double sigma = species.Sigma;
-  TMolCoord* const molecules = species.Molecules.data();
-
-  species.ActiveCount = species.InsideCount + species.OutsideCount;
   std::int32_t inside = 0;
 
   // Per axis, in x, y, z order: p <- p + N(0, Sigma) from that axis' stream.
   // A molecule whose coordinate passes the wall (|p| > b0, strictly) goes back
   // onto the wall at once and skips its remaining axes and the inside test.
   // Inside means every coordinate strictly within -b1 .. b1.
-  for (std::int32_t i = 0; i < species.ActiveCount; ++i) {
+  for (std::int32_t i = 0; i < count; ++i) {
     TMolCoord& p = molecules[i];
     p.x = p.x + NextNormal(0.0, sigma, StepStateX);
     if (std::fabs(p.x) > b0) {
@@ -38,9 +35,7 @@ void AdvanceReference(TSpecies& species) {
     }
     if (std::fabs(p.x) < b1 && std::fabs(p.y) < b1 && std::fabs(p.z) < b1) ++inside;
   }
-  species.InsideCount = inside;
-  species.OutsideCount = species.ActiveCount - inside;
-  TopUpAtWall(species);
+  return inside;
 }
 
 void TopUpAtWall(TSpecies& species) {
@@ -54,13 +49,6 @@ void TopUpAtWall(TSpecies& species) {
   }
 }
 
-namespace {
-
-using TMoveMolecules = std::int32_t (*)(const TVolume& volume, TMolCoord* molecules,
-                                        std::int32_t count, double sigma);
-
-// What every fast kernel shares with the reference around its moving part:
-// the counters and the top-up.
 void AdvanceWith(TSpecies& species, TMoveMolecules move) {
   species.ActiveCount = species.InsideCount + species.OutsideCount;
   const std::int32_t inside =
@@ -70,8 +58,7 @@ void AdvanceWith(TSpecies& species, TMoveMolecules move) {
   TopUpAtWall(species);
 }
 
-}  // namespace
-
+void AdvanceReference(TSpecies& species) { AdvanceWith(species, MoveMoleculesReference); }
 void AdvanceAvx512(TSpecies& species) { AdvanceWith(species, MoveMoleculesAvx512); }
 void AdvanceAvx2(TSpecies& species) { AdvanceWith(species, MoveMoleculesAvx2); }
 

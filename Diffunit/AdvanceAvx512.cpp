@@ -92,7 +92,6 @@ namespace {
 
 constexpr int Lanes = 8;  // molecules per block, and doubles per vector
 using TTables = TKernelTables<Lanes>;
-constexpr int NoEscape = TTables::NoEscape;
 
 static_assert(sizeof(TMolCoord) == 3 * sizeof(double), "molecules are packed x, y, z triples");
 
@@ -100,13 +99,22 @@ constexpr auto BroadcastPowers = TTables::MakeBroadcastPowers();
 constexpr auto LaneJumps = TTables::MakeLaneJumps();
 constexpr auto BlockJumps = TTables::MakeBlockJumps();
 
-// A stream state as the lanes hold it: (2 s mod 2^32) 2^20.
-long long Held(std::int32_t state) {
+// A stream state s in the form a lane holds it: (2 s mod 2^32) 2^20.
+long long LaneForm(std::int32_t state) {
   return static_cast<long long>(static_cast<std::uint32_t>(state) * 2u) << 20;
 }
 
-// Back from the lanes' form to the state.
-std::int32_t Unheld(long long held) { return static_cast<std::int32_t>(held >> 21); }
+// The stream state a lane holds.
+std::int32_t StateOfLane(long long lane) { return static_cast<std::int32_t>(lane >> 21); }
+
+// How far ahead of the block being moved its memory is requested, in bytes:
+// 1024 bytes are 5 1/3 blocks of 8 molecules. A block takes about 30 to 40 ns
+// at full speed, so the request goes out some 200 ns before the data is
+// needed, about twice the time a line takes to come from main memory, with
+// room for a slow block; 1 KiB of lines in flight is a small part of the
+// 48 KiB first-level cache, so nothing requested is evicted before use.
+// Half the distance let blocks wait for memory; twice gained nothing.
+constexpr int PrefetchAhead = 1024;
 
 // The bit pattern of the double 2^52: exponent 52, mantissa 0. With an integer
 // m < 2^52 added, the pattern is the double 2^52 + m, exactly.
@@ -161,6 +169,15 @@ inline __m512i Jumped(__m512i held, const std::uint64_t* jumps) {
   return _mm512_madd52lo_epu64(_mm512_setzero_si512(), held, _mm512_load_si512(jumps));
 }
 
+// The lanes' states of a whole block, its three vectors, advanced by the
+// block-jump entry `jumps` (KernelTables.h).
+inline void JumpAll(__m512i& base0, __m512i& base1, __m512i& base2,
+                    const std::uint64_t (&jumps)[3][Lanes]) {
+  base0 = Jumped(base0, jumps[0]);
+  base1 = Jumped(base1, jumps[1]);
+  base2 = Jumped(base2, jumps[2]);
+}
+
 // The k-th uniform (k = 1 .. 12) after the held states `base` of the lanes:
 // NextUniform's value, in two instructions (see "One uniform" above).
 inline __m512d Uniform(const TConstants& c, __m512i base, int k) {
@@ -200,10 +217,10 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
   if (count <= 0) return 0;
   const TConstants c = MakeConstants(volume, sigma);
 
-  // Each lane's held state at the start of its window in the current block
-  // (three variables rather than an array, so that they stay in registers).
-  const __m512i held =
-      _mm512_setr_epi64(Held(StepStateX), Held(StepStateY), Held(StepStateZ), 0, 0, 0, 0, 0);
+  // Each lane's state (in lane form) at the start of its window in the current
+  // block (three variables rather than an array, so that they stay in registers).
+  const __m512i held = _mm512_setr_epi64(LaneForm(StepStateX), LaneForm(StepStateY),
+                                         LaneForm(StepStateZ), 0, 0, 0, 0, 0);
   __m512i base0 = Jumped(_mm512_permutexvar_epi64(c.LaneAxes[0], held), LaneJumps.Of[0][0]);
   __m512i base1 = Jumped(_mm512_permutexvar_epi64(c.LaneAxes[1], held), LaneJumps.Of[0][1]);
   __m512i base2 = Jumped(_mm512_permutexvar_epi64(c.LaneAxes[2], held), LaneJumps.Of[0][2]);
@@ -218,10 +235,13 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
     const int n = full ? Lanes : count - i;
     const std::uint32_t valid = full ? 0xFFFFFFu : (std::uint32_t{1} << (3 * n)) - 1u;
     double* const packed = &molecules[i].x;
-    // The array streams through the cache once per step; ask for it early.
-    _mm_prefetch(reinterpret_cast<const char*>(packed) + 1024, _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(packed) + 1024 + 64, _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(packed) + 1024 + 128, _MM_HINT_T0);
+    // The array streams through the cache once per step; ask for it early
+    // (see PrefetchAhead). A block is 192 bytes, three cache lines, so the
+    // three requests of each block cover every line once.
+    const char* const ahead = reinterpret_cast<const char*>(packed) + PrefetchAhead;
+    _mm_prefetch(ahead, _MM_HINT_T0);
+    _mm_prefetch(ahead + 64, _MM_HINT_T0);
+    _mm_prefetch(ahead + 128, _MM_HINT_T0);
 
     // Masked loads for the last, partial block only: it touches no memory past
     // the last molecule. (A masked load costs one more vector instruction.)
@@ -277,10 +297,7 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
         _mm512_mask_storeu_pd(packed + 16, static_cast<__mmask8>(valid >> 16), moved2);
       }
       inside += __builtin_popcount(insideMolecules & valid);
-      const auto& jumps = BlockJumps.Of[NoEscape + n];
-      base0 = Jumped(base0, jumps[0]);
-      base1 = Jumped(base1, jumps[1]);
-      base2 = Jumped(base2, jumps[2]);
+      JumpAll(base0, base1, base2, BlockJumps.Of[TTables::NoneEscaped(n)]);
       i += n;
       return;
     }
@@ -296,21 +313,18 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
     inside += __builtin_popcount(insideMolecules & keptLanes);
     // The states after the escaping molecule and its re-injection, which the
     // next block starts from; lanes 1 and 2 hold those of StepStateY and StepStateZ.
-    const auto& jumps = BlockJumps.Of[first];
-    base0 = Jumped(base0, jumps[0]);
-    base1 = Jumped(base1, jumps[1]);
-    base2 = Jumped(base2, jumps[2]);
+    JumpAll(base0, base1, base2, BlockJumps.Of[TTables::FirstEscapeAt(first)]);
     const __m128i yz = _mm512_castsi512_si128(_mm512_alignr_epi64(base0, base0, 1));
-    PlaceAtWall(volume.OuterRib, placement, Unheld(_mm_cvtsi128_si64(yz)),
-                Unheld(_mm_extract_epi64(yz, 1)), molecules[i + kept]);
+    PlaceAtWall(volume.OuterRib, placement, StateOfLane(_mm_cvtsi128_si64(yz)),
+                StateOfLane(_mm_extract_epi64(yz, 1)), molecules[i + kept]);
     i += kept + 1;
   };
   while (count - i >= Lanes) moveBlock(std::true_type{});
   while (i < count) moveBlock(std::false_type{});
   const __m128i xy = _mm512_castsi512_si128(base0);
-  StepStateX = Unheld(_mm_cvtsi128_si64(xy));
-  StepStateY = Unheld(_mm_extract_epi64(xy, 1));
-  StepStateZ = Unheld(_mm_cvtsi128_si64(_mm512_extracti64x2_epi64(base0, 1)));
+  StepStateX = StateOfLane(_mm_cvtsi128_si64(xy));
+  StepStateY = StateOfLane(_mm_extract_epi64(xy, 1));
+  StepStateZ = StateOfLane(_mm_cvtsi128_si64(_mm512_extracti64x2_epi64(base0, 1)));
   PlacementState = placement;
   return inside;
 }

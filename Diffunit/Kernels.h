@@ -17,6 +17,18 @@
 // One step of one species: the signature every kernel shares.
 using TAdvanceKernel = void (*)(TSpecies& species);
 
+// The moving part of a kernel: moves the `count` leading molecules of
+// `molecules` one step (x, y, z displacements, escapes re-injected at the wall
+// of `volume`) with step width `sigma` [m], drawing from the program-wide
+// streams in the reference's order, and returns how many ended inside the
+// inner cube. The kernels differ only here.
+using TMoveMolecules = std::int32_t (*)(const TVolume& volume, TMolCoord* molecules,
+                                        std::int32_t count, double sigma);
+
+// A whole step of `species` around its moving part `move`: the counters
+// before and after, and the top-up. Every kernel is this with its own `move`.
+void AdvanceWith(TSpecies& species, TMoveMolecules move);
+
 // The straightforward loop, molecule by molecule in slot order. Runs anywhere.
 void AdvanceReference(TSpecies& species);
 
@@ -66,11 +78,10 @@ inline void PlaceAtWall(double outerRib, std::int32_t& placement, std::int32_t y
 // (4 draws each). Shared by every kernel.
 void TopUpAtWall(TSpecies& species);
 
-// The moving part of the fast kernels: moves the `count` leading molecules of
-// `molecules` one step (x, y, z displacements, escapes re-injected at the wall
-// of `volume`) with step width `sigma` [m], drawing from the program-wide
-// streams exactly as the reference loop does, and returns how many ended
-// inside the inner cube. Callable only where the matching kernel is supported.
+// The moving parts (see TMoveMolecules). The reference defines every bit; the
+// other two are callable only where their kernel is supported.
+std::int32_t MoveMoleculesReference(const TVolume& volume, TMolCoord* molecules, std::int32_t count,
+                                    double sigma);
 std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, std::int32_t count,
                                  double sigma);
 std::int32_t MoveMoleculesAvx2(const TVolume& volume, TMolCoord* molecules, std::int32_t count,

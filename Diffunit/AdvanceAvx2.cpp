@@ -144,17 +144,17 @@ inline unsigned Within(__m256d magnitude, __m256d limit) {
 }  // namespace
 
 std::int32_t MoveMoleculesAvx2(const TVolume& volume, TMolCoord* molecules, std::int32_t count,
-                               double sigma) {
+                               double sigma, TStreamStates& streams) {
   if (count <= 0) return 0;
   const TConstants c = MakeConstants(volume, sigma);
 
   // Each lane's state (in lane form) at the start of its window in the current block.
-  const long long x = LaneForm(StepStateX), y = LaneForm(StepStateY), z = LaneForm(StepStateZ);
+  const long long x = LaneForm(streams.X), y = LaneForm(streams.Y), z = LaneForm(streams.Z);
   // (Three variables rather than an array, so that they stay in registers.)
   __m256i base0 = Jumped(_mm256_setr_epi64x(x, y, z, x), LaneJumps.Of[0][0]);
   __m256i base1 = Jumped(_mm256_setr_epi64x(y, z, x, y), LaneJumps.Of[0][1]);
   __m256i base2 = Jumped(_mm256_setr_epi64x(z, x, y, z), LaneJumps.Of[0][2]);
-  std::int32_t placement = PlacementState;
+  std::int32_t placement = streams.Placement;
   std::int32_t inside = 0;
   std::int32_t i = 0;
   while (i < count) {
@@ -230,10 +230,10 @@ std::int32_t MoveMoleculesAvx2(const TVolume& volume, TMolCoord* molecules, std:
     i += kept + 1;
   }
   const __m128i xy = _mm256_castsi256_si128(base0);
-  StepStateX = StateOfLane(_mm_cvtsi128_si64(xy));
-  StepStateY = StateOfLane(_mm_extract_epi64(xy, 1));
-  StepStateZ = StateOfLane(_mm_cvtsi128_si64(_mm256_extracti128_si256(base0, 1)));
-  PlacementState = placement;
+  streams.X = StateOfLane(_mm_cvtsi128_si64(xy));
+  streams.Y = StateOfLane(_mm_extract_epi64(xy, 1));
+  streams.Z = StateOfLane(_mm_cvtsi128_si64(_mm256_extracti128_si256(base0, 1)));
+  streams.Placement = placement;
   return inside;
 }
 

@@ -213,18 +213,18 @@ inline std::uint32_t Packed(__mmask8 m0, __mmask8 m1, __mmask8 m2) {
 }  // namespace
 
 std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, std::int32_t count,
-                                 double sigma) {
+                                 double sigma, TStreamStates& streams) {
   if (count <= 0) return 0;
   const TConstants c = MakeConstants(volume, sigma);
 
   // Each lane's state (in lane form) at the start of its window in the current
   // block (three variables rather than an array, so that they stay in registers).
-  const __m512i held = _mm512_setr_epi64(LaneForm(StepStateX), LaneForm(StepStateY),
-                                         LaneForm(StepStateZ), 0, 0, 0, 0, 0);
+  const __m512i held = _mm512_setr_epi64(LaneForm(streams.X), LaneForm(streams.Y),
+                                         LaneForm(streams.Z), 0, 0, 0, 0, 0);
   __m512i base0 = Jumped(_mm512_permutexvar_epi64(c.LaneAxes[0], held), LaneJumps.Of[0][0]);
   __m512i base1 = Jumped(_mm512_permutexvar_epi64(c.LaneAxes[1], held), LaneJumps.Of[0][1]);
   __m512i base2 = Jumped(_mm512_permutexvar_epi64(c.LaneAxes[2], held), LaneJumps.Of[0][2]);
-  std::int32_t placement = PlacementState;
+  std::int32_t placement = streams.Placement;
   std::int32_t inside = 0;
   std::int32_t i = 0;
   // Moves the block of the next min(8, count - i) molecules, or of those up to
@@ -322,10 +322,10 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
   while (count - i >= Lanes) moveBlock(std::true_type{});
   while (i < count) moveBlock(std::false_type{});
   const __m128i xy = _mm512_castsi512_si128(base0);
-  StepStateX = StateOfLane(_mm_cvtsi128_si64(xy));
-  StepStateY = StateOfLane(_mm_extract_epi64(xy, 1));
-  StepStateZ = StateOfLane(_mm_cvtsi128_si64(_mm512_extracti64x2_epi64(base0, 1)));
-  PlacementState = placement;
+  streams.X = StateOfLane(_mm_cvtsi128_si64(xy));
+  streams.Y = StateOfLane(_mm_extract_epi64(xy, 1));
+  streams.Z = StateOfLane(_mm_cvtsi128_si64(_mm512_extracti64x2_epi64(base0, 1)));
+  streams.Placement = placement;
   return inside;
 }
 

@@ -5,11 +5,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <new>
+#include <thread>
 #include <utility>
 
 #include "Diffunit/Kernels.h"
+#include "Diffunit/Workers.h"
 #include "Statg/Statg.h"
 
 const char* const FloatDivideByZeroMessage = "Floating point division by zero";
@@ -160,6 +163,50 @@ void ReinjectAtWall(const TVolume& volume, TMolCoord& p) {
   PlaceAtWall(volume.OuterRib, PlacementState, StepStateY, StepStateZ, p);
 }
 
+namespace {
+
+// The machine's cores, or KELVANE_THREADS: read once, so that a bad value is
+// named once.
+int DefaultThreadCount() {
+  static const int threads = [] {
+    const unsigned cores = std::thread::hardware_concurrency();
+    const int fallback = static_cast<int>(std::clamp(cores, 1u, unsigned{MostThreads}));
+    return ThreadsFromEnvironment(std::getenv("KELVANE_THREADS"), fallback);
+  }();
+  return threads;
+}
+
+}  // namespace
+
+TVolume::TVolume() : ThreadCount(DefaultThreadCount()) {}
+
+TVolume::~TVolume() = default;
+
+void TVolume::SetThreadCount(int threads) {
+  if (threads < 1 || threads > MostThreads)
+    throw TError("The number of threads must be a whole number from 1 to " +
+                 std::to_string(MostThreads) + ", not " + std::to_string(threads));
+  if (threads == ThreadCount) return;
+  Pool.reset();
+  ThreadCount = threads;
+}
+
+void TVolume::SetProgressCallback(TProgressCallback progress) { Progress = std::move(progress); }
+
+TWorkers* TVolume::Workers() {
+  if (ThreadCount < 2) return nullptr;
+  if (!Pool) {
+    try {
+      Pool = std::make_unique<TWorkers>(ThreadCount);
+    } catch (const std::exception& e) {  // no threads or no memory for them
+      std::fprintf(stderr, "Kelvane: %d threads could not be started (%s); using one\n",
+                   ThreadCount, e.what());
+      ThreadCount = 1;
+    }
+  }
+  return Pool.get();
+}
+
 void TVolume::SetParameters(double outerRib, double innerRib, double viscosity, double temperature,
                             double timeStep) {
   const double outerVolume = CheckedResult(std::pow(outerRib, 3.0));
@@ -216,7 +263,17 @@ void TVolume::Step() {
   Time = CheckedResult(TimeStep + Time);
   std::int32_t insideCount = 0;
   for (TSpecies& species : Species) {
-    species.Advance();
+    const TKernelParts parts = PartsOf(AdvanceKernel);
+    TWorkers* const workers =
+        species.InsideCount + species.OutsideCount >= ParallelStepMinimum && parts.Scan ? Workers()
+                                                                                        : nullptr;
+    if (workers)
+      AdvanceWith(species, [&](const TVolume& volume, TMolCoord* molecules, std::int32_t count,
+                               double sigma, TStreamStates& streams) {
+        return workers->Move(parts, volume, molecules, count, sigma, streams);
+      });
+    else
+      species.Advance();
     insideCount += species.InsideCount;
   }
   const double insideConcentration = CheckedDivide(insideCount, InnerVolume);

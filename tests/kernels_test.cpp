@@ -1,7 +1,9 @@
-// Every fast kernel against the reference kernel, bit for bit: two engines
-// take the same actions from the same stream states, one stepped by the
-// reference loop and one by the kernel under test, and after every step their
-// molecules (memcmp), counters, clocks, reports and all four streams agree.
+// Every kernel on 1, 2, 3 and 7 threads against the reference kernel on one,
+// bit for bit: two engines take the same actions from the same stream states,
+// one stepped by the reference loop and one by the kernel under test, and
+// after every step their molecules (memcmp), counters, clocks, reports and all
+// four streams agree. Every species is shared among the threads, however few
+// its molecules: chunks of no molecule, of one and of a partial block.
 #include "Diffunit/Kernels.h"
 
 #include <gtest/gtest.h>
@@ -44,14 +46,29 @@ struct TKernelCase {
   TAdvanceKernel Advance;
   bool (*Supported)();
   int Lanes;
+  int Threads;
 };
 
 // Names the kernel in test output.
-void PrintTo(const TKernelCase& kernel, std::ostream* out) { *out << kernel.Name; }
+void PrintTo(const TKernelCase& kernel, std::ostream* out) {
+  *out << kernel.Name << " on " << kernel.Threads << " threads";
+}
 
-const TKernelCase FastKernels[] = {
-    {"Avx512", AdvanceAvx512, Avx512Supported, 8},
-    {"Avx2", AdvanceAvx2, Avx2Supported, 4},
+bool Anywhere() { return true; }
+
+// The reference loop itself only shared among threads.
+const TKernelCase Kernels[] = {
+    {"Reference", AdvanceReference, Anywhere, 8, 2},
+    {"Reference", AdvanceReference, Anywhere, 8, 3},
+    {"Reference", AdvanceReference, Anywhere, 8, 7},
+    {"Avx512", AdvanceAvx512, Avx512Supported, 8, 1},
+    {"Avx512", AdvanceAvx512, Avx512Supported, 8, 2},
+    {"Avx512", AdvanceAvx512, Avx512Supported, 8, 3},
+    {"Avx512", AdvanceAvx512, Avx512Supported, 8, 7},
+    {"Avx2", AdvanceAvx2, Avx2Supported, 4, 1},
+    {"Avx2", AdvanceAvx2, Avx2Supported, 4, 2},
+    {"Avx2", AdvanceAvx2, Avx2Supported, 4, 3},
+    {"Avx2", AdvanceAvx2, Avx2Supported, 4, 7},
 };
 
 std::string Describe(const TStreamStates& s) {
@@ -82,7 +99,9 @@ struct TReport {
 // Two engines that take the same actions from the same stream states.
 class TTwin {
  public:
-  explicit TTwin(TAdvanceKernel kernel) : Kernel(kernel) {
+  explicit TTwin(TAdvanceKernel kernel, int threads = 1) : Kernel(kernel) {
+    Reference.SetThreadCount(1);
+    Fast.SetThreadCount(threads);
     Reference.SetStepCallback(Recorder(ReferenceReports));
     Fast.SetStepCallback(Recorder(FastReports));
   }
@@ -184,8 +203,16 @@ class KernelsTest : public ::testing::TestWithParam<TKernelCase> {
     if (!GetParam().Supported())
       GTEST_SKIP() << "this CPU cannot run the " << GetParam().Name << " kernel";
     ResetStreams();
+    ParallelStepMinimum = 0;
   }
-  void TearDown() override { AdvanceKernel = FastestKernel(); }
+  void TearDown() override {
+    AdvanceKernel = FastestKernel();
+    ParallelStepMinimum = SavedMinimum;
+  }
+  TTwin Twin() const { return TTwin(GetParam().Advance, GetParam().Threads); }
+
+ private:
+  const std::int32_t SavedMinimum = ParallelStepMinimum;
 };
 
 }  // namespace
@@ -203,7 +230,7 @@ TEST(KernelChoiceTest, FastestSupportedKernelIsChosen) {
 
 // The window's default parameters: 719,999 molecules, about 3 % escaping per step.
 TEST_P(KernelsTest, DefaultParameters) {
-  TTwin twin(GetParam().Advance);
+  TTwin twin = Twin();
   ASSERT_TRUE(twin.Both([](TVolume& v) {
     SetDefaultParameters(v);
     AddDefaultSpecies(v);
@@ -222,7 +249,7 @@ TEST_P(KernelsTest, DefaultParameters) {
 // Small cubes and a long time step: a large share of the molecules leaves
 // every step, often several in one block of lanes.
 TEST_P(KernelsTest, HighEscapeGeometry) {
-  TTwin twin(GetParam().Advance);
+  TTwin twin = Twin();
   ASSERT_TRUE(twin.Both([](TVolume& v) {
     v.SetParameters(2e-6, 1e-6, 0.001, 293.15, 1e-3);
     AddDefaultSpecies(v);
@@ -240,7 +267,7 @@ TEST_P(KernelsTest, HighEscapeGeometry) {
 
 // Species share the streams, so each one's draws depend on those before it.
 TEST_P(KernelsTest, SeveralSpeciesWithRemovalAndReplacement) {
-  TTwin twin(GetParam().Advance);
+  TTwin twin = Twin();
   ASSERT_TRUE(twin.Both([](TVolume& v) {
     v.SetParameters(3e-6, 1e-6, 0.001, 293.15, 1e-4);
     AddDefaultSpecies(v);
@@ -269,7 +296,7 @@ TEST_P(KernelsTest, EveryMoleculeCount) {
   for (double sigma : {0.3, 1.5}) {
     for (int n = 0; n <= std::max(most, 40); ++n) {
       SCOPED_TRACE("molecules: " + std::to_string(n) + ", sigma " + std::to_string(sigma));
-      TTwin twin(GetParam().Advance);
+      TTwin twin = Twin();
       ASSERT_TRUE(twin.Both(
           [n, sigma](TVolume& v) { OnSmallCube(v, Scattered(n, 2.0, 12345 + 2 * n), sigma); }));
       for (int step = 1; step <= 6; ++step) ASSERT_TRUE(twin.Step()) << "step " << step;
@@ -278,7 +305,7 @@ TEST_P(KernelsTest, EveryMoleculeCount) {
   // Counts from population, spare slots and top-up included.
   for (double concentration : {0.0, 0.2, 1.0, 1.6, 2.4, 3.0, 4.5}) {
     SCOPED_TRACE("concentration: " + std::to_string(concentration));
-    TTwin twin(GetParam().Advance);
+    TTwin twin = Twin();
     ASSERT_TRUE(twin.Both([concentration](TVolume& v) {
       v.SetParameters(2.0, 1.0, 0.001, 293.15, 0.01);
       v.AddSpecies(concentration, 1.0, 1e-9);
@@ -297,7 +324,7 @@ TEST_P(KernelsTest, EscapesOnEachAxisInEveryLane) {
       std::vector<TMolCoord> molecules = Scattered(n, 1.5, 777 + lane);
       double* const c[3] = {&molecules[lane].x, &molecules[lane].y, &molecules[lane].z};
       *c[axis] = axis % 2 ? -3.0 : 3.0;
-      TTwin twin(GetParam().Advance);
+      TTwin twin = Twin();
       ASSERT_TRUE(twin.Both([&](TVolume& v) { OnSmallCube(v, molecules, 1e-3); }));
       const std::int32_t placement = PlacementState;
       ASSERT_TRUE(twin.Step());
@@ -322,7 +349,7 @@ TEST_P(KernelsTest, ManyEscapesInOneBlock) {
       *c[i % 3] = i % 2 ? 2.5 : -2.5;
       ++escaping;
     }
-    TTwin twin(GetParam().Advance);
+    TTwin twin = Twin();
     ASSERT_TRUE(twin.Both([&](TVolume& v) { OnSmallCube(v, molecules, 1e-3); }));
     const std::int32_t placement = PlacementState;
     ASSERT_TRUE(twin.Step());
@@ -345,7 +372,7 @@ TEST_P(KernelsTest, BoundariesSignedZerosAndOddValues) {
       {-0.0, 1.5, -1.99}, {0.25, -0.0, -0.0}};
   for (double sigma : {0.0, -0.0, 4.9406564584124654e-324, 1e-310, 1e-3}) {
     SCOPED_TRACE("sigma " + std::to_string(sigma));
-    TTwin twin(GetParam().Advance);
+    TTwin twin = Twin();
     ASSERT_TRUE(twin.Both([&](TVolume& v) { OnSmallCube(v, molecules, sigma); }));
     for (int step = 1; step <= 3; ++step) ASSERT_TRUE(twin.Step()) << "step " << step;
   }
@@ -359,7 +386,7 @@ TEST_P(KernelsTest, NegativeZeroStepsInFullAndPartialBlocks) {
   for (int n : {lanes, lanes + 1, 2 * lanes, 2 * lanes + 3}) {
     for (double sigma : {0.0, -0.0, 1e-320, -1e-320}) {
       SCOPED_TRACE("molecules " + std::to_string(n) + ", sigma " + std::to_string(sigma));
-      TTwin twin(GetParam().Advance);
+      TTwin twin = Twin();
       ASSERT_TRUE(twin.Both([&](TVolume& v) {
         OnSmallCube(v, std::vector<TMolCoord>(static_cast<std::size_t>(n), {-0.0, -0.0, -0.0}),
                     sigma);
@@ -381,7 +408,7 @@ TEST_P(KernelsTest, UnusualStreamStates) {
   for (const auto& s : states) {
     SCOPED_TRACE("states " + std::to_string(s[0]) + " " + std::to_string(s[1]) + " " +
                  std::to_string(s[2]));
-    TTwin twin(GetParam().Advance);
+    TTwin twin = Twin();
     ASSERT_TRUE(
         twin.Both([](TVolume& v) { OnSmallCube(v, Scattered(2 * 8 + 3, 2.0, 4321), 0.2); }));
     StepStateX = s[0];
@@ -398,7 +425,9 @@ TEST_P(KernelsTest, StepAllocatesNothing) {
   v.SetStepCallback([](std::int32_t, std::int32_t, double, double, double) {});
   AddDefaultSpecies(v);
   v.AddSpecies(1e21, 3e-10, 1e-9);
+  v.SetThreadCount(GetParam().Threads);
   AdvanceKernel = GetParam().Advance;
+  v.Step();  // makes the worker threads, once
   const long before = AllocationCount;
   for (int step = 0; step < 5; ++step) v.Step();
   EXPECT_EQ(AllocationCount, before);
@@ -406,8 +435,8 @@ TEST_P(KernelsTest, StepAllocatesNothing) {
 
 namespace {
 std::string KernelName(const ::testing::TestParamInfo<TKernelCase>& kernel) {
-  return kernel.param.Name;
+  return std::string(kernel.param.Name) + "_" + std::to_string(kernel.param.Threads) + "Threads";
 }
 }  // namespace
 
-INSTANTIATE_TEST_SUITE_P(Fast, KernelsTest, ::testing::ValuesIn(FastKernels), KernelName);
+INSTANTIATE_TEST_SUITE_P(Kernels, KernelsTest, ::testing::ValuesIn(Kernels), KernelName);

@@ -113,6 +113,7 @@ TKernelParts PartsOf(TAdvanceKernel kernel) {
 }
 
 std::int32_t ParallelStepMinimum = 10000;
+std::int32_t SmallestStepPiece = 4096;
 
 // __builtin_cpu_supports also checks that the operating system saves the
 // wide registers, not only that the CPU has the instructions.
@@ -136,8 +137,3 @@ TAdvanceKernel FastestKernel() {
 TAdvanceKernel AdvanceKernel = FastestKernel();
 
 void TSpecies::Advance() { AdvanceKernel(*this); }
-
-void ScanAvx512(const TVolume& volume, const TMolCoord* molecules, std::int32_t count, double sigma,
-                TStreamStates& streams) {
-  ScanReference(volume, molecules, count, sigma, streams);
-}

@@ -128,3 +128,6 @@ TKernelParts PartsOf(TAdvanceKernel kernel);
 // handing out the work would cost more than it saves. Tests lower it to share
 // even a handful of molecules among threads.
 extern std::int32_t ParallelStepMinimum;
+// The fewest molecules the threads of a step hand each other at a time
+// (Workers.h); tests lower it to cut a handful of molecules into many pieces.
+extern std::int32_t SmallestStepPiece;

@@ -1,18 +1,12 @@
 #include "Diffunit/Workers.h"
 
 #include <algorithm>
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace {
-
-// Molecules a thread moves between two looks at the scan's progress, and that
-// the scan reads between two reports of it: about 10 microseconds of work, a
-// whole number of blocks of the widest kernel.
-constexpr std::int32_t Piece = 2048;
 
 // Waits until `ready` returns true: a short spin for the common, short waits,
 // then yielding, so that more threads than cores still make progress.
@@ -27,10 +21,6 @@ void WaitUntil(TReady ready) {
       std::this_thread::yield();
     }
   }
-}
-
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 }  // namespace
@@ -54,10 +44,12 @@ struct TWorkers::TStepJob {
   TKernelParts Parts;
   const TVolume* Volume;
   TMolCoord* Molecules;
+  std::int32_t Count;
   double Sigma;
 };
 
-TWorkers::TWorkers(int threads) : Chunks(static_cast<std::size_t>(threads)) {
+TWorkers::TWorkers(int threads)
+    : PieceStart(MostPieces + 1), Inside(static_cast<std::size_t>(threads)) {
   Pool.reserve(static_cast<std::size_t>(threads - 1));
   try {
     for (int index = 1; index < threads; ++index)
@@ -115,85 +107,68 @@ void TWorkers::Run(TJob job, void* context) {
 
 std::int32_t TWorkers::Move(TKernelParts parts, const TVolume& volume, TMolCoord* molecules,
                             std::int32_t count, double sigma, TStreamStates& streams) {
-  // The cuts (see the header): s_k = N (1 - q^k) / (1 - q^T), rounded down to
-  // whole blocks.
-  const int threads = Threads();
-  const double q = 1.0 - ScanShare;
-  const double whole = 1.0 - std::pow(q, threads);
-  for (int k = 0; k < threads; ++k) {
-    TChunk& chunk = Chunks[static_cast<std::size_t>(k)];
-    const double share = (1.0 - std::pow(q, k)) / whole;
-    chunk.Begin = k == 0 ? 0 : std::min(count, static_cast<std::int32_t>(share * count) & ~7);
-    chunk.Begin = std::max(chunk.Begin, k == 0 ? 0 : Chunks[static_cast<std::size_t>(k - 1)].Begin);
-    chunk.StartKnown.store(false, std::memory_order_relaxed);
-  }
-  for (int k = 0; k < threads; ++k)
-    Chunks[static_cast<std::size_t>(k)].End =
-        k + 1 < threads ? Chunks[static_cast<std::size_t>(k + 1)].Begin : count;
-  Chunks[0].Start = streams;
-  Chunks[0].StartKnown.store(true, std::memory_order_relaxed);
+  const std::int32_t smallest = std::max(SmallestStepPiece, std::int32_t{1});
+  PieceSize = std::max(smallest, (count + (MostPieces - 1)) / MostPieces);
+  Pieces = (count + (PieceSize - 1)) / PieceSize;
+  PieceStart[0] = streams;
   Scanned.store(0, std::memory_order_relaxed);
+  Tail.store(std::numeric_limits<std::int32_t>::max(), std::memory_order_relaxed);
+  Claimed.store(0, std::memory_order_relaxed);
+  for (TCount& inside : Inside) inside.Inside = 0;
 
-  TStepJob job{this, parts, &volume, molecules, sigma};
+  TStepJob job{this, parts, &volume, molecules, count, sigma};
   Run(StepPart, &job);
 
   std::int32_t inside = 0;
-  for (const TChunk& chunk : Chunks) inside += chunk.Inside;
-  streams = Chunks.back().Finish;
-
-  // The scan's cost per molecule against moving's, from the scanning thread
-  // and thread 0, smoothed over steps.
-  const TChunk& first = Chunks.front();
-  const TChunk& last = Chunks.back();
-  const std::int32_t scannedCount = last.Begin, movedCount = first.End - first.Begin;
-  if (scannedCount >= 4 * Piece && movedCount >= 4 * Piece && first.Seconds > 0.0) {
-    const double measured = (last.Seconds / scannedCount) / (first.Seconds / movedCount);
-    ScanShare = std::clamp(0.75 * ScanShare + 0.25 * measured, 0.02, 0.98);
-  }
+  for (const TCount& part : Inside) inside += part.Inside;
+  streams = Finish;
   return inside;
 }
 
 void TWorkers::StepPart(int index, void* context) {
   const TStepJob& job = *static_cast<const TStepJob*>(context);
   TWorkers& self = *job.Self;
-  const int threads = self.Threads();
-  TChunk& chunk = self.Chunks[static_cast<std::size_t>(index)];
-  const auto start = std::chrono::steady_clock::now();
-  TStreamStates streams;
+  std::int32_t& inside = self.Inside[static_cast<std::size_t>(index)].Inside;
+  if (index == 0) self.Scan(job);
+  self.MoveClaimed(job, inside);
+}
 
-  if (index == threads - 1) {
-    // The scan, publishing each chunk's start states as it passes them.
-    streams = self.Chunks[0].Start;
-    std::int32_t at = 0;
-    for (int k = 1; k < threads; ++k) {
-      TChunk& next = self.Chunks[static_cast<std::size_t>(k)];
-      while (at < next.Begin) {
-        const std::int32_t end = std::min(at + Piece, next.Begin);
-        job.Parts.Scan(*job.Volume, job.Molecules + at, end - at, job.Sigma, streams);
-        at = end;
-        self.Scanned.store(at, std::memory_order_release);
-      }
-      next.Start = streams;
-      next.StartKnown.store(true, std::memory_order_release);
-    }
-    chunk.Seconds = SecondsSince(start);
-    // The last chunk is this thread's alone: nothing to wait for.
-    chunk.Inside = job.Parts.Move(*job.Volume, job.Molecules + chunk.Begin, chunk.End - chunk.Begin,
-                                  job.Sigma, streams);
-    chunk.Finish = streams;
-    return;
+void TWorkers::Scan(const TStepJob& job) {
+  const std::int32_t others = Threads() - 1;
+  TStreamStates streams = PieceStart[0];
+  std::int32_t piece = 0;
+  for (; piece < Pieces; ++piece) {
+    // Enough scanned and unclaimed to keep the others busy while this thread
+    // moves the rest?
+    const std::int32_t waiting = piece - Claimed.load(std::memory_order_relaxed);
+    if (piece > 0 && waiting >= others * (Pieces - piece)) break;
+    const std::int32_t begin = piece * PieceSize;
+    const std::int32_t end = std::min(job.Count, begin + PieceSize);
+    job.Parts.Scan(*job.Volume, job.Molecules + begin, end - begin, job.Sigma, streams);
+    PieceStart[static_cast<std::size_t>(piece) + 1] = streams;
+    Scanned.store(piece + 1, std::memory_order_release);
   }
+  Tail.store(piece, std::memory_order_release);
+  // The tail is this thread's alone, from the states the scan reached.
+  const std::int32_t begin = std::min(job.Count, piece * PieceSize);
+  Inside[0].Inside +=
+      job.Parts.Move(*job.Volume, job.Molecules + begin, job.Count - begin, job.Sigma, streams);
+  Finish = streams;
+}
 
-  WaitUntil([&] { return chunk.StartKnown.load(std::memory_order_acquire); });
-  streams = chunk.Start;
-  std::int32_t inside = 0;
-  for (std::int32_t at = chunk.Begin; at < chunk.End;) {
-    const std::int32_t end = std::min(at + Piece, chunk.End);
-    WaitUntil([&] { return self.Scanned.load(std::memory_order_acquire) >= end; });
-    inside += job.Parts.Move(*job.Volume, job.Molecules + at, end - at, job.Sigma, streams);
-    at = end;
+void TWorkers::MoveClaimed(const TStepJob& job, std::int32_t& inside) {
+  for (;;) {
+    const std::int32_t piece = Claimed.fetch_add(1, std::memory_order_relaxed);
+    if (piece >= Pieces) return;
+    // Scanned, or left to the tail.
+    WaitUntil([&] {
+      return Scanned.load(std::memory_order_acquire) > piece ||
+             Tail.load(std::memory_order_acquire) <= piece;
+    });
+    if (Scanned.load(std::memory_order_acquire) <= piece) return;
+    TStreamStates streams = PieceStart[static_cast<std::size_t>(piece)];
+    const std::int32_t begin = piece * PieceSize;
+    const std::int32_t end = std::min(job.Count, begin + PieceSize);
+    inside += job.Parts.Move(*job.Volume, job.Molecules + begin, end - begin, job.Sigma, streams);
   }
-  chunk.Inside = inside;
-  chunk.Finish = streams;
-  chunk.Seconds = SecondsSince(start);
 }

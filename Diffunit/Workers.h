@@ -12,20 +12,21 @@
 // computes a displacement only where one could reach the wall, about one
 // coordinate in ten at the window's defaults, and moves nothing.
 //
-// The schedule hides most of the scan. The last thread scans the molecules
-// from the first on and publishes the stream states at each chunk start as
-// it passes it; then it moves the last chunk. Thread 0 starts moving chunk 0
-// at once, since its states are the step's; thread k starts when the scan
-// has passed s_k. A thread moves its chunk in pieces and waits before each
-// piece until the scan has read past it (an acquire of the scan's progress,
-// released after the reads), so that nothing is moved before the scan has
-// read its old position. With the scan's cost r per molecule, relative to
-// moving, and chunk k ending when the others do, the chunk starts are
-// s_k = N (1 - q^k) / (1 - q^T), q = 1 - r, and T threads take
-// r / (1 - q^T) of one thread's time: 2 - r times faster with two threads,
-// at most 1 / r with many (the serial scan bounds it, as does memory
-// bandwidth). r is measured as the steps run; it decides only the cuts, never
-// a bit of the result.
+// The schedule hides most of the scan and adapts to what the threads get done.
+// The molecules are cut into pieces (at most MostPieces, of at least
+// SmallestStepPiece molecules). Thread 0 scans them from the first on and
+// publishes the stream states at each piece's start as it passes it. The
+// other threads claim scanned pieces in order (one shared counter) and move
+// each from its published states, so nothing is moved before the scan has
+// read its old positions. The scan stops once the pieces scanned and not yet
+// claimed are enough to keep the others busy until thread 0 has moved the
+// rest, the tail, which it does from the states it has reached; then it
+// claims pieces like the others. With the scan's cost r per molecule,
+// relative to moving, two threads are about 2 - r times faster than one;
+// many threads at most 1 + 1/r (the serial scan bounds it, as does memory
+// bandwidth). A thread slowed by other work on the machine simply claims
+// fewer pieces: the others, or the tail, take up the rest. Who moves which
+// piece never changes a bit of the result.
 //
 // The threads are std::thread, made once when a step first needs them and
 // kept until the engine ends or its thread count changes; between steps they
@@ -60,7 +61,7 @@ class TWorkers {
   TWorkers(const TWorkers&) = delete;
   TWorkers& operator=(const TWorkers&) = delete;
 
-  int Threads() const { return static_cast<int>(Chunks.size()); }
+  int Threads() const { return static_cast<int>(Inside.size()); }
 
   // TMoveMolecules of `parts`, shared among the threads (see above): the
   // same molecules, count and streams after it as parts.Move alone gives.
@@ -73,23 +74,30 @@ class TWorkers {
   void Run(TJob job, void* context);
 
  private:
-  // What one thread of a shared step does and finds.
-  struct alignas(64) TChunk {
-    std::int32_t Begin = 0, End = 0;
-    TStreamStates Start;                  // published by the scan for chunks 1 ..
-    std::atomic<bool> StartKnown{false};  // Start may be read
-    std::int32_t Inside = 0;
-    TStreamStates Finish;
-    double Seconds = 0.0;  // moving or scanning, for the estimate of r
-  };
+  // Pieces of at least SmallestStepPiece molecules (Kernels.h; 4096, about
+  // 15 microseconds of moving), and no more pieces than this.
+  static constexpr int MostPieces = 4096;
+
   struct TStepJob;
   static void StepPart(int index, void* context);
+  void Scan(const TStepJob& job);
+  void MoveClaimed(const TStepJob& job, std::int32_t& inside);
   void WorkerLoop(int index);
   void Stop();
 
-  std::vector<TChunk> Chunks;
-  alignas(64) std::atomic<std::int32_t> Scanned{0};  // molecules the scan has read
-  double ScanShare = 0.5;                            // r: scanning a molecule against moving it
+  // One step's pieces: Pieces of PieceSize molecules, the last one shorter.
+  std::int32_t Pieces = 0, PieceSize = 0;
+  // PieceStart[i]: the stream states at piece i, for i <= Scanned.
+  std::vector<TStreamStates> PieceStart;
+  alignas(64) std::atomic<std::int32_t> Scanned{0};  // pieces the scan has read
+  alignas(64) std::atomic<std::int32_t> Tail{0};     // first piece of thread 0's tail
+  alignas(64) std::atomic<std::int32_t> Claimed{0};  // pieces handed out
+  // Per thread: molecules found inside, on its own cache line.
+  struct alignas(64) TCount {
+    std::int32_t Inside = 0;
+  };
+  std::vector<TCount> Inside;
+  TStreamStates Finish;  // the states after the last molecule
 
   std::mutex Mutex;
   std::condition_variable Wake, Done;

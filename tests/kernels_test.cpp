@@ -3,7 +3,8 @@
 // one stepped by the reference loop and one by the kernel under test, and
 // after every step their molecules (memcmp), counters, clocks, reports and all
 // four streams agree. Every species is shared among the threads, however few
-// its molecules: chunks of no molecule, of one and of a partial block.
+// its molecules, in pieces of 5 molecules or more, so that pieces end inside
+// blocks of lanes.
 #include "Diffunit/Kernels.h"
 
 #include <gtest/gtest.h>
@@ -204,15 +205,18 @@ class KernelsTest : public ::testing::TestWithParam<TKernelCase> {
       GTEST_SKIP() << "this CPU cannot run the " << GetParam().Name << " kernel";
     ResetStreams();
     ParallelStepMinimum = 0;
+    SmallestStepPiece = 5;  // pieces end inside blocks of lanes
   }
   void TearDown() override {
     AdvanceKernel = FastestKernel();
     ParallelStepMinimum = SavedMinimum;
+    SmallestStepPiece = SavedPiece;
   }
   TTwin Twin() const { return TTwin(GetParam().Advance, GetParam().Threads); }
 
  private:
   const std::int32_t SavedMinimum = ParallelStepMinimum;
+  const std::int32_t SavedPiece = SmallestStepPiece;
 };
 
 }  // namespace

@@ -101,10 +101,91 @@ void CheckMoleculeMemory(std::int64_t slotCount, std::size_t heldElsewhere) {
 
 }  // namespace
 
-void TSpecies::Populate(double concentration, double diffusion, double radius) {
-  const double b0 = Volume->OuterRib;
-  const double b1 = Volume->InnerRib;
+namespace {
 
+// Molecules placed between two progress reports: about 25 ms of work on one
+// thread, less on more.
+constexpr std::int32_t PlacementPiece = 1 << 19;
+
+// Places molecules [begin, end) of `molecules` uniformly in the eight corner
+// blocks of the shell of `volume`: each coordinate lands in -b0 .. -b1 or
+// b1 .. b0. Molecule k takes draws 3 k + 1 .. 3 k + 3 after `placement`, so
+// any range can be placed on its own.
+void PlaceRange(const TVolume& volume, TMolCoord* molecules, std::int32_t begin, std::int32_t end,
+                std::int32_t placement) {
+  const double b0 = volume.OuterRib;
+  const double b1 = volume.InnerRib;
+  const double w = b0 - b1;
+  std::int32_t state = Jumped(placement, JumpMultiplier(3 * static_cast<std::uint64_t>(begin)));
+  for (std::int32_t k = begin; k < end; ++k) {
+    TMolCoord& p = molecules[k];
+    for (double* c : {&p.x, &p.y, &p.z}) {
+      const double d = 1.0 - 2.0 * NextUniform(state);
+      *c = d > 0.0 ? w * d + b1 : w * d - b1;
+    }
+  }
+}
+
+}  // namespace
+
+void TSpecies::PlaceInShell(TVolume& volume, std::vector<TMolCoord>& molecules,
+                            std::int32_t shellCount, std::int32_t slotCount,
+                            std::int32_t placement) {
+  // In pieces, within the capacity reserved: the array never moves. On more
+  // than one thread, the calling thread makes the next piece's slots while
+  // the others place the current one, since making them (zeroing fresh
+  // memory) cannot be shared.
+  struct TPieces {
+    const TVolume* Volume;
+    std::vector<TMolCoord>* Molecules;
+    std::int32_t ShellCount, Placement;
+    TMolCoord Parked;  // spare slots wait outside the outer cube for a top-up
+    std::int32_t Begin = 0, End = 0, Next = 0, Threads = 1;
+
+    // Slots up to `end`: placed ones zeroed until placed, spare ones parked.
+    void MakeSlots(std::int32_t end) const {
+      Molecules->resize(static_cast<std::size_t>(std::min(end, ShellCount)));
+      if (end > ShellCount) Molecules->resize(static_cast<std::size_t>(end), Parked);
+    }
+    // Part `part` of `parts` of the current piece's molecules.
+    void Place(int part, int parts) const {
+      const std::int64_t length = std::max(0, std::min(End, ShellCount) - Begin);
+      const auto at = [&](int i) { return Begin + static_cast<std::int32_t>(length * i / parts); };
+      PlaceRange(*Volume, Molecules->data(), at(part), at(part + 1), Placement);
+    }
+  };
+  const double parkedAt = 2.0 * volume.OuterRib;
+  TPieces pieces{&volume, &molecules, shellCount, placement, {parkedAt, parkedAt, parkedAt}};
+  TWorkers* const workers = slotCount > PlacementPiece ? volume.Workers() : nullptr;
+  const TVolume::TProgressCallback& progress = volume.Progress;
+  const bool reports = progress && slotCount > PlacementPiece;
+
+  pieces.MakeSlots(std::min(slotCount, PlacementPiece));
+  while (pieces.Begin < slotCount) {
+    pieces.End = std::min(slotCount, pieces.Begin + PlacementPiece);
+    pieces.Next = std::min(slotCount, pieces.End + PlacementPiece);
+    if (workers) {
+      pieces.Threads = workers->Threads();
+      workers->Run(
+          [](int index, void* context) {
+            const TPieces& p = *static_cast<const TPieces*>(context);
+            if (index == 0)
+              p.MakeSlots(p.Next);
+            else
+              p.Place(index - 1, p.Threads - 1);
+          },
+          &pieces);
+    } else {
+      pieces.Place(0, 1);
+      pieces.MakeSlots(pieces.Next);
+    }
+    pieces.Begin = pieces.End;
+    if (reports && !progress(static_cast<double>(pieces.End) / slotCount))
+      throw TError("Cancelled");
+  }
+}
+
+void TSpecies::Populate(double concentration, double diffusion, double radius) {
   // Everything is derived and checked before any field, array or stream changes.
   const double variance = CheckedResult(CheckedResult(2.0 * diffusion) * Volume->TimeStep);
   if (variance < 0.0) throw TError(FloatInvalidMessage);  // square root of a negative
@@ -125,24 +206,12 @@ void TSpecies::Populate(double concentration, double diffusion, double radius) {
 
   std::vector<TMolCoord> molecules;
   try {
-    molecules.resize(static_cast<std::size_t>(slotCount));
+    molecules.reserve(static_cast<std::size_t>(slotCount));
   } catch (const std::bad_alloc&) {
     throw TError("Not enough memory for " + std::to_string(slotCount) + " molecules");
   }
-
-  // Each coordinate lands uniformly in -b0 .. -b1 or b1 .. b0, so every
-  // molecule starts in one of the eight corner blocks of the shell.
-  const double w = b0 - b1;
-  for (std::int32_t k = 0; k < shellCount; ++k) {
-    TMolCoord& p = molecules[k];
-    for (double* c : {&p.x, &p.y, &p.z}) {
-      const double d = 1.0 - 2.0 * NextUniform(PlacementState);
-      *c = d > 0.0 ? w * d + b1 : w * d - b1;
-    }
-  }
-  // Spare slots wait outside the outer cube until a top-up activates them.
-  const TMolCoord parked{2.0 * b0, 2.0 * b0, 2.0 * b0};
-  std::fill(molecules.begin() + shellCount, molecules.end(), parked);
+  const std::int32_t placement = PlacementState;
+  PlaceInShell(*Volume, molecules, shellCount, static_cast<std::int32_t>(slotCount), placement);
 
   Radius = radius;
   Concentration = concentration;
@@ -155,6 +224,7 @@ void TSpecies::Populate(double concentration, double diffusion, double radius) {
   SlotCount = static_cast<std::int32_t>(slotCount);
   ActiveCount = shellCount;
   Molecules.swap(molecules);
+  PlacementState = Jumped(placement, JumpMultiplier(3 * static_cast<std::uint64_t>(shellCount)));
 }
 
 void ReinjectAtWall(const TVolume& volume, TMolCoord& p) {

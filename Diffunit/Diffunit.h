@@ -83,6 +83,14 @@ class TSpecies {
   // slots at the wall. 36 uniform draws per molecule plus 4 per re-injection;
   // allocates nothing. (TVolume::Step shares the molecules among threads.)
   void Advance();
+
+ private:
+  // Fills the reserved `molecules` with `shellCount` placed molecules, from
+  // placement stream state `placement`, and parked spare slots up to
+  // `slotCount`, on the threads of `volume`, reporting progress; throws
+  // TError("Cancelled") when told to stop.
+  static void PlaceInShell(TVolume& volume, std::vector<TMolCoord>& molecules,
+                           std::int32_t shellCount, std::int32_t slotCount, std::int32_t placement);
 };
 
 // The whole engine. The window owns exactly one.

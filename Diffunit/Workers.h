@@ -21,7 +21,10 @@
 // read its old positions. The scan stops once the pieces scanned and not yet
 // claimed are enough to keep the others busy until thread 0 has moved the
 // rest, the tail, which it does from the states it has reached; then it
-// claims pieces like the others. With the scan's cost r per molecule,
+// claims pieces like the others. Nor does the scan run further ahead than
+// the last-level cache holds: there it moves the oldest waiting piece itself,
+// so that large species are read from main memory once for the scan and
+// then found in the cache for moving. With the scan's cost r per molecule,
 // relative to moving, two threads are about 2 - r times faster than one;
 // many threads at most 1 + 1/r (the serial scan bounds it, as does memory
 // bandwidth). A thread slowed by other work on the machine simply claims
@@ -82,6 +85,7 @@ class TWorkers {
   static void StepPart(int index, void* context);
   void Scan(const TStepJob& job);
   void MoveClaimed(const TStepJob& job, std::int32_t& inside);
+  void MovePiece(const TStepJob& job, std::int32_t piece, std::int32_t& inside);
   void WorkerLoop(int index);
   void Stop();
 
@@ -98,6 +102,7 @@ class TWorkers {
   };
   std::vector<TCount> Inside;
   TStreamStates Finish;  // the states after the last molecule
+  std::size_t CacheBytes;
 
   std::mutex Mutex;
   std::condition_variable Wake, Done;

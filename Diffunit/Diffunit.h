@@ -143,8 +143,9 @@ class TVolume {
   void ReplaceSpecies(int index, double concentration, double diffusion, double radius);
   void RemoveSpecies(int index);
 
-  // Advances the clock by TimeStep, every species in order, then reports
-  // through OnStep. Throws the floating-point division error when InnerVolume
+  // Advances the clock by TimeStep, every species in order (its molecules
+  // shared among the threads, see SetThreadCount), then reports through
+  // OnStep. Throws the floating-point division error when InnerVolume
   // is 0; the clock and the species have then already advanced.
   void Step();
 

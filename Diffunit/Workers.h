@@ -1,12 +1,12 @@
 // The engine's worker threads and the step shared among them.
 //
 // How a step is shared, with the same bits as one thread. The molecules of a
-// species are cut into consecutive chunks, one per thread, and each chunk is
-// moved by the kernel's own moving part from the four stream states the
-// molecules before it leave. For x those are known at once: every molecule
-// takes exactly 12 draws from the X stream, so chunk k starts 12 s_k draws
-// on. The Y, Z and placement streams shift with every escape before the
-// chunk, and whether a molecule escapes on y or z depends on those very
+// species are cut into consecutive pieces, and each piece is moved by the
+// kernel's own moving part from the four stream states the molecules before
+// it leave. For x those are known at once: every molecule takes exactly 12
+// draws from the X stream, so the piece starting at molecule s starts 12 s
+// draws on. The Y, Z and placement streams shift with every escape before the
+// piece, and whether a molecule escapes on y or z depends on those very
 // shifts, so the offsets form one chain through the whole array. The chain is
 // settled by a scan (TScanMolecules): it follows the draws exactly but
 // computes a displacement only where one could reach the wall, about one
@@ -26,9 +26,9 @@
 // so that large species are read from main memory once for the scan and
 // then found in the cache for moving. With the scan's cost r per molecule,
 // relative to moving, two threads are about 2 - r times faster than one;
-// many threads at most 1 + 1/r (the serial scan bounds it, as does memory
-// bandwidth). A thread slowed by other work on the machine simply claims
-// fewer pieces: the others, or the tail, take up the rest. Who moves which
+// with many, the step takes as long as the scan, at most 1/r times faster
+// than one thread (and memory bandwidth may stop it sooner). A thread slowed by other work on the
+// machine simply claims fewer pieces: the others, or the tail, take up the rest. Who moves which
 // piece never changes a bit of the result.
 //
 // The threads are std::thread, made once when a step first needs them and

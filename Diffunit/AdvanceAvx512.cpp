@@ -452,6 +452,9 @@ void ScanAvx512(const TVolume& volume, const TMolCoord* molecules, std::int32_t 
   const __m512i codes01 = ListCodes01(), codes2 = ListCodes2();
   __m512i held = _mm512_setr_epi64(LaneForm(streams.X), LaneForm(streams.Y), LaneForm(streams.Z),
                                    LaneForm(streams.Placement), 0, 0, 0, 0);
+  // The placement stream is drawn from only by escapes; without one it keeps
+  // its state as it was (lane form would clear a set bit 31).
+  bool escaped = false;
   // Room for a whole window's coordinates, a block's compressed stores past
   // the last and the sentinels.
   alignas(64) std::int32_t listed[3 * ScanWindow + 16];
@@ -532,6 +535,7 @@ void ScanAvx512(const TVolume& volume, const TMolCoord* molecules, std::int32_t 
         e += inPack;
         continue;
       }
+      escaped = true;
       const int escape = e + __builtin_ctz(out);
       const std::int32_t escaping = listed[escape] >> 2;
       held = _mm512_madd52lo_epu64(_mm512_setzero_si512(), held,
@@ -550,8 +554,9 @@ void ScanAvx512(const TVolume& volume, const TMolCoord* molecules, std::int32_t 
   }
   const __m128i xy = _mm512_castsi512_si128(held);
   const __m128i zp = _mm512_extracti64x2_epi64(held, 1);
-  streams = {StateOfLane(_mm_extract_epi64(zp, 1)), StateOfLane(_mm_cvtsi128_si64(xy)),
-             StateOfLane(_mm_extract_epi64(xy, 1)), StateOfLane(_mm_cvtsi128_si64(zp))};
+  streams = {escaped ? StateOfLane(_mm_extract_epi64(zp, 1)) : streams.Placement,
+             StateOfLane(_mm_cvtsi128_si64(xy)), StateOfLane(_mm_extract_epi64(xy, 1)),
+             StateOfLane(_mm_cvtsi128_si64(zp))};
 }
 
 #if defined(__clang__)

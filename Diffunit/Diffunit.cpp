@@ -224,7 +224,9 @@ void TSpecies::Populate(double concentration, double diffusion, double radius) {
   SlotCount = static_cast<std::int32_t>(slotCount);
   ActiveCount = shellCount;
   Molecules.swap(molecules);
-  PlacementState = Jumped(placement, JumpMultiplier(3 * static_cast<std::uint64_t>(shellCount)));
+  // No draw, no change: a jump would clear bit 31, which only a draw does.
+  if (shellCount > 0)
+    PlacementState = Jumped(placement, JumpMultiplier(3 * static_cast<std::uint64_t>(shellCount)));
 }
 
 void ReinjectAtWall(const TVolume& volume, TMolCoord& p) {

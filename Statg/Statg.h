@@ -67,8 +67,10 @@ constexpr std::uint32_t JumpMultiplier(std::uint64_t draws) {
 }
 
 // The state that `multiplier` = JumpMultiplier(k) draws lead to from `state`:
-// state * 16807^k mod 2^31, as k calls of NextUniform leave it. Only the low
-// 31 bits of the product matter, so the multiplier is needed only mod 2^32.
+// state * 16807^k mod 2^31, as k >= 1 calls of NextUniform leave it. Only the
+// low 31 bits of the product matter, so the multiplier is needed only mod
+// 2^32. (For k = 0 it clears bit 31 of a state that has it, which no draw
+// would have done: callers jump only where draws are taken.)
 constexpr std::int32_t Jumped(std::int32_t state, std::uint32_t multiplier) {
   return static_cast<std::int32_t>((static_cast<std::uint32_t>(state) * multiplier) & StateMask);
 }

@@ -131,7 +131,10 @@ TEST_F(DiffunitTest, EmptyPopulations) {
   EXPECT_EQ(v.Species[0].SlotCount, 0);
   EXPECT_TRUE(v.Species[0].Molecules.empty());
   SetDefaultParameters(v);
+  // No placement draw: a state with bit 31 set keeps it.
+  PlacementState = std::numeric_limits<std::int32_t>::min() + 5;
   v.AddSpecies(0.0, 1.43e-10, 1.5e-9);
+  EXPECT_EQ(PlacementState, std::numeric_limits<std::int32_t>::min() + 5);
   EXPECT_EQ(v.Species[1].SlotCount, 0);
   EXPECT_TRUE(v.Species[1].Molecules.empty());
   Recorder r;

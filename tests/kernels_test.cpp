@@ -404,20 +404,26 @@ TEST_P(KernelsTest, NegativeZeroStepsInFullAndPartialBlocks) {
 
 // Any stream states, not only those reachable from the seeds: zero (every
 // uniform 0, every step -6 Sigma), bit 31 set, 2^31 - 1 (a uniform of 1.0).
+// A placement state with bit 31 set keeps it through a step without escapes.
 TEST_P(KernelsTest, UnusualStreamStates) {
-  const std::int32_t states[][3] = {{0, 0, 0},
-                                    {std::numeric_limits<std::int32_t>::min() + 7, -5, -1},
-                                    {StateBefore(0x7FFFFFFF), 0x7FFFFFFF, 2},
-                                    {1, 3, 5}};
-  for (const auto& s : states) {
-    SCOPED_TRACE("states " + std::to_string(s[0]) + " " + std::to_string(s[1]) + " " +
-                 std::to_string(s[2]));
+  constexpr std::int32_t low = std::numeric_limits<std::int32_t>::min();
+  const struct {
+    std::int32_t x, y, z, placement;
+    double sigma;
+  } cases[] = {{0, 0, 0, PlacementSeed, 0.2},
+               {low + 7, -5, -1, low + 3, 0.2},
+               {StateBefore(0x7FFFFFFF), 0x7FFFFFFF, 2, 9, 0.2},
+               {1, 3, 5, low + 11, 1e-9}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE("states " + std::to_string(c.x) + " " + std::to_string(c.y) + " " +
+                 std::to_string(c.z) + " " + std::to_string(c.placement));
     TTwin twin = Twin();
     ASSERT_TRUE(
-        twin.Both([](TVolume& v) { OnSmallCube(v, Scattered(2 * 8 + 3, 2.0, 4321), 0.2); }));
-    StepStateX = s[0];
-    StepStateY = s[1];
-    StepStateZ = s[2];
+        twin.Both([&](TVolume& v) { OnSmallCube(v, Scattered(2 * 8 + 3, 1.9, 4321), c.sigma); }));
+    StepStateX = c.x;
+    StepStateY = c.y;
+    StepStateZ = c.z;
+    PlacementState = c.placement;
     for (int step = 1; step <= 3; ++step) ASSERT_TRUE(twin.Step()) << "step " << step;
   }
 }

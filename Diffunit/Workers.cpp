@@ -25,6 +25,20 @@ void WaitUntil(TReady ready) {
   }
 }
 
+// What the last-level cache holds in practice: the size the system gives, at
+// most 32 MiB (where it says more, as virtual machines do for a share of a
+// large cache, streaming beyond 32 MiB measured at main memory's speed).
+std::size_t LastLevelCacheBytes() {
+  constexpr std::size_t most = std::size_t{32} << 20;
+#if defined(_SC_LEVEL3_CACHE_SIZE) && defined(_SC_LEVEL2_CACHE_SIZE)
+  for (int name : {_SC_LEVEL3_CACHE_SIZE, _SC_LEVEL2_CACHE_SIZE}) {
+    const long bytes = sysconf(name);
+    if (bytes > 0) return std::min(static_cast<std::size_t>(bytes), most);
+  }
+#endif
+  return most;
+}
+
 }  // namespace
 
 int ThreadsFromEnvironment(const char* value, int fallback) {
@@ -49,18 +63,6 @@ struct TWorkers::TStepJob {
   std::int32_t Count;
   double Sigma;
 };
-
-// What the last-level cache holds in practice: the size the system gives, at
-// most 32 MiB (where it says more, as virtual machines do for a share of a
-// large cache, streaming beyond 32 MiB measured at main memory's speed).
-std::size_t LastLevelCacheBytes() {
-  constexpr std::size_t most = std::size_t{32} << 20;
-  for (int name : {_SC_LEVEL3_CACHE_SIZE, _SC_LEVEL2_CACHE_SIZE}) {
-    const long bytes = sysconf(name);
-    if (bytes > 0) return std::min(static_cast<std::size_t>(bytes), most);
-  }
-  return most;
-}
 
 TWorkers::TWorkers(int threads)
     : PieceStart(MostPieces + 1),

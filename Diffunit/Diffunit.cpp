@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -104,8 +105,9 @@ void CheckMoleculeMemory(std::int64_t slotCount, std::size_t heldElsewhere) {
 namespace {
 
 // Molecules placed between two progress reports: about 25 ms of work on one
-// thread, less on more.
+// thread, less on more; and the parts the threads share a piece in.
 constexpr std::int32_t PlacementPiece = 1 << 19;
+constexpr std::int32_t PlacementPart = 1 << 14;
 
 // Places molecules [begin, end) of `molecules` uniformly in the eight corner
 // blocks of the shell of `volume`: each coordinate lands in -b0 .. -b1 or
@@ -132,26 +134,33 @@ void TSpecies::PlaceInShell(TVolume& volume, std::vector<TMolCoord>& molecules,
                             std::int32_t shellCount, std::int32_t slotCount,
                             std::int32_t placement) {
   // In pieces, within the capacity reserved: the array never moves. On more
-  // than one thread, the calling thread makes the next piece's slots while
-  // the others place the current one, since making them (zeroing fresh
-  // memory) cannot be shared.
+  // than one thread, the calling thread first makes the next piece's slots
+  // (zeroing fresh memory cannot be shared) while the others place the
+  // current one, then helps them; they share it in parts claimed in turn.
   struct TPieces {
     const TVolume* Volume;
     std::vector<TMolCoord>* Molecules;
     std::int32_t ShellCount, Placement;
     TMolCoord Parked;  // spare slots wait outside the outer cube for a top-up
-    std::int32_t Begin = 0, End = 0, Next = 0, Threads = 1;
+    std::int32_t Begin = 0, End = 0, Next = 0;
+    std::atomic<std::int32_t> Claimed{0};  // parts of the current piece handed out
 
     // Slots up to `end`: placed ones zeroed until placed, spare ones parked.
     void MakeSlots(std::int32_t end) const {
       Molecules->resize(static_cast<std::size_t>(std::min(end, ShellCount)));
       if (end > ShellCount) Molecules->resize(static_cast<std::size_t>(end), Parked);
     }
-    // Part `part` of `parts` of the current piece's molecules.
-    void Place(int part, int parts) const {
-      const std::int64_t length = std::max(0, std::min(End, ShellCount) - Begin);
-      const auto at = [&](int i) { return Begin + static_cast<std::int32_t>(length * i / parts); };
-      PlaceRange(*Volume, Molecules->data(), at(part), at(part + 1), Placement);
+    // Places the current piece's molecules, part after part, until none is left.
+    void Place() {
+      const std::int32_t end = std::min(End, ShellCount);
+      for (;;) {
+        const std::int64_t begin =
+            Begin + std::int64_t{PlacementPart} * Claimed.fetch_add(1, std::memory_order_relaxed);
+        if (begin >= end) return;
+        PlaceRange(*Volume, Molecules->data(), static_cast<std::int32_t>(begin),
+                   static_cast<std::int32_t>(std::min<std::int64_t>(end, begin + PlacementPart)),
+                   Placement);
+      }
     }
   };
   const double parkedAt = 2.0 * volume.OuterRib;
@@ -164,19 +173,17 @@ void TSpecies::PlaceInShell(TVolume& volume, std::vector<TMolCoord>& molecules,
   while (pieces.Begin < slotCount) {
     pieces.End = std::min(slotCount, pieces.Begin + PlacementPiece);
     pieces.Next = std::min(slotCount, pieces.End + PlacementPiece);
+    pieces.Claimed.store(0, std::memory_order_relaxed);
     if (workers) {
-      pieces.Threads = workers->Threads();
       workers->Run(
           [](int index, void* context) {
-            const TPieces& p = *static_cast<const TPieces*>(context);
-            if (index == 0)
-              p.MakeSlots(p.Next);
-            else
-              p.Place(index - 1, p.Threads - 1);
+            TPieces& p = *static_cast<TPieces*>(context);
+            if (index == 0) p.MakeSlots(p.Next);
+            p.Place();
           },
           &pieces);
     } else {
-      pieces.Place(0, 1);
+      pieces.Place();
       pieces.MakeSlots(pieces.Next);
     }
     pieces.Begin = pieces.End;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -152,6 +153,7 @@ void TWorkers::StepPart(int index, void* context) {
 }
 
 void TWorkers::Scan(const TStepJob& job) {
+  using TClock = std::chrono::steady_clock;
   const std::int32_t others = Threads() - 1;
   // Scanned pieces kept waiting at most: what the last-level cache holds, so
   // that moving finds them there and not in main memory, which a single core
@@ -159,9 +161,14 @@ void TWorkers::Scan(const TStepJob& job) {
   const std::int32_t mostWaiting =
       std::max(std::int32_t{2}, static_cast<std::int32_t>(CacheBytes / 2 / sizeof(TMolCoord) /
                                                           static_cast<std::size_t>(PieceSize)));
+  // Where scanning costs about as much as moving (the portable scan beside
+  // the AVX2 kernel), sharing cannot pay: only a probe of two pieces is
+  // scanned, to keep the measure up to date.
+  const std::int32_t mostScanned = ScanShare < 0.9 ? Pieces : std::min(Pieces, 2);
   TStreamStates streams = PieceStart[0];
+  TClock::duration scanning{};
   std::int32_t piece = 0;
-  while (piece < Pieces) {
+  while (piece < mostScanned) {
     std::int32_t claimed = Claimed.load(std::memory_order_relaxed);
     const std::int32_t waiting = piece - claimed;
     // Enough scanned and unclaimed to keep the others busy while this thread
@@ -176,7 +183,9 @@ void TWorkers::Scan(const TStepJob& job) {
     }
     const std::int32_t begin = piece * PieceSize;
     const std::int32_t end = std::min(job.Count, begin + PieceSize);
+    const TClock::time_point start = TClock::now();
     job.Parts.Scan(*job.Volume, job.Molecules + begin, end - begin, job.Sigma, streams);
+    scanning += TClock::now() - start;
     ++piece;
     PieceStart[static_cast<std::size_t>(piece)] = streams;
     Scanned.store(piece, std::memory_order_release);
@@ -184,9 +193,21 @@ void TWorkers::Scan(const TStepJob& job) {
   Tail.store(piece, std::memory_order_release);
   // The tail is this thread's alone, from the states the scan reached.
   const std::int32_t begin = std::min(job.Count, piece * PieceSize);
+  const TClock::time_point start = TClock::now();
   Inside[0].Inside +=
       job.Parts.Move(*job.Volume, job.Molecules + begin, job.Count - begin, job.Sigma, streams);
+  const TClock::duration moving = TClock::now() - start;
   Finish = streams;
+
+  // The scan's cost per molecule against moving's, both timed on this
+  // thread, smoothed over steps. It decides only how the work is shared.
+  const std::int32_t scannedCount = std::min(job.Count, piece * PieceSize);
+  const std::int32_t movedCount = job.Count - begin;
+  if (scannedCount >= PieceSize && movedCount >= PieceSize && moving.count() > 0) {
+    const double measured = (std::chrono::duration<double>(scanning).count() / scannedCount) /
+                            (std::chrono::duration<double>(moving).count() / movedCount);
+    ScanShare = std::clamp(0.5 * ScanShare + 0.5 * measured, 0.01, 10.0);
+  }
 }
 
 void TWorkers::MovePiece(const TStepJob& job, std::int32_t piece, std::int32_t& inside) {

@@ -27,8 +27,12 @@
 // then found in the cache for moving. With the scan's cost r per molecule,
 // relative to moving, two threads are about 2 - r times faster than one;
 // with many, the step takes as long as the scan, at most 1/r times faster
-// than one thread (and memory bandwidth may stop it sooner). A thread slowed by other work on the
-// machine simply claims fewer pieces: the others, or the tail, take up the rest. Who moves which
+// than one thread (and memory bandwidth may stop it sooner). Thread 0
+// measures r as it goes (its scanning against its moving of the tail);
+// where r comes near 1, as for the portable scan beside the AVX2 kernel,
+// sharing cannot pay, and it scans only two pieces and moves the rest
+// itself. A thread slowed by other work on the machine simply claims fewer
+// pieces: the others, or the tail, take up the rest. Who moves which
 // piece never changes a bit of the result.
 //
 // The threads are std::thread, made once when a step first needs them and
@@ -103,6 +107,8 @@ class TWorkers {
   std::vector<TCount> Inside;
   TStreamStates Finish;  // the states after the last molecule
   std::size_t CacheBytes;
+  // r: scanning a molecule against moving it, as measured by thread 0.
+  double ScanShare = 0.5;
 
   std::mutex Mutex;
   std::condition_variable Wake, Done;

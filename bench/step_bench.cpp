@@ -1,6 +1,7 @@
 // Speed of the simulation step at the window's default parameters (719,999
-// molecules): the fast kernel on 1 and 2 threads (and on every core where
-// there are more) and the reference loop on one, in one process.
+// molecules), in one process: the fastest kernel on 1 and 2 threads (and on
+// every core where there are more), the AVX2 kernel on 1 and 2, and the
+// reference loop on 1 and 2 (shared among threads with the portable scan).
 //
 //   build/bench/step_bench
 //
@@ -22,18 +23,25 @@ namespace {
 
 constexpr int StepsPerRun = 20;
 
-// `threads` 0: the reference loop on one thread.
+// Kernels by number: the reference loop, the fastest, AVX2.
+const TAdvanceKernel Kernels[] = {AdvanceReference, FastestKernel(), AdvanceAvx2};
+
 void BM_Step(benchmark::State& state) {
-  const int threads = static_cast<int>(state.range(0));
+  const TAdvanceKernel kernel = Kernels[state.range(0)];
+  const int threads = static_cast<int>(state.range(1));
+  if (kernel == AdvanceAvx2 && !Avx2Supported()) {
+    state.SkipWithError("this CPU does not support the kernel");
+    return;
+  }
   TVolume volume;
-  volume.SetThreadCount(threads > 0 ? threads : 1);
+  volume.SetThreadCount(threads);
   SetDefaultParameters(volume);
   volume.SetStepCallback([](std::int32_t, std::int32_t, double, double, double) {});
   TStreamStates().Restore();
   AddDefaultSpecies(volume);
   volume.Step();
   volume.Step();
-  AdvanceKernel = threads > 0 ? FastestKernel() : AdvanceReference;
+  AdvanceKernel = kernel;
   std::int64_t moved = 0;
   for (auto _ : state) {
     volume.Step();
@@ -44,9 +52,11 @@ void BM_Step(benchmark::State& state) {
 }
 
 void Variants(benchmark::internal::Benchmark* b) {
-  b->ArgName("threads")->Arg(0)->Arg(1)->Arg(2);
+  b->ArgNames({"kernel", "threads"});
+  for (int kernel : {0, 1, 2})
+    for (int threads : {1, 2}) b->Args({kernel, threads});
   const int cores = static_cast<int>(std::thread::hardware_concurrency());
-  if (cores > 2) b->Arg(cores);
+  if (cores > 2) b->Args({1, cores});
   b->Iterations(StepsPerRun)->Unit(benchmark::kMillisecond);
 }
 BENCHMARK(BM_Step)->Apply(Variants);
@@ -54,6 +64,6 @@ BENCHMARK(BM_Step)->Apply(Variants);
 }  // namespace
 
 int main(int argc, char** argv) {
-  TRatioReporter reporter("BM_Step/threads:0/iterations:20", "step");
+  TRatioReporter reporter("BM_Step/kernel:0/threads:1/iterations:20", "step");
   return RunInterleaved(argc, argv, reporter);
 }

@@ -108,7 +108,7 @@ void AdvanceAvx2(TSpecies& species) { AdvanceWith(species, MoveMoleculesAvx2); }
 TKernelParts PartsOf(TAdvanceKernel kernel) {
   if (kernel == AdvanceReference) return {MoveMoleculesReference, ScanReference};
   if (kernel == AdvanceAvx512) return {MoveMoleculesAvx512, ScanAvx512};
-  if (kernel == AdvanceAvx2) return {MoveMoleculesAvx2, ScanReference};
+  if (kernel == AdvanceAvx2) return {MoveMoleculesAvx2, ScanAvx2};
   return {};
 }
 

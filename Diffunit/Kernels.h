@@ -109,12 +109,14 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
 std::int32_t MoveMoleculesAvx2(const TVolume& volume, TMolCoord* molecules, std::int32_t count,
                                double sigma, TStreamStates& streams);
 
-// The scans (see TScanMolecules): the portable one, which serves the
-// reference and the AVX2 kernel, and one in AVX-512 lanes.
+// The scans (see TScanMolecules): the portable one beside the reference, and
+// those in AVX-512 and AVX2 lanes.
 void ScanReference(const TVolume& volume, const TMolCoord* molecules, std::int32_t count,
                    double sigma, TStreamStates& streams);
 void ScanAvx512(const TVolume& volume, const TMolCoord* molecules, std::int32_t count, double sigma,
                 TStreamStates& streams);
+void ScanAvx2(const TVolume& volume, const TMolCoord* molecules, std::int32_t count, double sigma,
+              TStreamStates& streams);
 
 // The moving part and the scan of a kernel, for a step shared among threads;
 // both empty for a function that is none of the kernels above.

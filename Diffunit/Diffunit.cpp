@@ -1,5 +1,6 @@
 #include "Diffunit/Diffunit.h"
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -244,11 +245,20 @@ void ReinjectAtWall(const TVolume& volume, TMolCoord& p) {
 
 namespace {
 
+// The processors this program may run on (its affinity, which taskset and
+// containers narrow), else all the machine has.
+unsigned UsableProcessors() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+    return static_cast<unsigned>(CPU_COUNT(&set));
+  return std::thread::hardware_concurrency();
+}
+
 // The machine's cores, or KELVANE_THREADS: read once, so that a bad value is
 // named once.
 int DefaultThreadCount() {
   static const int threads = [] {
-    const unsigned cores = std::thread::hardware_concurrency();
+    const unsigned cores = UsableProcessors();
     const int fallback = static_cast<int>(std::clamp(cores, 1u, unsigned{MostThreads}));
     return ThreadsFromEnvironment(std::getenv("KELVANE_THREADS"), fallback);
   }();

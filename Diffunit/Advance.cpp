@@ -1,7 +1,11 @@
 // The step of one species: the straightforward loop that defines every result,
 // the portable scan, what every kernel shares around its moving part, and the
 // choice of the kernel that TSpecies::Advance runs.
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 #include "Diffunit/Diffunit.h"
 #include "Diffunit/Kernels.h"
@@ -114,6 +118,26 @@ TKernelParts PartsOf(TAdvanceKernel kernel) {
 
 std::int32_t ParallelStepMinimum = 10000;
 std::int32_t SmallestStepPiece = 4096;
+
+namespace {
+
+// What the last-level cache holds in practice: the size the system gives, at
+// most 32 MiB (where it says more, as virtual machines do for a share of a
+// large cache, streaming beyond 32 MiB measured at main memory's speed).
+std::size_t LastLevelCacheBytes() {
+  constexpr std::size_t most = std::size_t{32} << 20;
+#if defined(_SC_LEVEL3_CACHE_SIZE) && defined(_SC_LEVEL2_CACHE_SIZE)
+  for (int name : {_SC_LEVEL3_CACHE_SIZE, _SC_LEVEL2_CACHE_SIZE}) {
+    const long bytes = sysconf(name);
+    if (bytes > 0) return std::min(static_cast<std::size_t>(bytes), most);
+  }
+#endif
+  return most;
+}
+
+}  // namespace
+
+std::size_t StepCacheBytes = LastLevelCacheBytes();
 
 // __builtin_cpu_supports also checks that the operating system saves the
 // wide registers, not only that the CPU has the instructions.

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #include "Diffunit/Diffunit.h"
@@ -133,3 +134,6 @@ extern std::int32_t ParallelStepMinimum;
 // The fewest molecules the threads of a step hand each other at a time
 // (Workers.h); tests lower it to cut a handful of molecules into many pieces.
 extern std::int32_t SmallestStepPiece;
+// The cache the threads of a step assume, in bytes: the scan runs no further
+// ahead of the moving threads than half of it (Workers.h). Tests lower it.
+extern std::size_t StepCacheBytes;

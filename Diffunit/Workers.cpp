@@ -1,7 +1,5 @@
 #include "Diffunit/Workers.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -24,20 +22,6 @@ void WaitUntil(TReady ready) {
       std::this_thread::yield();
     }
   }
-}
-
-// What the last-level cache holds in practice: the size the system gives, at
-// most 32 MiB (where it says more, as virtual machines do for a share of a
-// large cache, streaming beyond 32 MiB measured at main memory's speed).
-std::size_t LastLevelCacheBytes() {
-  constexpr std::size_t most = std::size_t{32} << 20;
-#if defined(_SC_LEVEL3_CACHE_SIZE) && defined(_SC_LEVEL2_CACHE_SIZE)
-  for (int name : {_SC_LEVEL3_CACHE_SIZE, _SC_LEVEL2_CACHE_SIZE}) {
-    const long bytes = sysconf(name);
-    if (bytes > 0) return std::min(static_cast<std::size_t>(bytes), most);
-  }
-#endif
-  return most;
 }
 
 }  // namespace
@@ -66,9 +50,7 @@ struct TWorkers::TStepJob {
 };
 
 TWorkers::TWorkers(int threads)
-    : PieceStart(MostPieces + 1),
-      Inside(static_cast<std::size_t>(threads)),
-      CacheBytes(LastLevelCacheBytes()) {
+    : PieceStart(MostPieces + 1), Inside(static_cast<std::size_t>(threads)) {
   Pool.reserve(static_cast<std::size_t>(threads - 1));
   try {
     for (int index = 1; index < threads; ++index)
@@ -159,7 +141,7 @@ void TWorkers::Scan(const TStepJob& job) {
   // that moving finds them there and not in main memory, which a single core
   // can keep busy (measured: 14 GB/s read from one core, 14 from two).
   const std::int32_t mostWaiting =
-      std::max(std::int32_t{2}, static_cast<std::int32_t>(CacheBytes / 2 / sizeof(TMolCoord) /
+      std::max(std::int32_t{2}, static_cast<std::int32_t>(StepCacheBytes / 2 / sizeof(TMolCoord) /
                                                           static_cast<std::size_t>(PieceSize)));
   // Where scanning costs about as much as moving (the portable scan beside
   // the AVX2 kernel), sharing cannot pay: only a probe of two pieces is

@@ -106,7 +106,6 @@ class TWorkers {
   };
   std::vector<TCount> Inside;
   TStreamStates Finish;  // the states after the last molecule
-  std::size_t CacheBytes;
   // r: scanning a molecule against moving it, as measured by thread 0.
   double ScanShare = 0.5;
 

@@ -428,6 +428,21 @@ TEST_P(KernelsTest, UnusualStreamStates) {
   }
 }
 
+// Far ahead of the moving threads (a cache of almost nothing), the scan hands
+// each waiting piece over and moves it itself.
+TEST_P(KernelsTest, ScanHandsPiecesOverWhenFarAhead) {
+  const std::size_t savedCache = StepCacheBytes;
+  StepCacheBytes = 1;
+  TTwin twin = Twin();
+  ASSERT_TRUE(twin.Both([](TVolume& v) {
+    v.SetParameters(3e-6, 1e-6, 0.001, 293.15, 1e-4);
+    AddDefaultSpecies(v);  // 18,719 molecules
+    v.AddSpecies(5e20, 4e-10, 5e-10);
+  }));
+  for (int step = 1; step <= 4; ++step) EXPECT_TRUE(twin.Step()) << "step " << step;
+  StepCacheBytes = savedCache;
+}
+
 // The molecule arrays are sized at population; a step allocates nothing.
 TEST_P(KernelsTest, StepAllocatesNothing) {
   TVolume v;
@@ -450,3 +465,76 @@ std::string KernelName(const ::testing::TestParamInfo<TKernelCase>& kernel) {
 }  // namespace
 
 INSTANTIATE_TEST_SUITE_P(Kernels, KernelsTest, ::testing::ValuesIn(Kernels), KernelName);
+
+namespace {
+
+struct TScanCase {
+  const char* Name;
+  TScanMolecules Scan;
+  bool (*Supported)();
+};
+
+// Molecules whose coordinate on `axis` lands exactly on the wall (+-b0, or
+// one unit in the last place either side) after the step the reference
+// draws for it, when no molecule before it escapes: every decision sits at
+// the wall, inside any margin of an approximate step.
+std::vector<TMolCoord> OnTheWall(int n, int axis, double b0, double sigma, TStreamStates s) {
+  std::vector<TMolCoord> molecules(static_cast<std::size_t>(n), {0.0, 0.0, 0.0});
+  std::int32_t state = axis == 0 ? s.X : axis == 1 ? s.Y : s.Z;
+  for (int i = 0; i < n; ++i) {
+    const double step = NextNormal(0.0, sigma, state);  // state moves on 12 draws
+    const double wall = i % 2 ? b0 : -b0;
+    double p = wall - step;
+    if (i % 3 == 1) p = std::nextafter(p, 2 * wall);
+    if (i % 3 == 2) p = std::nextafter(p, 0.0);
+    (axis == 0 ? molecules[i].x : axis == 1 ? molecules[i].y : molecules[i].z) = p;
+  }
+  return molecules;
+}
+
+}  // namespace
+
+// Every scan leaves the streams exactly where moving the same molecules
+// leaves them, over any run of them: spread ones, ones whose steps end on
+// the wall, odd values and odd step widths.
+TEST(ScanTest, LeavesTheStreamsWhereMovingDoes) {
+  const TScanCase scans[] = {{"Reference", ScanReference, Anywhere},
+                             {"Avx512", ScanAvx512, Avx512Supported},
+                             {"Avx2", ScanAvx2, Avx2Supported}};
+  const double inf = std::numeric_limits<double>::infinity();
+  const TStreamStates start{PlacementSeed, StepSeedX, StepSeedY, StepSeedZ};
+  TVolume volume;
+  volume.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
+  std::vector<std::pair<std::vector<TMolCoord>, double>> sets;
+  for (double sigma : {0.3, 1e-3, 0.0, -0.0, 1e-310, -0.2, 40.0})
+    sets.push_back({Scattered(300, 2.0, 2024), sigma});
+  for (int axis = 0; axis < 3; ++axis)
+    for (double sigma : {0.05, 1e-9})
+      sets.push_back({OnTheWall(300, axis, 2.0, sigma, start), sigma});
+  std::vector<TMolCoord> odd = Scattered(40, 2.0, 7);
+  odd[3].x = std::nan("");
+  odd[9].y = inf;
+  odd[17].z = -inf;
+  odd[21].x = 1e308;
+  odd[30].y = 4.9406564584124654e-324;
+  sets.push_back({odd, 0.1});
+  for (const TScanCase& scan : scans) {
+    if (!scan.Supported()) continue;
+    for (std::size_t set = 0; set < sets.size(); ++set) {
+      const std::vector<TMolCoord>& molecules = sets[set].first;
+      const double sigma = sets[set].second;
+      const int n = static_cast<int>(molecules.size());
+      for (const auto& [begin, count] :
+           {std::pair{0, n}, {0, 1}, {5, 13}, {n / 3, n - n / 3}, {7, 0}}) {
+        SCOPED_TRACE(std::string(scan.Name) + ", set " + std::to_string(set) + ", molecules " +
+                     std::to_string(begin) + " + " + std::to_string(count));
+        std::vector<TMolCoord> moved = molecules;
+        TStreamStates afterMoving = start, afterScanning = start;
+        MoveMoleculesReference(volume, moved.data() + begin, count, sigma, afterMoving);
+        scan.Scan(volume, molecules.data() + begin, count, sigma, afterScanning);
+        EXPECT_EQ(afterScanning, afterMoving)
+            << "scan " << Describe(afterScanning) << ", moving " << Describe(afterMoving);
+      }
+    }
+  }
+}

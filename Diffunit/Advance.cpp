@@ -1,46 +1,97 @@
 // The step of one species: the straightforward loop that defines every result,
-// and the choice of the kernel that TSpecies::Advance runs.
+// the portable scan, what every kernel shares around its moving part, and the
+// choice of the kernel that TSpecies::Advance runs.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
 #include "Diffunit/Diffunit.h"
 #include "Diffunit/Kernels.h"
 #include "Statg/Statg.h"
 
-void AdvanceReference(TSpecies& species) {
-  const TVolume& volume = *species.Volume;
+namespace {
+
+// A re-injection at the wall from `streams`: the same draws as ReinjectAtWall.
+void ReinjectFrom(TStreamStates& streams, double outerRib, TMolCoord& p) {
+  NextUniform(streams.Y);
+  NextUniform(streams.Z);
+  PlaceAtWall(outerRib, streams.Placement, streams.Y, streams.Z, p);
+}
+
+}  // namespace
+
+std::int32_t MoveMoleculesReference(const TVolume& volume, TMolCoord* molecules, std::int32_t count,
+                                    double sigma, TStreamStates& streams) {
   // The ribs are read afresh each step: new ribs act on existing positions.
   const double b0 = volume.OuterRib;
   const double b1 = volume.InnerRib;
-  const double sigma = species.Sigma;
-  TMolCoord* const molecules = species.Molecules.data();
-
-  species.ActiveCount = species.InsideCount + species.OutsideCount;
   std::int32_t inside = 0;
 
   // Per axis, in x, y, z order: p <- p + N(0, Sigma) from that axis' stream.
   // A molecule whose coordinate passes the wall (|p| > b0, strictly) goes back
   // onto the wall at once and skips its remaining axes and the inside test.
   // Inside means every coordinate strictly within -b1 .. b1.
-  for (std::int32_t i = 0; i < species.ActiveCount; ++i) {
+  for (std::int32_t i = 0; i < count; ++i) {
     TMolCoord& p = molecules[i];
-    p.x = p.x + NextNormal(0.0, sigma, StepStateX);
+    p.x = p.x + NextNormal(0.0, sigma, streams.X);
     if (std::fabs(p.x) > b0) {
-      ReinjectAtWall(volume, p);
+      ReinjectFrom(streams, b0, p);
       continue;
     }
-    p.y = p.y + NextNormal(0.0, sigma, StepStateY);
+    p.y = p.y + NextNormal(0.0, sigma, streams.Y);
     if (std::fabs(p.y) > b0) {
-      ReinjectAtWall(volume, p);
+      ReinjectFrom(streams, b0, p);
       continue;
     }
-    p.z = p.z + NextNormal(0.0, sigma, StepStateZ);
+    p.z = p.z + NextNormal(0.0, sigma, streams.Z);
     if (std::fabs(p.z) > b0) {
-      ReinjectAtWall(volume, p);
+      ReinjectFrom(streams, b0, p);
       continue;
     }
     if (std::fabs(p.x) < b1 && std::fabs(p.y) < b1 && std::fabs(p.z) < b1) ++inside;
   }
-  species.InsideCount = inside;
-  species.OutsideCount = species.ActiveCount - inside;
-  TopUpAtWall(species);
+  return inside;
+}
+
+// Which coordinates can reach the wall. NextNormal's twelve uniforms each lie
+// in [0, 1] (the largest state gives (2^31 - 1) UniformScale, which rounds to
+// 1), so each rounded partial sum stays within [0, k] and the sum within
+// [0, 12]; sum - 6 lies in [-6, 6], and as rounding is monotone the step
+// d = (sum - 6) Sigma + 0 has |d| <= fl(6 |Sigma|) = `reach`. Then
+// |fl(p + d)| <= fl(|p| + |d|) <= fl(|p| + reach), again by monotone
+// rounding: where fl(|p| + reach) <= b0 the coordinate stays within the wall
+// whatever the draws, and its displacement is not needed to know that. A NaN
+// anywhere fails the test and leaves the coordinate to the exact computation.
+//
+// The scan follows the reference loop's draws without moving anything: a
+// molecule takes 12 draws from each axis' stream, or, when it escapes, 12
+// from the streams of the axes up to the one it leaves on, then 1 more each
+// from the Y and Z streams and 2 from the placement stream for its
+// re-injection: an escape on x moves Y and Z by 1, on y Y by 13 and Z by 1,
+// on z both by 13.
+void ScanReference(const TVolume& volume, const TMolCoord* molecules, std::int32_t count,
+                   double sigma, TStreamStates& streams) {
+  const double b0 = volume.OuterRib;
+  const double reach = 6.0 * std::fabs(sigma);
+  constexpr std::uint32_t one = JumpMultiplier(1), two = JumpMultiplier(2);
+  constexpr std::uint32_t twelve = JumpMultiplier(12), thirteen = JumpMultiplier(13);
+  const auto escapes = [&](double p, std::int32_t state) {
+    return !(std::fabs(p) + reach <= b0) && std::fabs(p + NextNormal(0.0, sigma, state)) > b0;
+  };
+  TStreamStates s = streams;
+  for (std::int32_t i = 0; i < count; ++i) {
+    const TMolCoord& p = molecules[i];
+    const bool x = escapes(p.x, s.X);
+    s.X = Jumped(s.X, twelve);
+    const bool y = !x && escapes(p.y, s.Y);
+    const bool z = !x && !y && escapes(p.z, s.Z);
+    s.Y = Jumped(s.Y, x ? one : y || z ? thirteen : twelve);
+    s.Z = Jumped(s.Z, x || y ? one : z ? thirteen : twelve);
+    if (x || y || z) s.Placement = Jumped(s.Placement, two);
+  }
+  streams = s;
 }
 
 void TopUpAtWall(TSpecies& species) {
@@ -54,26 +105,39 @@ void TopUpAtWall(TSpecies& species) {
   }
 }
 
+void AdvanceReference(TSpecies& species) { AdvanceWith(species, MoveMoleculesReference); }
+void AdvanceAvx512(TSpecies& species) { AdvanceWith(species, MoveMoleculesAvx512); }
+void AdvanceAvx2(TSpecies& species) { AdvanceWith(species, MoveMoleculesAvx2); }
+
+TKernelParts PartsOf(TAdvanceKernel kernel) {
+  if (kernel == AdvanceReference) return {MoveMoleculesReference, ScanReference};
+  if (kernel == AdvanceAvx512) return {MoveMoleculesAvx512, ScanAvx512};
+  if (kernel == AdvanceAvx2) return {MoveMoleculesAvx2, ScanAvx2};
+  return {};
+}
+
+std::int32_t ParallelStepMinimum = 10000;
+std::int32_t SmallestStepPiece = 4096;
+
 namespace {
 
-using TMoveMolecules = std::int32_t (*)(const TVolume& volume, TMolCoord* molecules,
-                                        std::int32_t count, double sigma);
-
-// What every fast kernel shares with the reference around its moving part:
-// the counters and the top-up.
-void AdvanceWith(TSpecies& species, TMoveMolecules move) {
-  species.ActiveCount = species.InsideCount + species.OutsideCount;
-  const std::int32_t inside =
-      move(*species.Volume, species.Molecules.data(), species.ActiveCount, species.Sigma);
-  species.InsideCount = inside;
-  species.OutsideCount = species.ActiveCount - inside;
-  TopUpAtWall(species);
+// What the last-level cache holds in practice: the size the system gives, at
+// most 32 MiB (where it says more, as virtual machines do for a share of a
+// large cache, streaming beyond 32 MiB measured at main memory's speed).
+std::size_t LastLevelCacheBytes() {
+  constexpr std::size_t most = std::size_t{32} << 20;
+#if defined(_SC_LEVEL3_CACHE_SIZE) && defined(_SC_LEVEL2_CACHE_SIZE)
+  for (int name : {_SC_LEVEL3_CACHE_SIZE, _SC_LEVEL2_CACHE_SIZE}) {
+    const long bytes = sysconf(name);
+    if (bytes > 0) return std::min(static_cast<std::size_t>(bytes), most);
+  }
+#endif
+  return most;
 }
 
 }  // namespace
 
-void AdvanceAvx512(TSpecies& species) { AdvanceWith(species, MoveMoleculesAvx512); }
-void AdvanceAvx2(TSpecies& species) { AdvanceWith(species, MoveMoleculesAvx2); }
+std::size_t StepCacheBytes = LastLevelCacheBytes();
 
 // __builtin_cpu_supports also checks that the operating system saves the
 // wide registers, not only that the CPU has the instructions.

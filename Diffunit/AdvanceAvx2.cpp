@@ -1,5 +1,5 @@
-// The moving part of the AVX2 kernel: four molecules at a time, with exactly
-// the arithmetic of the reference loop. The method is that of
+// The moving part and the scan of the AVX2 kernel: four molecules at a time,
+// with exactly the arithmetic of the reference loop. The method is that of
 // AdvanceAvx512.cpp (see there): every packed double is a lane with its own
 // axis' stream, blocks are moved as if none of their molecules escaped and
 // keep the molecules before the first escape, and the lanes' states jump
@@ -20,6 +20,7 @@
 // it is s' * UniformScale rounded once: the same bits as NextUniform.
 #include <immintrin.h>
 
+#include <cmath>
 #include <cstdint>
 
 #include "Diffunit/Diffunit.h"
@@ -41,7 +42,6 @@ namespace {
 
 constexpr int Lanes = 4;  // molecules per block, and doubles per vector
 using TTables = TKernelTables<Lanes>;
-constexpr int NoEscape = TTables::NoEscape;
 
 static_assert(sizeof(TMolCoord) == 3 * sizeof(double), "molecules are packed x, y, z triples");
 
@@ -49,10 +49,11 @@ constexpr auto BroadcastPowers = TTables::MakeBroadcastPowers();
 constexpr auto LaneJumps = TTables::MakeLaneJumps();
 constexpr auto BlockJumps = TTables::MakeBlockJumps();
 
-// A stream state as the lanes hold it (low half: 2 s mod 2^32), and back.
-long long Held(std::int32_t state) { return static_cast<std::uint32_t>(state) * 2u; }
-std::int32_t Unheld(long long held) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(held) >> 1);
+// A stream state s in the form a lane holds it (low half: 2 s mod 2^32), and
+// the state a lane holds.
+long long LaneForm(std::int32_t state) { return static_cast<std::uint32_t>(state) * 2u; }
+std::int32_t StateOfLane(long long lane) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(lane) >> 1);
 }
 
 // Constants, built inside the kernel so that nothing runs AVX2 code at
@@ -88,6 +89,15 @@ TConstants MakeConstants(const TVolume& volume, double sigma) {
 // States advanced by the per-lane jumps at `jumps`.
 inline __m256i Jumped(__m256i held, const std::uint64_t* jumps) {
   return _mm256_mul_epu32(held, _mm256_load_si256(reinterpret_cast<const __m256i*>(jumps)));
+}
+
+// The lanes' states of a whole block, its three vectors, advanced by the
+// block-jump entry `jumps` (KernelTables.h).
+inline void JumpAll(__m256i& base0, __m256i& base1, __m256i& base2,
+                    const std::uint64_t (&jumps)[3][Lanes]) {
+  base0 = Jumped(base0, jumps[0]);
+  base1 = Jumped(base1, jumps[1]);
+  base2 = Jumped(base2, jumps[2]);
 }
 
 // The k-th uniform (k = 1 .. 12) after the held states `base` of the lanes.
@@ -135,26 +145,30 @@ inline unsigned Within(__m256d magnitude, __m256d limit) {
 }  // namespace
 
 std::int32_t MoveMoleculesAvx2(const TVolume& volume, TMolCoord* molecules, std::int32_t count,
-                               double sigma) {
+                               double sigma, TStreamStates& streams) {
   if (count <= 0) return 0;
   const TConstants c = MakeConstants(volume, sigma);
 
-  // Each lane's held state at the start of its window in the current block.
-  const long long x = Held(StepStateX), y = Held(StepStateY), z = Held(StepStateZ);
+  // Each lane's state (in lane form) at the start of its window in the current block.
+  const long long x = LaneForm(streams.X), y = LaneForm(streams.Y), z = LaneForm(streams.Z);
   // (Three variables rather than an array, so that they stay in registers.)
   __m256i base0 = Jumped(_mm256_setr_epi64x(x, y, z, x), LaneJumps.Of[0][0]);
   __m256i base1 = Jumped(_mm256_setr_epi64x(y, z, x, y), LaneJumps.Of[0][1]);
   __m256i base2 = Jumped(_mm256_setr_epi64x(z, x, y, z), LaneJumps.Of[0][2]);
-  std::int32_t placement = PlacementState;
+  std::int32_t placement = streams.Placement;
   std::int32_t inside = 0;
   std::int32_t i = 0;
   while (i < count) {
     const int n = count - i < Lanes ? count - i : Lanes;
     const unsigned valid = (1u << (3 * n)) - 1u;
     double* const packed = &molecules[i].x;
-    // The array streams through the cache once per step; ask for it early.
-    _mm_prefetch(reinterpret_cast<const char*>(packed) + 1024, _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(packed) + 1024 + 64, _MM_HINT_T0);
+    // The array streams through the cache once per step; ask for it 1024
+    // bytes (10 2/3 blocks, about 400 ns of work) ahead, as the AVX-512 kernel
+    // does and for the same reason. A block is 96 bytes, a line and a half, so
+    // two requests per block cover every line.
+    const char* const ahead = reinterpret_cast<const char*>(packed) + 1024;
+    _mm_prefetch(ahead, _MM_HINT_T0);
+    _mm_prefetch(ahead + 64, _MM_HINT_T0);
 
     __m256d p0, p1, p2;
     if (n == Lanes) {
@@ -188,10 +202,7 @@ std::int32_t MoveMoleculesAvx2(const TVolume& volume, TMolCoord* molecules, std:
       _mm256_storeu_pd(packed + 4, moved1);
       _mm256_storeu_pd(packed + 8, moved2);
       inside += __builtin_popcount(insideMolecules);
-      const auto& jumps = BlockJumps.Of[NoEscape + Lanes];
-      base0 = Jumped(base0, jumps[0]);
-      base1 = Jumped(base1, jumps[1]);
-      base2 = Jumped(base2, jumps[2]);
+      JumpAll(base0, base1, base2, BlockJumps.Of[TTables::NoneEscaped(Lanes)]);
       i += Lanes;
       continue;
     }
@@ -206,30 +217,224 @@ std::int32_t MoveMoleculesAvx2(const TVolume& volume, TMolCoord* molecules, std:
     _mm256_maskstore_pd(packed + 8, PartMask(c, 3 * kept, 2), moved2);
     inside += __builtin_popcount(insideMolecules & ((1u << (3 * kept)) - 1u));
     if (out == 0) {
-      const auto& jumps = BlockJumps.Of[NoEscape + n];
-      base0 = Jumped(base0, jumps[0]);
-      base1 = Jumped(base1, jumps[1]);
-      base2 = Jumped(base2, jumps[2]);
+      JumpAll(base0, base1, base2, BlockJumps.Of[TTables::NoneEscaped(n)]);
       i += n;
       continue;
     }
     // The states after the escaping molecule and its re-injection, which the
     // next block starts from; lanes 1 and 2 hold those of StepStateY and StepStateZ.
-    const auto& jumps = BlockJumps.Of[first];
-    base0 = Jumped(base0, jumps[0]);
-    base1 = Jumped(base1, jumps[1]);
-    base2 = Jumped(base2, jumps[2]);
+    JumpAll(base0, base1, base2, BlockJumps.Of[TTables::FirstEscapeAt(first)]);
     const __m128i xy = _mm256_castsi256_si128(base0);
-    PlaceAtWall(volume.OuterRib, placement, Unheld(_mm_extract_epi64(xy, 1)),
-                Unheld(_mm_cvtsi128_si64(_mm256_extracti128_si256(base0, 1))), molecules[i + kept]);
+    PlaceAtWall(volume.OuterRib, placement, StateOfLane(_mm_extract_epi64(xy, 1)),
+                StateOfLane(_mm_cvtsi128_si64(_mm256_extracti128_si256(base0, 1))),
+                molecules[i + kept]);
     i += kept + 1;
   }
   const __m128i xy = _mm256_castsi256_si128(base0);
-  StepStateX = Unheld(_mm_cvtsi128_si64(xy));
-  StepStateY = Unheld(_mm_extract_epi64(xy, 1));
-  StepStateZ = Unheld(_mm_cvtsi128_si64(_mm256_extracti128_si256(base0, 1)));
-  PlacementState = placement;
+  streams.X = StateOfLane(_mm_cvtsi128_si64(xy));
+  streams.Y = StateOfLane(_mm_extract_epi64(xy, 1));
+  streams.Z = StateOfLane(_mm_cvtsi128_si64(_mm256_extracti128_si256(base0, 1)));
+  streams.Placement = placement;
   return inside;
+}
+
+// The scan in AVX2 lanes: the method of ScanAvx512 (see there and
+// ScanReference), four listed coordinates at a time. AVX2 has no compress:
+// the listed coordinates of each vector of four are packed with a byte
+// shuffle looked up by their 4-bit mask. Its integers are the low halves of
+// the lanes (twice the state, as the moving part holds them), and it has no
+// conversion from 64-bit integers: the sum T of the twelve states (below
+// 2^35) becomes a double exactly as the bits of 2^52 + T less 2^52. The
+// decision's step is d' = fl(fl(T fl(UniformScale Sigma)) - fl(6 Sigma)),
+// without fused multiply-adds: within 36 2^-53 |Sigma| + 2^-1039 of
+// (R - 6) Sigma, inside the bound ScanAvx512 gives for its d', so the same
+// margin M decides, and doubt goes to the exact step of the moving part.
+namespace {
+
+constexpr int ScanWindow = 128;  // molecules; a multiple of Lanes
+
+// 16807^(12 m) for m = 0 .. ScanWindow: molecule m's draws in a window.
+struct TMoleculeJumps {
+  alignas(32) std::uint64_t Of[ScanWindow + 1];
+};
+constexpr TMoleculeJumps MakeMoleculeJumps() {
+  TMoleculeJumps table{};
+  for (int m = 0; m <= ScanWindow; ++m) table.Of[m] = JumpMultiplier(12u * m);
+  return table;
+}
+constexpr TMoleculeJumps MoleculeJumps = MakeMoleculeJumps();
+
+// The inverse of an odd multiplier modulo 2^32 (Newton's iteration): a jump back.
+constexpr std::uint32_t Inverse(std::uint32_t a) {
+  std::uint32_t x = 1;
+  for (int k = 0; k < 5; ++k) x *= 2u - a * x;
+  return x;
+}
+constexpr std::uint32_t BackEleven = Inverse(JumpMultiplier(11));
+static_assert(BackEleven * JumpMultiplier(11) == 1u, "a jump back undoes the jump");
+
+// The shifts of an escape on x, y and z against 12 draws, for the held X, Y
+// and Z lanes.
+struct TEscapeShifts {
+  alignas(32) std::uint64_t Of[3][Lanes];
+};
+constexpr TEscapeShifts EscapeShifts = {{
+    {1, BackEleven, BackEleven, 1},
+    {1, JumpMultiplier(1), BackEleven, 1},
+    {1, JumpMultiplier(1), JumpMultiplier(1), 1},
+}};
+
+// For each 4-bit mask, the byte shuffle that moves the 32-bit lanes set in it
+// to the front, in order (0x80: a zero byte).
+struct TLeftPacks {
+  alignas(16) std::uint8_t Of[16][16];
+};
+constexpr TLeftPacks MakeLeftPacks() {
+  TLeftPacks table{};
+  for (int mask = 0; mask < 16; ++mask) {
+    int to = 0;
+    for (int lane = 0; lane < 4; ++lane)
+      if (mask >> lane & 1) {
+        for (int b = 0; b < 4; ++b)
+          table.Of[mask][4 * to + b] = static_cast<std::uint8_t>(4 * lane + b);
+        ++to;
+      }
+    for (; to < 4; ++to)
+      for (int b = 0; b < 4; ++b) table.Of[mask][4 * to + b] = 0x80;
+  }
+  return table;
+}
+constexpr TLeftPacks LeftPacks = MakeLeftPacks();
+
+// Lane l of vector v of a block: 4 m + a for its molecule m and axis a.
+__m128i ListCodes(int v) {
+  const auto code = [v](int l) { return 4 * TTables::MoleculeOf(v, l) + TTables::AxisOf(v, l); };
+  return _mm_setr_epi32(code(0), code(1), code(2), code(3));
+}
+
+}  // namespace
+
+void ScanAvx2(const TVolume& volume, const TMolCoord* molecules, std::int32_t count, double sigma,
+              TStreamStates& streams) {
+  if (count <= 0) return;
+  const TConstants c = MakeConstants(volume, sigma);
+  const __m256d reach = _mm256_set1_pd(6.0 * std::fabs(sigma));
+  const __m256d stepScale = _mm256_set1_pd(UniformScale * sigma);
+  const __m256d sixSigma = _mm256_set1_pd(6.0 * sigma);
+  const __m256d sigmaAndRib = _mm256_set1_pd(std::fabs(sigma) + volume.OuterRib);
+  const __m256d doubtShare = _mm256_set1_pd(0x1p-40), doubtFloor = _mm256_set1_pd(0x1p-1000);
+  const __m256i lowHalves = _mm256_set1_epi64x(0xFFFFFFFFLL);
+  const __m128i codes[3] = {ListCodes(0), ListCodes(1), ListCodes(2)};
+  // The X, Y and Z states at the start of the window, shifted by the escapes
+  // found in it so far; lane 3 unused. Placement is drawn from only by
+  // escapes, counted apart.
+  __m256i held =
+      _mm256_setr_epi64x(LaneForm(streams.X), LaneForm(streams.Y), LaneForm(streams.Z), 0);
+  std::uint32_t escapes = 0;
+  // Room for a whole window's coordinates, a vector's packed store past the
+  // last and the sentinels.
+  alignas(32) std::int32_t listed[3 * ScanWindow + 8];
+
+  for (std::int32_t window = 0; window < count; window += ScanWindow) {
+    const int n = count - window < ScanWindow ? count - window : ScanWindow;
+    const double* const packed = &molecules[window].x;
+
+    int listedCount = 0;
+    for (int first = 0; first < n; first += Lanes) {
+      const double* const block = packed + 3 * first;
+      const int inBlock = n - first < Lanes ? n - first : Lanes;
+      const __m128i offset = _mm_set1_epi32(4 * first);
+      _mm_prefetch(reinterpret_cast<const char*>(block) + 2048, _MM_HINT_T0);
+      _mm_prefetch(reinterpret_cast<const char*>(block) + 2048 + 64, _MM_HINT_T0);
+      for (int v = 0; v < 3; ++v) {
+        const __m256d p = inBlock == Lanes
+                              ? _mm256_loadu_pd(block + 4 * v)
+                              : _mm256_maskload_pd(block + 4 * v, PartMask(c, 3 * inBlock, v));
+        const int valid =
+            inBlock == Lanes ? 0xF
+                             : _mm256_movemask_pd(_mm256_castsi256_pd(PartMask(c, 3 * inBlock, v)));
+        // Not (|p| + reach <= b0): unordered compares true, so NaN is listed.
+        const int near =
+            _mm256_movemask_pd(_mm256_cmp_pd(_mm256_add_pd(_mm256_and_pd(p, c.AbsMask), reach),
+                                             c.OuterRib, _CMP_NLE_UQ)) &
+            valid;
+        const __m128i pack = _mm_load_si128(reinterpret_cast<const __m128i*>(LeftPacks.Of[near]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(listed + listedCount),
+                         _mm_shuffle_epi8(_mm_add_epi32(codes[v], offset), pack));
+        listedCount += __builtin_popcount(static_cast<unsigned>(near));
+      }
+    }
+    listed[listedCount] = listed[listedCount + 1] = listed[listedCount + 2] = -4;
+
+    for (int e = 0; e < listedCount;) {
+      const int inPack = listedCount - e < Lanes ? listedCount - e : Lanes;
+      const __m256i valid = PartMask(c, inPack, 0);
+      const __m128i code = _mm_loadu_si128(reinterpret_cast<const __m128i*>(listed + e));
+      const __m128i molecule = _mm_srli_epi32(code, 2);
+      const __m128i axis = _mm_and_si128(code, _mm_set1_epi32(3));
+      // Packed double 3 m + a of the window.
+      const __m128i index =
+          _mm_add_epi32(_mm_add_epi32(molecule, molecule), _mm_add_epi32(molecule, axis));
+      const __m256d p =
+          _mm256_mask_i32gather_pd(c.Zero, packed, index, _mm256_castsi256_pd(valid), 8);
+      const __m256i jumps = _mm256_mask_i32gather_epi64(
+          _mm256_setzero_si256(), reinterpret_cast<const long long*>(MoleculeJumps.Of), molecule,
+          valid, 8);
+      // Each lane's held state: 32-bit lanes 2 a and 2 a + 1 of `held`.
+      const __m256i twice = _mm256_slli_epi64(_mm256_cvtepu32_epi64(axis), 1);
+      const __m256i pick = _mm256_or_si256(
+          twice, _mm256_slli_epi64(_mm256_add_epi64(twice, _mm256_set1_epi64x(1)), 32));
+      const __m256i base = _mm256_mul_epu32(_mm256_permutevar8x32_epi32(held, pick), jumps);
+
+      // The sum of the twelve states (each the low half of a lane, halved).
+      __m256i s[12];
+      for (int k = 0; k < 12; ++k)
+        s[k] = _mm256_srli_epi64(
+            _mm256_and_si256(Jumped(base, BroadcastPowers.Of[k + 1]), lowHalves), 1);
+      const __m256i t0 = _mm256_add_epi64(s[0], s[1]), t1 = _mm256_add_epi64(s[2], s[3]);
+      const __m256i t2 = _mm256_add_epi64(s[4], s[5]), t3 = _mm256_add_epi64(s[6], s[7]);
+      const __m256i t4 = _mm256_add_epi64(s[8], s[9]), t5 = _mm256_add_epi64(s[10], s[11]);
+      const __m256i sum = _mm256_add_epi64(_mm256_add_epi64(_mm256_add_epi64(t0, t1), t2),
+                                           _mm256_add_epi64(_mm256_add_epi64(t3, t4), t5));
+      const __m256d total =
+          _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(sum, c.Magic)), c.TwoTo52);
+      const __m256d step = _mm256_sub_pd(_mm256_mul_pd(total, stepScale), sixSigma);
+      const __m256d magnitude = _mm256_and_pd(_mm256_add_pd(p, step), c.AbsMask);
+      const __m256d doubt = _mm256_add_pd(
+          _mm256_mul_pd(_mm256_add_pd(_mm256_and_pd(p, c.AbsMask), sigmaAndRib), doubtShare),
+          doubtFloor);
+      const unsigned validBits = (1u << inPack) - 1u;
+      unsigned out = Beyond(magnitude, _mm256_add_pd(c.OuterRib, doubt)) & validBits;
+      const unsigned stays = Within(magnitude, _mm256_sub_pd(c.OuterRib, doubt)) & validBits;
+      if (__builtin_expect((out | stays) != validBits, 0)) {
+        const __m256d exact = _mm256_add_pd(p, Displacements(c, base));
+        out = Beyond(_mm256_and_pd(exact, c.AbsMask), c.OuterRib) & validBits;
+      }
+      if (__builtin_expect(out == 0, 1)) {
+        e += inPack;
+        continue;
+      }
+      ++escapes;
+      const int escape = e + __builtin_ctz(out);
+      const std::int32_t escaping = listed[escape] >> 2;
+      held = _mm256_mul_epu32(
+          held,
+          _mm256_load_si256(reinterpret_cast<const __m256i*>(EscapeShifts.Of[listed[escape] & 3])));
+      // Strike off the molecule's other coordinates (at most two, and the
+      // sentinels belong to no molecule).
+      e = escape + 1;
+      e += listed[e] >> 2 == escaping;
+      e += listed[e] >> 2 == escaping;
+    }
+
+    const long long windowJump = static_cast<long long>(MoleculeJumps.Of[n]);
+    held = _mm256_mul_epu32(held, _mm256_setr_epi64x(windowJump, windowJump, windowJump, 1));
+  }
+  const __m128i xy = _mm256_castsi256_si128(held);
+  streams.X = StateOfLane(_mm_cvtsi128_si64(xy));
+  streams.Y = StateOfLane(_mm_extract_epi64(xy, 1));
+  streams.Z = StateOfLane(_mm_cvtsi128_si64(_mm256_extracti128_si256(held, 1)));
+  if (escapes) streams.Placement = Jumped(streams.Placement, JumpMultiplier(2ull * escapes));
 }
 
 #if defined(__clang__)

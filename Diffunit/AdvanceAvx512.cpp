@@ -69,6 +69,7 @@
 #endif
 #include <immintrin.h>
 
+#include <cmath>
 #include <cstdint>
 #include <type_traits>
 
@@ -92,7 +93,6 @@ namespace {
 
 constexpr int Lanes = 8;  // molecules per block, and doubles per vector
 using TTables = TKernelTables<Lanes>;
-constexpr int NoEscape = TTables::NoEscape;
 
 static_assert(sizeof(TMolCoord) == 3 * sizeof(double), "molecules are packed x, y, z triples");
 
@@ -100,13 +100,22 @@ constexpr auto BroadcastPowers = TTables::MakeBroadcastPowers();
 constexpr auto LaneJumps = TTables::MakeLaneJumps();
 constexpr auto BlockJumps = TTables::MakeBlockJumps();
 
-// A stream state as the lanes hold it: (2 s mod 2^32) 2^20.
-long long Held(std::int32_t state) {
+// A stream state s in the form a lane holds it: (2 s mod 2^32) 2^20.
+long long LaneForm(std::int32_t state) {
   return static_cast<long long>(static_cast<std::uint32_t>(state) * 2u) << 20;
 }
 
-// Back from the lanes' form to the state.
-std::int32_t Unheld(long long held) { return static_cast<std::int32_t>(held >> 21); }
+// The stream state a lane holds.
+std::int32_t StateOfLane(long long lane) { return static_cast<std::int32_t>(lane >> 21); }
+
+// How far ahead of the block being moved its memory is requested, in bytes:
+// 1024 bytes are 5 1/3 blocks of 8 molecules. A block takes about 30 to 40 ns
+// at full speed, so the request goes out some 200 ns before the data is
+// needed, about twice the time a line takes to come from main memory, with
+// room for a slow block; 1 KiB of lines in flight is a small part of the
+// 48 KiB first-level cache, so nothing requested is evicted before use.
+// Half the distance let blocks wait for memory; twice gained nothing.
+constexpr int PrefetchAhead = 1024;
 
 // The bit pattern of the double 2^52: exponent 52, mantissa 0. With an integer
 // m < 2^52 added, the pattern is the double 2^52 + m, exactly.
@@ -161,6 +170,15 @@ inline __m512i Jumped(__m512i held, const std::uint64_t* jumps) {
   return _mm512_madd52lo_epu64(_mm512_setzero_si512(), held, _mm512_load_si512(jumps));
 }
 
+// The lanes' states of a whole block, its three vectors, advanced by the
+// block-jump entry `jumps` (KernelTables.h).
+inline void JumpAll(__m512i& base0, __m512i& base1, __m512i& base2,
+                    const std::uint64_t (&jumps)[3][Lanes]) {
+  base0 = Jumped(base0, jumps[0]);
+  base1 = Jumped(base1, jumps[1]);
+  base2 = Jumped(base2, jumps[2]);
+}
+
 // The k-th uniform (k = 1 .. 12) after the held states `base` of the lanes:
 // NextUniform's value, in two instructions (see "One uniform" above).
 inline __m512d Uniform(const TConstants& c, __m512i base, int k) {
@@ -196,18 +214,18 @@ inline std::uint32_t Packed(__mmask8 m0, __mmask8 m1, __mmask8 m2) {
 }  // namespace
 
 std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, std::int32_t count,
-                                 double sigma) {
+                                 double sigma, TStreamStates& streams) {
   if (count <= 0) return 0;
   const TConstants c = MakeConstants(volume, sigma);
 
-  // Each lane's held state at the start of its window in the current block
-  // (three variables rather than an array, so that they stay in registers).
-  const __m512i held =
-      _mm512_setr_epi64(Held(StepStateX), Held(StepStateY), Held(StepStateZ), 0, 0, 0, 0, 0);
+  // Each lane's state (in lane form) at the start of its window in the current
+  // block (three variables rather than an array, so that they stay in registers).
+  const __m512i held = _mm512_setr_epi64(LaneForm(streams.X), LaneForm(streams.Y),
+                                         LaneForm(streams.Z), 0, 0, 0, 0, 0);
   __m512i base0 = Jumped(_mm512_permutexvar_epi64(c.LaneAxes[0], held), LaneJumps.Of[0][0]);
   __m512i base1 = Jumped(_mm512_permutexvar_epi64(c.LaneAxes[1], held), LaneJumps.Of[0][1]);
   __m512i base2 = Jumped(_mm512_permutexvar_epi64(c.LaneAxes[2], held), LaneJumps.Of[0][2]);
-  std::int32_t placement = PlacementState;
+  std::int32_t placement = streams.Placement;
   std::int32_t inside = 0;
   std::int32_t i = 0;
   // Moves the block of the next min(8, count - i) molecules, or of those up to
@@ -218,10 +236,13 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
     const int n = full ? Lanes : count - i;
     const std::uint32_t valid = full ? 0xFFFFFFu : (std::uint32_t{1} << (3 * n)) - 1u;
     double* const packed = &molecules[i].x;
-    // The array streams through the cache once per step; ask for it early.
-    _mm_prefetch(reinterpret_cast<const char*>(packed) + 1024, _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(packed) + 1024 + 64, _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(packed) + 1024 + 128, _MM_HINT_T0);
+    // The array streams through the cache once per step; ask for it early
+    // (see PrefetchAhead). A block is 192 bytes, three cache lines, so the
+    // three requests of each block cover every line once.
+    const char* const ahead = reinterpret_cast<const char*>(packed) + PrefetchAhead;
+    _mm_prefetch(ahead, _MM_HINT_T0);
+    _mm_prefetch(ahead + 64, _MM_HINT_T0);
+    _mm_prefetch(ahead + 128, _MM_HINT_T0);
 
     // Masked loads for the last, partial block only: it touches no memory past
     // the last molecule. (A masked load costs one more vector instruction.)
@@ -277,10 +298,7 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
         _mm512_mask_storeu_pd(packed + 16, static_cast<__mmask8>(valid >> 16), moved2);
       }
       inside += __builtin_popcount(insideMolecules & valid);
-      const auto& jumps = BlockJumps.Of[NoEscape + n];
-      base0 = Jumped(base0, jumps[0]);
-      base1 = Jumped(base1, jumps[1]);
-      base2 = Jumped(base2, jumps[2]);
+      JumpAll(base0, base1, base2, BlockJumps.Of[TTables::NoneEscaped(n)]);
       i += n;
       return;
     }
@@ -296,23 +314,249 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
     inside += __builtin_popcount(insideMolecules & keptLanes);
     // The states after the escaping molecule and its re-injection, which the
     // next block starts from; lanes 1 and 2 hold those of StepStateY and StepStateZ.
-    const auto& jumps = BlockJumps.Of[first];
-    base0 = Jumped(base0, jumps[0]);
-    base1 = Jumped(base1, jumps[1]);
-    base2 = Jumped(base2, jumps[2]);
+    JumpAll(base0, base1, base2, BlockJumps.Of[TTables::FirstEscapeAt(first)]);
     const __m128i yz = _mm512_castsi512_si128(_mm512_alignr_epi64(base0, base0, 1));
-    PlaceAtWall(volume.OuterRib, placement, Unheld(_mm_cvtsi128_si64(yz)),
-                Unheld(_mm_extract_epi64(yz, 1)), molecules[i + kept]);
+    PlaceAtWall(volume.OuterRib, placement, StateOfLane(_mm_cvtsi128_si64(yz)),
+                StateOfLane(_mm_extract_epi64(yz, 1)), molecules[i + kept]);
     i += kept + 1;
   };
   while (count - i >= Lanes) moveBlock(std::true_type{});
   while (i < count) moveBlock(std::false_type{});
   const __m128i xy = _mm512_castsi512_si128(base0);
-  StepStateX = Unheld(_mm_cvtsi128_si64(xy));
-  StepStateY = Unheld(_mm_extract_epi64(xy, 1));
-  StepStateZ = Unheld(_mm_cvtsi128_si64(_mm512_extracti64x2_epi64(base0, 1)));
-  PlacementState = placement;
+  streams.X = StateOfLane(_mm_cvtsi128_si64(xy));
+  streams.Y = StateOfLane(_mm_extract_epi64(xy, 1));
+  streams.Z = StateOfLane(_mm_cvtsi128_si64(_mm512_extracti64x2_epi64(base0, 1)));
+  streams.Placement = placement;
   return inside;
+}
+
+// The scan in lanes (see TScanMolecules and ScanReference, whose draws it
+// follows). Only a coordinate within reach of the wall, fl(|p| + fl(6 |Sigma|))
+// > b0 or NaN, can escape (the bound is proved at ScanReference): about one in
+// ten at the window's defaults. Only those get a displacement, eight at a time.
+//
+// Listing. The molecules go by in windows of ScanWindow. Every coordinate of a
+// window is tested, and those within reach are listed in slot order, each as
+// 4 m + a for molecule m of the window and axis a (compressed out of whole
+// blocks, with three sentinels after the last).
+//
+// Resolving. One vector holds the X, Y, Z and placement states, in lane form,
+// at the start of the window, shifted by the escapes found in it so far. A
+// listed coordinate of molecule m draws its step 12 m draws after its axis'
+// state, until an escape before it shifts that stream. So eight listed
+// coordinates at a time get their displacements as if none of them escaped,
+// as the moving kernel does with blocks; the first escape among them is
+// kept, the streams are shifted for it (an escape on x moves the Y and Z
+// streams by 1 draw instead of 12, on y Y by 13 and Z by 1, on z both by 13;
+// the placement stream by 2), the molecule's remaining coordinates are struck
+// off, and the next eight start after it.
+//
+// Deciding fast. Each escape waits for the eight before it, so the time of a
+// decision counts, not only the work. The exact step sums its twelve
+// uniforms one rounded addition after the other (11 additions in a row);
+// the decision uses their states instead, summed as integers in a tree (4
+// additions deep), and one multiply-add, d' = fl(fl(T 2^21) Scale Sigma - 6
+// Sigma) with T the sum of the twelve states. Where d' leaves the outcome in
+// doubt, the eight are decided again with the exact step. Bound: with R the
+// real sum of s_k UniformScale, the exact sum S is within 89 2^-53 < 2^-46 of
+// R (twelve products rounded once each, eleven sums below 16 rounded once
+// each), so the exact step d is within 2^-45 |Sigma| + 2^-1074 of (R - 6)
+// Sigma, and d' (T 2^21 exact below 2^56, three roundings of terms up to
+// 12 |Sigma|, one of the result, and at most 2^-1018 lost where Scale Sigma
+// is subnormal) within 2^-47 |Sigma| + 2^-1018. Adding p rounds both by at
+// most 2^-53 |p + step| each, so |fl(p + d)| and |fl(p + d')| differ by less
+// than E = 2^-43 |Sigma| + 2^-52 |p| + 2^-1017. The decision is taken only
+// where |fl(p + d')| is beyond fl(b0 + M) or within fl(b0 - M), with
+// M = 2^-40 (|p| + |Sigma| + b0) + 2^-1000, which exceeds E by more than the
+// rounding of b0 +- M and of M itself. A NaN or an infinity anywhere fails
+// both tests and goes to the exact step.
+namespace {
+
+constexpr int ScanWindow = 128;  // molecules; a multiple of Lanes (128 measured best of 32 to 1024)
+
+// 16807^(12 m) for m = 0 .. ScanWindow: molecule m's first draw of a window.
+struct TMoleculeJumps {
+  alignas(64) std::uint64_t Of[ScanWindow + 1];
+};
+constexpr TMoleculeJumps MakeMoleculeJumps() {
+  TMoleculeJumps table{};
+  for (int m = 0; m <= ScanWindow; ++m) table.Of[m] = JumpMultiplier(12u * m);
+  return table;
+}
+constexpr TMoleculeJumps MoleculeJumps = MakeMoleculeJumps();
+
+// The inverse of an odd multiplier modulo 2^32 (Newton's iteration, each step
+// doubling the correct low bits): a jump backwards.
+constexpr std::uint32_t Inverse(std::uint32_t a) {
+  std::uint32_t x = 1;
+  for (int k = 0; k < 5; ++k) x *= 2u - a * x;
+  return x;
+}
+constexpr std::uint32_t BackEleven = Inverse(JumpMultiplier(11));
+static_assert(BackEleven * JumpMultiplier(11) == 1u, "a jump back undoes the jump");
+
+// The shifts of an escape on axis a, against 12 draws of each axis, for the
+// lanes X, Y, Z and placement of the held states.
+struct TEscapeShifts {
+  alignas(64) std::uint64_t Of[3][Lanes];
+};
+constexpr TEscapeShifts EscapeShifts = {{
+    {1, BackEleven, BackEleven, JumpMultiplier(2), 1, 1, 1, 1},
+    {1, JumpMultiplier(1), BackEleven, JumpMultiplier(2), 1, 1, 1, 1},
+    {1, JumpMultiplier(1), JumpMultiplier(1), JumpMultiplier(2), 1, 1, 1, 1},
+}};
+
+// Lane l of vector v of a block: 4 m + a for its molecule m and axis a; the
+// first two vectors side by side in 32-bit lanes, then the third.
+__m512i ListCodes01() {
+  const auto code = [](int v, int l) {
+    return 4 * TTables::MoleculeOf(v, l) + TTables::AxisOf(v, l);
+  };
+  return _mm512_setr_epi32(code(0, 0), code(0, 1), code(0, 2), code(0, 3), code(0, 4), code(0, 5),
+                           code(0, 6), code(0, 7), code(1, 0), code(1, 1), code(1, 2), code(1, 3),
+                           code(1, 4), code(1, 5), code(1, 6), code(1, 7));
+}
+__m512i ListCodes2() {
+  const auto code = [](int l) { return 4 * TTables::MoleculeOf(2, l) + TTables::AxisOf(2, l); };
+  return _mm512_setr_epi32(code(0), code(1), code(2), code(3), code(4), code(5), code(6), code(7),
+                           0, 0, 0, 0, 0, 0, 0, 0);
+}
+
+// The approximate step d' of the eight lanes from the states `base` (see
+// "Deciding fast").
+inline __m512d ApproximateSteps(const TConstants& c, __m512i base, __m512d stepScale,
+                                __m512d sixSigma) {
+  const __m512i zero = _mm512_setzero_si512();
+  __m512i s[12];
+  for (int k = 0; k < 12; ++k)
+    s[k] = _mm512_madd52lo_epu64(zero, base, _mm512_load_si512(c.Powers[k + 1]));
+  const __m512i t0 = _mm512_add_epi64(s[0], s[1]), t1 = _mm512_add_epi64(s[2], s[3]);
+  const __m512i t2 = _mm512_add_epi64(s[4], s[5]), t3 = _mm512_add_epi64(s[6], s[7]);
+  const __m512i t4 = _mm512_add_epi64(s[8], s[9]), t5 = _mm512_add_epi64(s[10], s[11]);
+  const __m512i sum = _mm512_add_epi64(_mm512_add_epi64(_mm512_add_epi64(t0, t1), t2),
+                                       _mm512_add_epi64(_mm512_add_epi64(t3, t4), t5));
+  return _mm512_fmadd_pd(_mm512_cvtepi64_pd(sum), stepScale, sixSigma);
+}
+
+}  // namespace
+
+void ScanAvx512(const TVolume& volume, const TMolCoord* molecules, std::int32_t count, double sigma,
+                TStreamStates& streams) {
+  if (count <= 0) return;
+  const TConstants c = MakeConstants(volume, sigma);
+  const __m512d reach = _mm512_set1_pd(6.0 * std::fabs(sigma));
+  const __m512d stepScale = _mm512_set1_pd((UniformScale / 2097152.0) * sigma);
+  const __m512d minusSixSigma = _mm512_set1_pd(-(6.0 * sigma));
+  const __m512d sigmaAndRib = _mm512_set1_pd(std::fabs(sigma) + volume.OuterRib);
+  const __m512d doubtShare = _mm512_set1_pd(0x1p-40), doubtFloor = _mm512_set1_pd(0x1p-1000);
+  const __m512i codes01 = ListCodes01(), codes2 = ListCodes2();
+  __m512i held = _mm512_setr_epi64(LaneForm(streams.X), LaneForm(streams.Y), LaneForm(streams.Z),
+                                   LaneForm(streams.Placement), 0, 0, 0, 0);
+  // The placement stream is drawn from only by escapes; without one it keeps
+  // its state as it was (lane form would clear a set bit 31).
+  bool escaped = false;
+  // Room for a whole window's coordinates, a block's compressed stores past
+  // the last and the sentinels.
+  alignas(64) std::int32_t listed[3 * ScanWindow + 16];
+
+  for (std::int32_t window = 0; window < count; window += ScanWindow) {
+    const int n = count - window < ScanWindow ? count - window : ScanWindow;
+    const double* const packed = &molecules[window].x;
+
+    int listedCount = 0;
+    const auto list = [&](__m512d p0, __m512d p1, __m512d p2, __mmask8 valid0, __mmask8 valid1,
+                          __mmask8 valid2, int first) __attribute__((always_inline)) {
+      // Not (|p| + reach <= b0): unordered compares true, so NaN is listed.
+      const __mmask8 near0 = _mm512_mask_cmp_pd_mask(
+          valid0, _mm512_add_pd(_mm512_abs_pd(p0), reach), c.OuterRib, _CMP_NLE_UQ);
+      const __mmask8 near1 = _mm512_mask_cmp_pd_mask(
+          valid1, _mm512_add_pd(_mm512_abs_pd(p1), reach), c.OuterRib, _CMP_NLE_UQ);
+      const __mmask8 near2 = _mm512_mask_cmp_pd_mask(
+          valid2, _mm512_add_pd(_mm512_abs_pd(p2), reach), c.OuterRib, _CMP_NLE_UQ);
+      const __m512i offset = _mm512_set1_epi32(4 * first);
+      const __mmask16 near01 = _mm512_kunpackb(near1, near0);
+      _mm512_storeu_si512(listed + listedCount,
+                          _mm512_maskz_compress_epi32(near01, _mm512_add_epi32(codes01, offset)));
+      listedCount += __builtin_popcount(near01);
+      _mm512_storeu_si512(listed + listedCount,
+                          _mm512_maskz_compress_epi32(near2, _mm512_add_epi32(codes2, offset)));
+      listedCount += __builtin_popcount(near2);
+    };
+    int first = 0;
+    for (; first + Lanes <= n; first += Lanes) {
+      const double* const block = packed + 3 * first;
+      const char* const ahead = reinterpret_cast<const char*>(block) + 2 * PrefetchAhead;
+      _mm_prefetch(ahead, _MM_HINT_T0);
+      _mm_prefetch(ahead + 64, _MM_HINT_T0);
+      _mm_prefetch(ahead + 128, _MM_HINT_T0);
+      list(_mm512_loadu_pd(block), _mm512_loadu_pd(block + 8), _mm512_loadu_pd(block + 16), 0xFF,
+           0xFF, 0xFF, first);
+    }
+    if (first < n) {  // the last, partial block: no memory past the last molecule
+      const std::uint32_t valid = (std::uint32_t{1} << (3 * (n - first))) - 1u;
+      const __mmask8 valid0 = static_cast<__mmask8>(valid);
+      const __mmask8 valid1 = static_cast<__mmask8>(valid >> 8);
+      const __mmask8 valid2 = static_cast<__mmask8>(valid >> 16);
+      const double* const block = packed + 3 * first;
+      list(_mm512_maskz_loadu_pd(valid0, block), _mm512_maskz_loadu_pd(valid1, block + 8),
+           _mm512_maskz_loadu_pd(valid2, block + 16), valid0, valid1, valid2, first);
+    }
+    listed[listedCount] = listed[listedCount + 1] = listed[listedCount + 2] = -4;
+
+    for (int e = 0; e < listedCount;) {
+      const int inPack = listedCount - e < Lanes ? listedCount - e : Lanes;
+      const __mmask8 valid = static_cast<__mmask8>((1u << inPack) - 1u);
+      const __m256i code = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(listed + e));
+      const __m256i molecule = _mm256_srli_epi32(code, 2);
+      const __m256i axis = _mm256_and_si256(code, _mm256_set1_epi32(3));
+      // Packed double 3 m + a of the window.
+      const __m256i index =
+          _mm256_add_epi32(_mm256_add_epi32(molecule, molecule), _mm256_add_epi32(molecule, axis));
+      const __m512d p = _mm512_mask_i32gather_pd(c.Zero, valid, index, packed, 8);
+      const __m512i jumps =
+          _mm512_mask_i32gather_epi64(_mm512_setzero_si512(), valid, molecule, MoleculeJumps.Of, 8);
+      const __m512i base =
+          _mm512_madd52lo_epu64(_mm512_setzero_si512(),
+                                _mm512_permutexvar_epi64(_mm512_cvtepu32_epi64(axis), held), jumps);
+
+      const __m512d moved = _mm512_add_pd(p, ApproximateSteps(c, base, stepScale, minusSixSigma));
+      const __m512d magnitude = _mm512_abs_pd(moved);
+      const __m512d doubt =
+          _mm512_fmadd_pd(_mm512_add_pd(_mm512_abs_pd(p), sigmaAndRib), doubtShare, doubtFloor);
+      __mmask8 out =
+          _mm512_mask_cmp_pd_mask(valid, magnitude, _mm512_add_pd(c.OuterRib, doubt), _CMP_GT_OQ);
+      const __mmask8 stays =
+          _mm512_mask_cmp_pd_mask(valid, magnitude, _mm512_sub_pd(c.OuterRib, doubt), _CMP_LT_OQ);
+      if (__builtin_expect(static_cast<__mmask8>(out | stays) != valid, 0)) {
+        const __m512d exact = _mm512_add_pd(p, StepsWithoutMean(c, base));
+        out = _mm512_mask_cmp_pd_mask(valid, _mm512_abs_pd(exact), c.OuterRib, _CMP_GT_OQ);
+      }
+      if (__builtin_expect(out == 0, 1)) {
+        e += inPack;
+        continue;
+      }
+      escaped = true;
+      const int escape = e + __builtin_ctz(out);
+      const std::int32_t escaping = listed[escape] >> 2;
+      held = _mm512_madd52lo_epu64(_mm512_setzero_si512(), held,
+                                   _mm512_load_si512(EscapeShifts.Of[listed[escape] & 3]));
+      // Strike off the molecule's other coordinates (at most two, and the
+      // sentinels belong to no molecule).
+      e = escape + 1;
+      e += listed[e] >> 2 == escaping;
+      e += listed[e] >> 2 == escaping;
+    }
+
+    const long long windowJump = static_cast<long long>(MoleculeJumps.Of[n]);
+    held =
+        _mm512_madd52lo_epu64(_mm512_setzero_si512(), held,
+                              _mm512_setr_epi64(windowJump, windowJump, windowJump, 1, 1, 1, 1, 1));
+  }
+  const __m128i xy = _mm512_castsi512_si128(held);
+  const __m128i zp = _mm512_extracti64x2_epi64(held, 1);
+  streams = {escaped ? StateOfLane(_mm_extract_epi64(zp, 1)) : streams.Placement,
+             StateOfLane(_mm_cvtsi128_si64(xy)), StateOfLane(_mm_extract_epi64(xy, 1)),
+             StateOfLane(_mm_cvtsi128_si64(zp))};
 }
 
 #if defined(__clang__)

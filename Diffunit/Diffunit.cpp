@@ -1,15 +1,20 @@
 #include "Diffunit/Diffunit.h"
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <new>
+#include <thread>
 #include <utility>
 
 #include "Diffunit/Kernels.h"
+#include "Diffunit/Workers.h"
 #include "Statg/Statg.h"
 
 const char* const FloatDivideByZeroMessage = "Floating point division by zero";
@@ -98,10 +103,97 @@ void CheckMoleculeMemory(std::int64_t slotCount, std::size_t heldElsewhere) {
 
 }  // namespace
 
-void TSpecies::Populate(double concentration, double diffusion, double radius) {
-  const double b0 = Volume->OuterRib;
-  const double b1 = Volume->InnerRib;
+namespace {
 
+// Molecules placed between two progress reports: about 25 ms of work on one
+// thread, less on more; and the parts the threads share a piece in.
+constexpr std::int32_t PlacementPiece = 1 << 19;
+constexpr std::int32_t PlacementPart = 1 << 14;
+
+// Places molecules [begin, end) of `molecules` uniformly in the eight corner
+// blocks of the shell of `volume`: each coordinate lands in -b0 .. -b1 or
+// b1 .. b0. Molecule k takes draws 3 k + 1 .. 3 k + 3 after `placement`, so
+// any range can be placed on its own.
+void PlaceRange(const TVolume& volume, TMolCoord* molecules, std::int32_t begin, std::int32_t end,
+                std::int32_t placement) {
+  const double b0 = volume.OuterRib;
+  const double b1 = volume.InnerRib;
+  const double w = b0 - b1;
+  std::int32_t state = Jumped(placement, JumpMultiplier(3 * static_cast<std::uint64_t>(begin)));
+  for (std::int32_t k = begin; k < end; ++k) {
+    TMolCoord& p = molecules[k];
+    for (double* c : {&p.x, &p.y, &p.z}) {
+      const double d = 1.0 - 2.0 * NextUniform(state);
+      *c = d > 0.0 ? w * d + b1 : w * d - b1;
+    }
+  }
+}
+
+}  // namespace
+
+void TSpecies::PlaceInShell(TVolume& volume, std::vector<TMolCoord>& molecules,
+                            std::int32_t shellCount, std::int32_t slotCount,
+                            std::int32_t placement) {
+  // In pieces, within the capacity reserved: the array never moves. On more
+  // than one thread, the calling thread first makes the next piece's slots
+  // (zeroing fresh memory cannot be shared) while the others place the
+  // current one, then helps them; they share it in parts claimed in turn.
+  struct TPieces {
+    const TVolume* Volume;
+    std::vector<TMolCoord>* Molecules;
+    std::int32_t ShellCount, Placement;
+    TMolCoord Parked;  // spare slots wait outside the outer cube for a top-up
+    std::int32_t Begin = 0, End = 0, Next = 0;
+    std::atomic<std::int32_t> Claimed{0};  // parts of the current piece handed out
+
+    // Slots up to `end`: placed ones zeroed until placed, spare ones parked.
+    void MakeSlots(std::int32_t end) const {
+      Molecules->resize(static_cast<std::size_t>(std::min(end, ShellCount)));
+      if (end > ShellCount) Molecules->resize(static_cast<std::size_t>(end), Parked);
+    }
+    // Places the current piece's molecules, part after part, until none is left.
+    void Place() {
+      const std::int32_t end = std::min(End, ShellCount);
+      for (;;) {
+        const std::int64_t begin =
+            Begin + std::int64_t{PlacementPart} * Claimed.fetch_add(1, std::memory_order_relaxed);
+        if (begin >= end) return;
+        PlaceRange(*Volume, Molecules->data(), static_cast<std::int32_t>(begin),
+                   static_cast<std::int32_t>(std::min<std::int64_t>(end, begin + PlacementPart)),
+                   Placement);
+      }
+    }
+  };
+  const double parkedAt = 2.0 * volume.OuterRib;
+  TPieces pieces{&volume, &molecules, shellCount, placement, {parkedAt, parkedAt, parkedAt}};
+  TWorkers* const workers = slotCount > PlacementPiece ? volume.Workers() : nullptr;
+  const TVolume::TProgressCallback& progress = volume.Progress;
+  const bool reports = progress && slotCount > PlacementPiece;
+
+  pieces.MakeSlots(std::min(slotCount, PlacementPiece));
+  while (pieces.Begin < slotCount) {
+    pieces.End = std::min(slotCount, pieces.Begin + PlacementPiece);
+    pieces.Next = std::min(slotCount, pieces.End + PlacementPiece);
+    pieces.Claimed.store(0, std::memory_order_relaxed);
+    if (workers) {
+      workers->Run(
+          [](int index, void* context) {
+            TPieces& p = *static_cast<TPieces*>(context);
+            if (index == 0) p.MakeSlots(p.Next);
+            p.Place();
+          },
+          &pieces);
+    } else {
+      pieces.Place();
+      pieces.MakeSlots(pieces.Next);
+    }
+    pieces.Begin = pieces.End;
+    if (reports && !progress(static_cast<double>(pieces.End) / slotCount))
+      throw TError("Cancelled");
+  }
+}
+
+void TSpecies::Populate(double concentration, double diffusion, double radius) {
   // Everything is derived and checked before any field, array or stream changes.
   const double variance = CheckedResult(CheckedResult(2.0 * diffusion) * Volume->TimeStep);
   if (variance < 0.0) throw TError(FloatInvalidMessage);  // square root of a negative
@@ -122,24 +214,12 @@ void TSpecies::Populate(double concentration, double diffusion, double radius) {
 
   std::vector<TMolCoord> molecules;
   try {
-    molecules.resize(static_cast<std::size_t>(slotCount));
+    molecules.reserve(static_cast<std::size_t>(slotCount));
   } catch (const std::bad_alloc&) {
     throw TError("Not enough memory for " + std::to_string(slotCount) + " molecules");
   }
-
-  // Each coordinate lands uniformly in -b0 .. -b1 or b1 .. b0, so every
-  // molecule starts in one of the eight corner blocks of the shell.
-  const double w = b0 - b1;
-  for (std::int32_t k = 0; k < shellCount; ++k) {
-    TMolCoord& p = molecules[k];
-    for (double* c : {&p.x, &p.y, &p.z}) {
-      const double d = 1.0 - 2.0 * NextUniform(PlacementState);
-      *c = d > 0.0 ? w * d + b1 : w * d - b1;
-    }
-  }
-  // Spare slots wait outside the outer cube until a top-up activates them.
-  const TMolCoord parked{2.0 * b0, 2.0 * b0, 2.0 * b0};
-  std::fill(molecules.begin() + shellCount, molecules.end(), parked);
+  const std::int32_t placement = PlacementState;
+  PlaceInShell(*Volume, molecules, shellCount, static_cast<std::int32_t>(slotCount), placement);
 
   Radius = radius;
   Concentration = concentration;
@@ -152,12 +232,68 @@ void TSpecies::Populate(double concentration, double diffusion, double radius) {
   SlotCount = static_cast<std::int32_t>(slotCount);
   ActiveCount = shellCount;
   Molecules.swap(molecules);
+  // No draw, no change: a jump would clear bit 31, which only a draw does.
+  if (shellCount > 0)
+    PlacementState = Jumped(placement, JumpMultiplier(3 * static_cast<std::uint64_t>(shellCount)));
 }
 
 void ReinjectAtWall(const TVolume& volume, TMolCoord& p) {
   NextUniform(StepStateY);
   NextUniform(StepStateZ);
   PlaceAtWall(volume.OuterRib, PlacementState, StepStateY, StepStateZ, p);
+}
+
+namespace {
+
+// The processors this program may run on (its affinity, which taskset and
+// containers narrow), else all the machine has.
+unsigned UsableProcessors() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+    return static_cast<unsigned>(CPU_COUNT(&set));
+  return std::thread::hardware_concurrency();
+}
+
+// The machine's cores, or KELVANE_THREADS: read once, so that a bad value is
+// named once.
+int DefaultThreadCount() {
+  static const int threads = [] {
+    const unsigned cores = UsableProcessors();
+    const int fallback = static_cast<int>(std::clamp(cores, 1u, unsigned{MostThreads}));
+    return ThreadsFromEnvironment(std::getenv("KELVANE_THREADS"), fallback);
+  }();
+  return threads;
+}
+
+}  // namespace
+
+TVolume::TVolume() : ThreadCount(DefaultThreadCount()) {}
+
+TVolume::~TVolume() = default;
+
+void TVolume::SetThreadCount(int threads) {
+  if (threads < 1 || threads > MostThreads)
+    throw TError("The number of threads must be a whole number from 1 to " +
+                 std::to_string(MostThreads) + ", not " + std::to_string(threads));
+  if (threads == ThreadCount) return;
+  Pool.reset();
+  ThreadCount = threads;
+}
+
+void TVolume::SetProgressCallback(TProgressCallback progress) { Progress = std::move(progress); }
+
+TWorkers* TVolume::Workers() {
+  if (ThreadCount < 2) return nullptr;
+  if (!Pool) {
+    try {
+      Pool = std::make_unique<TWorkers>(ThreadCount);
+    } catch (const std::exception& e) {  // no threads or no memory for them
+      std::fprintf(stderr, "Kelvane: %d threads could not be started (%s); using one\n",
+                   ThreadCount, e.what());
+      ThreadCount = 1;
+    }
+  }
+  return Pool.get();
 }
 
 void TVolume::SetParameters(double outerRib, double innerRib, double viscosity, double temperature,
@@ -216,7 +352,17 @@ void TVolume::Step() {
   Time = CheckedResult(TimeStep + Time);
   std::int32_t insideCount = 0;
   for (TSpecies& species : Species) {
-    species.Advance();
+    const TKernelParts parts = PartsOf(AdvanceKernel);
+    TWorkers* const workers =
+        species.InsideCount + species.OutsideCount >= ParallelStepMinimum && parts.Scan ? Workers()
+                                                                                        : nullptr;
+    if (workers)
+      AdvanceWith(species, [&](const TVolume& volume, TMolCoord* molecules, std::int32_t count,
+                               double sigma, TStreamStates& streams) {
+        return workers->Move(parts, volume, molecules, count, sigma, streams);
+      });
+    else
+      species.Advance();
     insideCount += species.InsideCount;
   }
   const double insideConcentration = CheckedDivide(insideCount, InnerVolume);

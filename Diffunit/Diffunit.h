@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -49,6 +50,7 @@ using TStepCallback =
                        double insideConcentration, double totalConcentration, double time)>;
 
 class TVolume;
+class TWorkers;
 
 // One molecular species: parameters, step width, counters and positions.
 // Slots [0, InsideCount + OutsideCount) are active (inside the outer cube or on
@@ -75,11 +77,20 @@ class TSpecies {
   // counts do not fit or come out negative, or the array does not fit in memory.
   void Populate(double concentration, double diffusion, double radius);
 
-  // One time step of this species: moves every active molecule by a Gaussian
-  // step on x, y, z in turn, re-injects escapes at the outer wall, counts the
-  // molecules inside the inner cube and activates spare slots at the wall.
-  // 36 uniform draws per molecule plus 4 per re-injection; allocates nothing.
+  // One time step of this species, on the calling thread: moves every active
+  // molecule by a Gaussian step on x, y, z in turn, re-injects escapes at the
+  // outer wall, counts the molecules inside the inner cube and activates spare
+  // slots at the wall. 36 uniform draws per molecule plus 4 per re-injection;
+  // allocates nothing. (TVolume::Step shares the molecules among threads.)
   void Advance();
+
+ private:
+  // Fills the reserved `molecules` with `shellCount` placed molecules, from
+  // placement stream state `placement`, and parked spare slots up to
+  // `slotCount`, on the threads of `volume`, reporting progress; throws
+  // TError("Cancelled") when told to stop.
+  static void PlaceInShell(TVolume& volume, std::vector<TMolCoord>& molecules,
+                           std::int32_t shellCount, std::int32_t slotCount, std::int32_t placement);
 };
 
 // The whole engine. The window owns exactly one.
@@ -99,10 +110,27 @@ class TVolume {
   TStepCallback OnStep;
   std::vector<TSpecies> Species;
 
-  TVolume() = default;
+  // Steps on as many threads as the machine has cores, or as the environment
+  // variable KELVANE_THREADS says (a whole number from 1 to 1024; any other
+  // value is ignored with one line on standard error).
+  TVolume();
+  ~TVolume();
   // Species point back here, so the engine stays where it was made.
   TVolume(const TVolume&) = delete;
   TVolume& operator=(const TVolume&) = delete;
+
+  // Threads that Step shares each species' molecules among (1: all on the
+  // calling thread). Any count gives the same bits. Throws TError, changing
+  // nothing, unless 1 <= threads <= 1024.
+  void SetThreadCount(int threads);
+
+  // Long work (populating a large species) reports the share done, 0 to 1, now
+  // and then (at least every ~50 ms of work) on the thread that called the
+  // operation; returning false cancels it: the operation then throws TError with
+  // the message "Cancelled" and changes nothing (totals, species, molecules and
+  // all four streams as before). Empty: no reports.
+  using TProgressCallback = std::function<bool(double done)>;
+  void SetProgressCallback(TProgressCallback progress);
 
   // Stores the parameters, derives the volumes and restarts the clock at 0.
   // The species keep what they were populated with.
@@ -115,8 +143,9 @@ class TVolume {
   void ReplaceSpecies(int index, double concentration, double diffusion, double radius);
   void RemoveSpecies(int index);
 
-  // Advances the clock by TimeStep, every species in order, then reports
-  // through OnStep. Throws the floating-point division error when InnerVolume
+  // Advances the clock by TimeStep, every species in order (its molecules
+  // shared among the threads, see SetThreadCount), then reports through
+  // OnStep. Throws the floating-point division error when InnerVolume
   // is 0; the clock and the species have then already advanced.
   void Step();
 
@@ -132,8 +161,17 @@ class TVolume {
   std::size_t MoleculeBytes(const TSpecies* except = nullptr) const;
 
  private:
+  friend class TSpecies;
+
   const TSpecies& At(int index) const;
   TSpecies& At(int index);
+  // The worker threads for `ThreadCount`, made on first need; null when one
+  // thread is asked for or the system refused threads.
+  TWorkers* Workers();
+
+  int ThreadCount = 1;
+  std::unique_ptr<TWorkers> Pool;
+  TProgressCallback Progress;
 };
 
 // Puts `p` at a uniform random point of the outer wall of `volume`: side and

@@ -15,9 +15,15 @@
 template <int Lanes>
 struct TKernelTables {
   static constexpr int DrawsPerAxis = 12;  // uniforms per normal deviate
-  static constexpr int NoEscape =
-      3 * Lanes;  // block jumps: NoEscape + n for n molecules, no escape
   static constexpr int VectorBytes = 8 * Lanes;
+
+  // Entries of the block jumps (MakeBlockJumps): one for each packed double a
+  // block's first escape can happen on, then one for each count of molecules
+  // moved without any escape.
+  static constexpr int EscapeEntries = 3 * Lanes;
+  static constexpr int FirstEscapeAt(int packedDouble) { return packedDouble; }
+  static constexpr int NoneEscaped(int molecules) { return EscapeEntries + molecules; }
+  static constexpr int BlockJumpEntries = NoneEscaped(Lanes) + 1;
 
   // Lane l of vector v (0, 1, 2) is packed double Lanes v + l.
   static constexpr int MoleculeOf(int v, int l) { return (Lanes * v + l) / 3; }
@@ -67,24 +73,24 @@ struct TKernelTables {
     return table;
   }
 
-  // How far each lane's stream moves in one block. Entries 0 .. NoEscape - 1:
+  // How far each lane's stream moves in one block. Entry FirstEscapeAt(e):
   // the first escape is packed double e (molecule e / 3, axis e % 3): the
   // molecules up to that one drew their x steps, the escaping one its y and z
   // steps only up to the axis it left on, and its re-injection one more
-  // uniform each from StepStateY and StepStateZ. Entry NoEscape + n: no escape
-  // among n molecules.
-  static constexpr TLaneTable<NoEscape + Lanes + 1> MakeBlockJumps() {
+  // uniform each from StepStateY and StepStateZ. Entry NoneEscaped(n): no
+  // escape among n molecules.
+  static constexpr TLaneTable<BlockJumpEntries> MakeBlockJumps() {
     const TPowers powers = MakePowers();
-    TLaneTable<NoEscape + Lanes + 1> table{};
-    for (int e = 0; e < NoEscape + Lanes + 1; ++e) {
+    TLaneTable<BlockJumpEntries> table{};
+    for (int e = 0; e < BlockJumpEntries; ++e) {
       int draws[3] = {0, 0, 0};
-      if (e < NoEscape) {
+      if (e < EscapeEntries) {
         const int molecule = e / 3, axis = e % 3;
         draws[0] = DrawsPerAxis * (molecule + 1);
         draws[1] = DrawsPerAxis * (molecule + (axis >= 1)) + 1;
         draws[2] = DrawsPerAxis * (molecule + (axis == 2)) + 1;
       } else {
-        draws[0] = draws[1] = draws[2] = DrawsPerAxis * (e - NoEscape);
+        draws[0] = draws[1] = draws[2] = DrawsPerAxis * (e - EscapeEntries);
       }
       for (int v = 0; v < 3; ++v)
         for (int l = 0; l < Lanes; ++l) table.Of[e][v][l] = powers.Of[draws[AxisOf(v, l)]];

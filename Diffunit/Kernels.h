@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #include "Diffunit/Diffunit.h"
@@ -16,6 +17,44 @@
 
 // One step of one species: the signature every kernel shares.
 using TAdvanceKernel = void (*)(TSpecies& species);
+
+// The moving part of a kernel: moves the `count` leading molecules of
+// `molecules` one step (x, y, z displacements, escapes re-injected at the wall
+// of `volume`) with step width `sigma` [m], drawing from `streams` in the
+// reference's order and leaving them where the last draw left them, and
+// returns how many molecules ended inside the inner cube. The kernels differ
+// only here. Any run of molecules can be moved on its own, from the stream
+// states the molecules before it leave: that is how a step is shared among
+// threads (Workers.h).
+using TMoveMolecules = std::int32_t (*)(const TVolume& volume, TMolCoord* molecules,
+                                        std::int32_t count, double sigma, TStreamStates& streams);
+
+// The scan of a kernel: advances `streams` exactly as moving the `count`
+// leading molecules of `molecules` would, reading them only. It must decide
+// every escape as the moving part would, but computes a displacement only
+// where one could reach the wall (see ScanReference in Advance.cpp), which
+// makes it several times cheaper than moving.
+using TScanMolecules = void (*)(const TVolume& volume, const TMolCoord* molecules,
+                                std::int32_t count, double sigma, TStreamStates& streams);
+
+// The top-up at the end of a step: activates spare slots at the outer wall
+// (4 draws each). Shared by every kernel.
+void TopUpAtWall(TSpecies& species);
+
+// A whole step of `species` around a moving part `move` (called as
+// TMoveMolecules is): the counters before and after, the program-wide
+// streams handed in and taken back, and the top-up. Every kernel is this.
+template <class TMove>
+void AdvanceWith(TSpecies& species, TMove&& move) {
+  species.ActiveCount = species.InsideCount + species.OutsideCount;
+  TStreamStates streams = TStreamStates::Current();
+  const std::int32_t inside =
+      move(*species.Volume, species.Molecules.data(), species.ActiveCount, species.Sigma, streams);
+  streams.Restore();
+  species.InsideCount = inside;
+  species.OutsideCount = species.ActiveCount - inside;
+  TopUpAtWall(species);
+}
 
 // The straightforward loop, molecule by molecule in slot order. Runs anywhere.
 void AdvanceReference(TSpecies& species);
@@ -62,16 +101,39 @@ inline void PlaceAtWall(double outerRib, std::int32_t& placement, std::int32_t y
   p.z = coordinates[order[face][2]];
 }
 
-// The top-up at the end of a step: activates spare slots at the outer wall
-// (4 draws each). Shared by every kernel.
-void TopUpAtWall(TSpecies& species);
-
-// The moving part of the fast kernels: moves the `count` leading molecules of
-// `molecules` one step (x, y, z displacements, escapes re-injected at the wall
-// of `volume`) with step width `sigma` [m], drawing from the program-wide
-// streams exactly as the reference loop does, and returns how many ended
-// inside the inner cube. Callable only where the matching kernel is supported.
+// The moving parts (see TMoveMolecules). The reference defines every bit; the
+// other two are callable only where their kernel is supported.
+std::int32_t MoveMoleculesReference(const TVolume& volume, TMolCoord* molecules, std::int32_t count,
+                                    double sigma, TStreamStates& streams);
 std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, std::int32_t count,
-                                 double sigma);
+                                 double sigma, TStreamStates& streams);
 std::int32_t MoveMoleculesAvx2(const TVolume& volume, TMolCoord* molecules, std::int32_t count,
-                               double sigma);
+                               double sigma, TStreamStates& streams);
+
+// The scans (see TScanMolecules): the portable one beside the reference, and
+// those in AVX-512 and AVX2 lanes.
+void ScanReference(const TVolume& volume, const TMolCoord* molecules, std::int32_t count,
+                   double sigma, TStreamStates& streams);
+void ScanAvx512(const TVolume& volume, const TMolCoord* molecules, std::int32_t count, double sigma,
+                TStreamStates& streams);
+void ScanAvx2(const TVolume& volume, const TMolCoord* molecules, std::int32_t count, double sigma,
+              TStreamStates& streams);
+
+// The moving part and the scan of a kernel, for a step shared among threads;
+// both empty for a function that is none of the kernels above.
+struct TKernelParts {
+  TMoveMolecules Move = nullptr;
+  TScanMolecules Scan = nullptr;
+};
+TKernelParts PartsOf(TAdvanceKernel kernel);
+
+// Species with fewer active molecules than this are stepped on one thread:
+// handing out the work would cost more than it saves. Tests lower it to share
+// even a handful of molecules among threads.
+extern std::int32_t ParallelStepMinimum;
+// The fewest molecules the threads of a step hand each other at a time
+// (Workers.h); tests lower it to cut a handful of molecules into many pieces.
+extern std::int32_t SmallestStepPiece;
+// The cache the threads of a step assume, in bytes: the scan runs no further
+// ahead of the moving threads than half of it (Workers.h). Tests lower it.
+extern std::size_t StepCacheBytes;

@@ -57,6 +57,24 @@ inline double NextUniform(std::int32_t& state) {
   return static_cast<double>(state) * UniformScale;
 }
 
+// 16807^draws mod 2^32: the multiplier that moves a state `draws` draws on
+// (see Jumped). Square and multiply: at most 2 x 64 multiplications.
+constexpr std::uint32_t JumpMultiplier(std::uint64_t draws) {
+  std::uint32_t result = 1, power = UniformMultiplier;
+  for (; draws != 0; draws >>= 1, power *= power)
+    if (draws & 1) result *= power;
+  return result;
+}
+
+// The state that `multiplier` = JumpMultiplier(k) draws lead to from `state`:
+// state * 16807^k mod 2^31, as k >= 1 calls of NextUniform leave it. Only the
+// low 31 bits of the product matter, so the multiplier is needed only mod
+// 2^32. (For k = 0 it clears bit 31 of a state that has it, which no draw
+// would have done: callers jump only where draws are taken.)
+constexpr std::int32_t Jumped(std::int32_t state, std::uint32_t multiplier) {
+  return static_cast<std::int32_t>((static_cast<std::uint32_t>(state) * multiplier) & StateMask);
+}
+
 // Approximately normal deviate: twelve uniforms summed one at a time (each
 // partial sum rounded to double), minus their mean 6, scaled and shifted.
 // Always within mean +- 6 * deviation. Advances `state` by exactly twelve draws.

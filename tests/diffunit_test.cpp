@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
+#include "Diffunit/Workers.h"
 #include "Mainform/Parameters.h"
 #include "Statg/Statg.h"
 #include "tests/test_support.h"
@@ -128,7 +131,10 @@ TEST_F(DiffunitTest, EmptyPopulations) {
   EXPECT_EQ(v.Species[0].SlotCount, 0);
   EXPECT_TRUE(v.Species[0].Molecules.empty());
   SetDefaultParameters(v);
+  // No placement draw: a state with bit 31 set keeps it.
+  PlacementState = std::numeric_limits<std::int32_t>::min() + 5;
   v.AddSpecies(0.0, 1.43e-10, 1.5e-9);
+  EXPECT_EQ(PlacementState, std::numeric_limits<std::int32_t>::min() + 5);
   EXPECT_EQ(v.Species[1].SlotCount, 0);
   EXPECT_TRUE(v.Species[1].Molecules.empty());
   Recorder r;
@@ -514,4 +520,101 @@ TEST_F(DiffunitTest, RemovalThatWouldOverflowTheTotalIsRefused) {
   v.RemoveSpecies(0);
   EXPECT_EQ(v.TotalConcentration, big);
   EXPECT_EQ(v.SpeciesConcentration(0), big);
+}
+
+// Populating a large species reports its progress on the calling thread and
+// stops, changing nothing, when told to; on any number of threads the
+// molecules and streams are the same bits.
+TEST_F(DiffunitTest, PopulationProgressCancelAndThreads) {
+  std::vector<TMolCoord> firstMolecules;
+  TStreamStates firstStreams;
+  for (int threads : {1, 2, 3}) {
+    SCOPED_TRACE("threads " + std::to_string(threads));
+    ResetStreams();
+    TVolume v;
+    v.SetThreadCount(threads);
+    SetDefaultParameters(v);
+    AddDefaultSpecies(v);
+    const std::vector<TMolCoord> before = v.Species[0].Molecules;
+    const TStreamStates streams = TStreamStates::Current();
+    struct Case {
+      bool replace;
+      int cancelAt;  // report number that answers false; 0: none
+    };
+    for (const Case& c : {Case{false, 1}, Case{true, 1}, Case{true, 3}, Case{false, 0}}) {
+      std::vector<double> reports;
+      v.SetProgressCallback([&](double done) {
+        reports.push_back(done);
+        return static_cast<int>(reports.size()) != c.cancelAt;
+      });
+      // 1.5 million molecules: several pieces.
+      const auto populate = [&] {
+        if (c.replace)
+          v.ReplaceSpecies(0, 1.5e21, 1e-10, 1e-9);
+        else
+          v.AddSpecies(1.5e21, 1e-10, 1e-9);
+      };
+      if (c.cancelAt) {
+        try {
+          populate();
+          ADD_FAILURE() << "not cancelled";
+        } catch (const TError& e) {
+          EXPECT_STREQ(e.what(), "Cancelled");
+        }
+        ASSERT_EQ(v.Species.size(), 1u);
+        EXPECT_TRUE(SamePositions(v.Species[0].Molecules, before));
+        EXPECT_EQ(v.TotalConcentration, Defaults::Concentration);
+        EXPECT_EQ(v.TotalInnerCount, v.Species[0].InnerCount);
+        EXPECT_EQ(TStreamStates::Current(), streams);
+        EXPECT_EQ(static_cast<int>(reports.size()), c.cancelAt);
+        continue;
+      }
+      populate();
+      ASSERT_GE(reports.size(), 2u);
+      for (std::size_t i = 1; i < reports.size(); ++i) EXPECT_LT(reports[i - 1], reports[i]);
+      EXPECT_GT(reports.front(), 0.0);
+      EXPECT_EQ(reports.back(), 1.0);
+      if (threads == 1) {
+        firstMolecules = v.Species[1].Molecules;
+        firstStreams = TStreamStates::Current();
+      }
+      EXPECT_TRUE(SamePositions(v.Species[1].Molecules, firstMolecules));
+      EXPECT_EQ(TStreamStates::Current(), firstStreams);
+    }
+  }
+}
+
+TEST_F(DiffunitTest, ThreadCountsOutOfRangeAreRefused) {
+  TVolume v;
+  for (int threads : {0, -1, 1025, std::numeric_limits<int>::min()}) {
+    try {
+      v.SetThreadCount(threads);
+      ADD_FAILURE() << "accepted " << threads;
+    } catch (const TError& e) {
+      EXPECT_NE(std::string(e.what()).find("from 1 to 1024"), std::string::npos) << e.what();
+    }
+  }
+  for (int threads : {1, 1024, 2}) EXPECT_NO_THROW(v.SetThreadCount(threads));
+}
+
+TEST(ThreadsFromEnvironmentTest, WholeNumbersFrom1To1024OnlyElseNamedAndIgnored) {
+  EXPECT_EQ(ThreadsFromEnvironment(nullptr, 6), 6);
+  const struct {
+    const char* value;
+    int threads;  // 0: ignored
+  } cases[] = {{"1", 1},  {"4", 4},  {"1024", 1024}, {"0", 0},     {"1025", 0},
+               {"-2", 0}, {"+3", 0}, {"abc", 0},     {"", 0},      {" 4", 0},
+               {"4 ", 0}, {"04", 0}, {"2.5", 0},     {"99999", 0}, {"12345678901234567890", 0}};
+  for (const auto& c : cases) {
+    ::testing::internal::CaptureStderr();
+    const int threads = ThreadsFromEnvironment(c.value, 6);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(threads, c.threads ? c.threads : 6) << '"' << c.value << '"';
+    if (c.threads) {
+      EXPECT_EQ(said, "") << c.value;
+    } else {
+      EXPECT_NE(said.find(std::string("\"") + c.value + "\""), std::string::npos) << said;
+      EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    }
+  }
 }

@@ -1,7 +1,10 @@
-// Every fast kernel against the reference kernel, bit for bit: two engines
-// take the same actions from the same stream states, one stepped by the
-// reference loop and one by the kernel under test, and after every step their
-// molecules (memcmp), counters, clocks, reports and all four streams agree.
+// Every kernel on 1, 2, 3 and 7 threads against the reference kernel on one,
+// bit for bit: two engines take the same actions from the same stream states,
+// one stepped by the reference loop and one by the kernel under test, and
+// after every step their molecules (memcmp), counters, clocks, reports and all
+// four streams agree. Every species is shared among the threads, however few
+// its molecules, in pieces of 5 molecules or more, so that pieces end inside
+// blocks of lanes.
 #include "Diffunit/Kernels.h"
 
 #include <gtest/gtest.h>
@@ -44,14 +47,29 @@ struct TKernelCase {
   TAdvanceKernel Advance;
   bool (*Supported)();
   int Lanes;
+  int Threads;
 };
 
 // Names the kernel in test output.
-void PrintTo(const TKernelCase& kernel, std::ostream* out) { *out << kernel.Name; }
+void PrintTo(const TKernelCase& kernel, std::ostream* out) {
+  *out << kernel.Name << " on " << kernel.Threads << " threads";
+}
 
-const TKernelCase FastKernels[] = {
-    {"Avx512", AdvanceAvx512, Avx512Supported, 8},
-    {"Avx2", AdvanceAvx2, Avx2Supported, 4},
+bool Anywhere() { return true; }
+
+// The reference loop itself only shared among threads.
+const TKernelCase Kernels[] = {
+    {"Reference", AdvanceReference, Anywhere, 8, 2},
+    {"Reference", AdvanceReference, Anywhere, 8, 3},
+    {"Reference", AdvanceReference, Anywhere, 8, 7},
+    {"Avx512", AdvanceAvx512, Avx512Supported, 8, 1},
+    {"Avx512", AdvanceAvx512, Avx512Supported, 8, 2},
+    {"Avx512", AdvanceAvx512, Avx512Supported, 8, 3},
+    {"Avx512", AdvanceAvx512, Avx512Supported, 8, 7},
+    {"Avx2", AdvanceAvx2, Avx2Supported, 4, 1},
+    {"Avx2", AdvanceAvx2, Avx2Supported, 4, 2},
+    {"Avx2", AdvanceAvx2, Avx2Supported, 4, 3},
+    {"Avx2", AdvanceAvx2, Avx2Supported, 4, 7},
 };
 
 std::string Describe(const TStreamStates& s) {
@@ -82,7 +100,9 @@ struct TReport {
 // Two engines that take the same actions from the same stream states.
 class TTwin {
  public:
-  explicit TTwin(TAdvanceKernel kernel) : Kernel(kernel) {
+  explicit TTwin(TAdvanceKernel kernel, int threads = 1) : Kernel(kernel) {
+    Reference.SetThreadCount(1);
+    Fast.SetThreadCount(threads);
     Reference.SetStepCallback(Recorder(ReferenceReports));
     Fast.SetStepCallback(Recorder(FastReports));
   }
@@ -184,8 +204,19 @@ class KernelsTest : public ::testing::TestWithParam<TKernelCase> {
     if (!GetParam().Supported())
       GTEST_SKIP() << "this CPU cannot run the " << GetParam().Name << " kernel";
     ResetStreams();
+    ParallelStepMinimum = 0;
+    SmallestStepPiece = 5;  // pieces end inside blocks of lanes
   }
-  void TearDown() override { AdvanceKernel = FastestKernel(); }
+  void TearDown() override {
+    AdvanceKernel = FastestKernel();
+    ParallelStepMinimum = SavedMinimum;
+    SmallestStepPiece = SavedPiece;
+  }
+  TTwin Twin() const { return TTwin(GetParam().Advance, GetParam().Threads); }
+
+ private:
+  const std::int32_t SavedMinimum = ParallelStepMinimum;
+  const std::int32_t SavedPiece = SmallestStepPiece;
 };
 
 }  // namespace
@@ -203,7 +234,7 @@ TEST(KernelChoiceTest, FastestSupportedKernelIsChosen) {
 
 // The window's default parameters: 719,999 molecules, about 3 % escaping per step.
 TEST_P(KernelsTest, DefaultParameters) {
-  TTwin twin(GetParam().Advance);
+  TTwin twin = Twin();
   ASSERT_TRUE(twin.Both([](TVolume& v) {
     SetDefaultParameters(v);
     AddDefaultSpecies(v);
@@ -222,7 +253,7 @@ TEST_P(KernelsTest, DefaultParameters) {
 // Small cubes and a long time step: a large share of the molecules leaves
 // every step, often several in one block of lanes.
 TEST_P(KernelsTest, HighEscapeGeometry) {
-  TTwin twin(GetParam().Advance);
+  TTwin twin = Twin();
   ASSERT_TRUE(twin.Both([](TVolume& v) {
     v.SetParameters(2e-6, 1e-6, 0.001, 293.15, 1e-3);
     AddDefaultSpecies(v);
@@ -240,7 +271,7 @@ TEST_P(KernelsTest, HighEscapeGeometry) {
 
 // Species share the streams, so each one's draws depend on those before it.
 TEST_P(KernelsTest, SeveralSpeciesWithRemovalAndReplacement) {
-  TTwin twin(GetParam().Advance);
+  TTwin twin = Twin();
   ASSERT_TRUE(twin.Both([](TVolume& v) {
     v.SetParameters(3e-6, 1e-6, 0.001, 293.15, 1e-4);
     AddDefaultSpecies(v);
@@ -269,7 +300,7 @@ TEST_P(KernelsTest, EveryMoleculeCount) {
   for (double sigma : {0.3, 1.5}) {
     for (int n = 0; n <= std::max(most, 40); ++n) {
       SCOPED_TRACE("molecules: " + std::to_string(n) + ", sigma " + std::to_string(sigma));
-      TTwin twin(GetParam().Advance);
+      TTwin twin = Twin();
       ASSERT_TRUE(twin.Both(
           [n, sigma](TVolume& v) { OnSmallCube(v, Scattered(n, 2.0, 12345 + 2 * n), sigma); }));
       for (int step = 1; step <= 6; ++step) ASSERT_TRUE(twin.Step()) << "step " << step;
@@ -278,7 +309,7 @@ TEST_P(KernelsTest, EveryMoleculeCount) {
   // Counts from population, spare slots and top-up included.
   for (double concentration : {0.0, 0.2, 1.0, 1.6, 2.4, 3.0, 4.5}) {
     SCOPED_TRACE("concentration: " + std::to_string(concentration));
-    TTwin twin(GetParam().Advance);
+    TTwin twin = Twin();
     ASSERT_TRUE(twin.Both([concentration](TVolume& v) {
       v.SetParameters(2.0, 1.0, 0.001, 293.15, 0.01);
       v.AddSpecies(concentration, 1.0, 1e-9);
@@ -297,7 +328,7 @@ TEST_P(KernelsTest, EscapesOnEachAxisInEveryLane) {
       std::vector<TMolCoord> molecules = Scattered(n, 1.5, 777 + lane);
       double* const c[3] = {&molecules[lane].x, &molecules[lane].y, &molecules[lane].z};
       *c[axis] = axis % 2 ? -3.0 : 3.0;
-      TTwin twin(GetParam().Advance);
+      TTwin twin = Twin();
       ASSERT_TRUE(twin.Both([&](TVolume& v) { OnSmallCube(v, molecules, 1e-3); }));
       const std::int32_t placement = PlacementState;
       ASSERT_TRUE(twin.Step());
@@ -322,7 +353,7 @@ TEST_P(KernelsTest, ManyEscapesInOneBlock) {
       *c[i % 3] = i % 2 ? 2.5 : -2.5;
       ++escaping;
     }
-    TTwin twin(GetParam().Advance);
+    TTwin twin = Twin();
     ASSERT_TRUE(twin.Both([&](TVolume& v) { OnSmallCube(v, molecules, 1e-3); }));
     const std::int32_t placement = PlacementState;
     ASSERT_TRUE(twin.Step());
@@ -345,7 +376,7 @@ TEST_P(KernelsTest, BoundariesSignedZerosAndOddValues) {
       {-0.0, 1.5, -1.99}, {0.25, -0.0, -0.0}};
   for (double sigma : {0.0, -0.0, 4.9406564584124654e-324, 1e-310, 1e-3}) {
     SCOPED_TRACE("sigma " + std::to_string(sigma));
-    TTwin twin(GetParam().Advance);
+    TTwin twin = Twin();
     ASSERT_TRUE(twin.Both([&](TVolume& v) { OnSmallCube(v, molecules, sigma); }));
     for (int step = 1; step <= 3; ++step) ASSERT_TRUE(twin.Step()) << "step " << step;
   }
@@ -359,7 +390,7 @@ TEST_P(KernelsTest, NegativeZeroStepsInFullAndPartialBlocks) {
   for (int n : {lanes, lanes + 1, 2 * lanes, 2 * lanes + 3}) {
     for (double sigma : {0.0, -0.0, 1e-320, -1e-320}) {
       SCOPED_TRACE("molecules " + std::to_string(n) + ", sigma " + std::to_string(sigma));
-      TTwin twin(GetParam().Advance);
+      TTwin twin = Twin();
       ASSERT_TRUE(twin.Both([&](TVolume& v) {
         OnSmallCube(v, std::vector<TMolCoord>(static_cast<std::size_t>(n), {-0.0, -0.0, -0.0}),
                     sigma);
@@ -373,22 +404,43 @@ TEST_P(KernelsTest, NegativeZeroStepsInFullAndPartialBlocks) {
 
 // Any stream states, not only those reachable from the seeds: zero (every
 // uniform 0, every step -6 Sigma), bit 31 set, 2^31 - 1 (a uniform of 1.0).
+// A placement state with bit 31 set keeps it through a step without escapes.
 TEST_P(KernelsTest, UnusualStreamStates) {
-  const std::int32_t states[][3] = {{0, 0, 0},
-                                    {std::numeric_limits<std::int32_t>::min() + 7, -5, -1},
-                                    {StateBefore(0x7FFFFFFF), 0x7FFFFFFF, 2},
-                                    {1, 3, 5}};
-  for (const auto& s : states) {
-    SCOPED_TRACE("states " + std::to_string(s[0]) + " " + std::to_string(s[1]) + " " +
-                 std::to_string(s[2]));
-    TTwin twin(GetParam().Advance);
+  constexpr std::int32_t low = std::numeric_limits<std::int32_t>::min();
+  const struct {
+    std::int32_t x, y, z, placement;
+    double sigma;
+  } cases[] = {{0, 0, 0, PlacementSeed, 0.2},
+               {low + 7, -5, -1, low + 3, 0.2},
+               {StateBefore(0x7FFFFFFF), 0x7FFFFFFF, 2, 9, 0.2},
+               {1, 3, 5, low + 11, 1e-9}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE("states " + std::to_string(c.x) + " " + std::to_string(c.y) + " " +
+                 std::to_string(c.z) + " " + std::to_string(c.placement));
+    TTwin twin = Twin();
     ASSERT_TRUE(
-        twin.Both([](TVolume& v) { OnSmallCube(v, Scattered(2 * 8 + 3, 2.0, 4321), 0.2); }));
-    StepStateX = s[0];
-    StepStateY = s[1];
-    StepStateZ = s[2];
+        twin.Both([&](TVolume& v) { OnSmallCube(v, Scattered(2 * 8 + 3, 1.9, 4321), c.sigma); }));
+    StepStateX = c.x;
+    StepStateY = c.y;
+    StepStateZ = c.z;
+    PlacementState = c.placement;
     for (int step = 1; step <= 3; ++step) ASSERT_TRUE(twin.Step()) << "step " << step;
   }
+}
+
+// Far ahead of the moving threads (a cache of almost nothing), the scan hands
+// each waiting piece over and moves it itself.
+TEST_P(KernelsTest, ScanHandsPiecesOverWhenFarAhead) {
+  const std::size_t savedCache = StepCacheBytes;
+  StepCacheBytes = 1;
+  TTwin twin = Twin();
+  ASSERT_TRUE(twin.Both([](TVolume& v) {
+    v.SetParameters(3e-6, 1e-6, 0.001, 293.15, 1e-4);
+    AddDefaultSpecies(v);  // 18,719 molecules
+    v.AddSpecies(5e20, 4e-10, 5e-10);
+  }));
+  for (int step = 1; step <= 4; ++step) EXPECT_TRUE(twin.Step()) << "step " << step;
+  StepCacheBytes = savedCache;
 }
 
 // The molecule arrays are sized at population; a step allocates nothing.
@@ -398,7 +450,9 @@ TEST_P(KernelsTest, StepAllocatesNothing) {
   v.SetStepCallback([](std::int32_t, std::int32_t, double, double, double) {});
   AddDefaultSpecies(v);
   v.AddSpecies(1e21, 3e-10, 1e-9);
+  v.SetThreadCount(GetParam().Threads);
   AdvanceKernel = GetParam().Advance;
+  v.Step();  // makes the worker threads, once
   const long before = AllocationCount;
   for (int step = 0; step < 5; ++step) v.Step();
   EXPECT_EQ(AllocationCount, before);
@@ -406,8 +460,81 @@ TEST_P(KernelsTest, StepAllocatesNothing) {
 
 namespace {
 std::string KernelName(const ::testing::TestParamInfo<TKernelCase>& kernel) {
-  return kernel.param.Name;
+  return std::string(kernel.param.Name) + "_" + std::to_string(kernel.param.Threads) + "Threads";
 }
 }  // namespace
 
-INSTANTIATE_TEST_SUITE_P(Fast, KernelsTest, ::testing::ValuesIn(FastKernels), KernelName);
+INSTANTIATE_TEST_SUITE_P(Kernels, KernelsTest, ::testing::ValuesIn(Kernels), KernelName);
+
+namespace {
+
+struct TScanCase {
+  const char* Name;
+  TScanMolecules Scan;
+  bool (*Supported)();
+};
+
+// Molecules whose coordinate on `axis` lands exactly on the wall (+-b0, or
+// one unit in the last place either side) after the step the reference
+// draws for it, when no molecule before it escapes: every decision sits at
+// the wall, inside any margin of an approximate step.
+std::vector<TMolCoord> OnTheWall(int n, int axis, double b0, double sigma, TStreamStates s) {
+  std::vector<TMolCoord> molecules(static_cast<std::size_t>(n), {0.0, 0.0, 0.0});
+  std::int32_t state = axis == 0 ? s.X : axis == 1 ? s.Y : s.Z;
+  for (int i = 0; i < n; ++i) {
+    const double step = NextNormal(0.0, sigma, state);  // state moves on 12 draws
+    const double wall = i % 2 ? b0 : -b0;
+    double p = wall - step;
+    if (i % 3 == 1) p = std::nextafter(p, 2 * wall);
+    if (i % 3 == 2) p = std::nextafter(p, 0.0);
+    (axis == 0 ? molecules[i].x : axis == 1 ? molecules[i].y : molecules[i].z) = p;
+  }
+  return molecules;
+}
+
+}  // namespace
+
+// Every scan leaves the streams exactly where moving the same molecules
+// leaves them, over any run of them: spread ones, ones whose steps end on
+// the wall, odd values and odd step widths.
+TEST(ScanTest, LeavesTheStreamsWhereMovingDoes) {
+  const TScanCase scans[] = {{"Reference", ScanReference, Anywhere},
+                             {"Avx512", ScanAvx512, Avx512Supported},
+                             {"Avx2", ScanAvx2, Avx2Supported}};
+  const double inf = std::numeric_limits<double>::infinity();
+  const TStreamStates start{PlacementSeed, StepSeedX, StepSeedY, StepSeedZ};
+  TVolume volume;
+  volume.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
+  std::vector<std::pair<std::vector<TMolCoord>, double>> sets;
+  for (double sigma : {0.3, 1e-3, 0.0, -0.0, 1e-310, -0.2, 40.0})
+    sets.push_back({Scattered(300, 2.0, 2024), sigma});
+  for (int axis = 0; axis < 3; ++axis)
+    for (double sigma : {0.05, 1e-9})
+      sets.push_back({OnTheWall(300, axis, 2.0, sigma, start), sigma});
+  std::vector<TMolCoord> odd = Scattered(40, 2.0, 7);
+  odd[3].x = std::nan("");
+  odd[9].y = inf;
+  odd[17].z = -inf;
+  odd[21].x = 1e308;
+  odd[30].y = 4.9406564584124654e-324;
+  sets.push_back({odd, 0.1});
+  for (const TScanCase& scan : scans) {
+    if (!scan.Supported()) continue;
+    for (std::size_t set = 0; set < sets.size(); ++set) {
+      const std::vector<TMolCoord>& molecules = sets[set].first;
+      const double sigma = sets[set].second;
+      const int n = static_cast<int>(molecules.size());
+      for (const auto& [begin, count] :
+           {std::pair{0, n}, {0, 1}, {5, 13}, {n / 3, n - n / 3}, {7, 0}}) {
+        SCOPED_TRACE(std::string(scan.Name) + ", set " + std::to_string(set) + ", molecules " +
+                     std::to_string(begin) + " + " + std::to_string(count));
+        std::vector<TMolCoord> moved = molecules;
+        TStreamStates afterMoving = start, afterScanning = start;
+        MoveMoleculesReference(volume, moved.data() + begin, count, sigma, afterMoving);
+        scan.Scan(volume, molecules.data() + begin, count, sigma, afterScanning);
+        EXPECT_EQ(afterScanning, afterMoving)
+            << "scan " << Describe(afterScanning) << ", moving " << Describe(afterMoving);
+      }
+    }
+  }
+}

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "tests/test_support.h"
 
@@ -86,4 +88,27 @@ TEST(Statg, NormalIsBoundedWithUnitMeanAndVariance) {
   EXPECT_NEAR(mean, 0.0, 0.01);
   // Standard error of the variance is sqrt(2/n) ~ 0.0032.
   EXPECT_NEAR(variance, 1.0, 0.015);
+}
+
+// A jump of k draws leaves the state k draws leave, from any state, bit 31
+// set or not, for short jumps and for jumps past 2^32 draws (the multiplier
+// is needed only modulo 2^32).
+TEST(Statg, JumpsLandWhereDrawsDo) {
+  const std::int32_t states[] = {
+      PlacementSeed, StepSeedZ, 0, 1, 0x7FFFFFFF, std::numeric_limits<std::int32_t>::min() + 9,
+      -12345};
+  for (std::int32_t from : states) {
+    std::int32_t drawn = from;
+    std::uint64_t taken = 0;
+    for (std::uint64_t k : {1, 2, 11, 12, 13, 36, 1000, 65537, 1 << 20}) {
+      for (; taken < k; ++taken) NextUniform(drawn);
+      EXPECT_EQ(Jumped(from, JumpMultiplier(k)), drawn) << from << " by " << k;
+    }
+    // 16807^(2^29) is 1 modulo 2^31 (every odd number's is): a jump by 2^29
+    // draws, or by 2^32 + 5, is one of no draw, or of 5, after a first draw.
+    const std::int32_t once = Jumped(from, JumpMultiplier(1));
+    EXPECT_EQ(Jumped(once, JumpMultiplier(std::uint64_t{1} << 29)), once);
+    EXPECT_EQ(Jumped(once, JumpMultiplier((std::uint64_t{1} << 32) + 5)),
+              Jumped(once, JumpMultiplier(5)));
+  }
 }

@@ -1,0 +1,214 @@
+#include "Diffunit/Workers.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+// Waits until `ready` returns true: a short spin for the common, short waits,
+// then yielding, so that more threads than cores still make progress.
+template <class TReady>
+void WaitUntil(TReady ready) {
+  for (int spins = 0; !ready(); ++spins) {
+    if (spins < 256) {
+#if defined(__x86_64__) || defined(__i386__)
+      __builtin_ia32_pause();
+#endif
+    } else {
+      std::this_thread::yield();
+    }
+  }
+}
+
+}  // namespace
+
+int ThreadsFromEnvironment(const char* value, int fallback) {
+  if (!value) return fallback;
+  // Digits only, at most four of them, without sign, blanks or leading zero.
+  const std::size_t length = std::strlen(value);
+  bool digits = length >= 1 && length <= 4 && value[0] != '0';
+  for (std::size_t i = 0; digits && i < length; ++i) digits = value[i] >= '0' && value[i] <= '9';
+  const int threads = digits ? std::atoi(value) : 0;
+  if (threads >= 1 && threads <= MostThreads) return threads;
+  std::fprintf(stderr,
+               "Kelvane: KELVANE_THREADS=\"%s\" is not a whole number from 1 to %d; ignored\n",
+               value, MostThreads);
+  return fallback;
+}
+
+struct TWorkers::TStepJob {
+  TWorkers* Self;
+  TKernelParts Parts;
+  const TVolume* Volume;
+  TMolCoord* Molecules;
+  std::int32_t Count;
+  double Sigma;
+};
+
+TWorkers::TWorkers(int threads)
+    : PieceStart(MostPieces + 1), Inside(static_cast<std::size_t>(threads)) {
+  Pool.reserve(static_cast<std::size_t>(threads - 1));
+  try {
+    for (int index = 1; index < threads; ++index)
+      Pool.emplace_back(&TWorkers::WorkerLoop, this, index);
+  } catch (...) {
+    Stop();  // the threads already started
+    throw;
+  }
+}
+
+TWorkers::~TWorkers() { Stop(); }
+
+void TWorkers::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(Mutex);
+    Stopping = true;
+  }
+  Wake.notify_all();
+  for (std::thread& thread : Pool)
+    if (thread.joinable()) thread.join();
+}
+
+void TWorkers::WorkerLoop(int index) {
+  std::uint64_t seen = 0;
+  for (;;) {
+    TJob job;
+    void* context;
+    {
+      std::unique_lock<std::mutex> lock(Mutex);
+      Wake.wait(lock, [&] { return Stopping || Generation != seen; });
+      if (Stopping) return;
+      seen = Generation;
+      job = Job;
+      context = JobContext;
+    }
+    job(index, context);
+    std::lock_guard<std::mutex> lock(Mutex);
+    if (--Pending == 0) Done.notify_one();
+  }
+}
+
+void TWorkers::Run(TJob job, void* context) {
+  {
+    std::lock_guard<std::mutex> lock(Mutex);
+    Job = job;
+    JobContext = context;
+    Pending = Threads() - 1;
+    ++Generation;
+  }
+  Wake.notify_all();
+  job(0, context);
+  std::unique_lock<std::mutex> lock(Mutex);
+  Done.wait(lock, [&] { return Pending == 0; });
+}
+
+std::int32_t TWorkers::Move(TKernelParts parts, const TVolume& volume, TMolCoord* molecules,
+                            std::int32_t count, double sigma, TStreamStates& streams) {
+  const std::int32_t smallest = std::max(SmallestStepPiece, std::int32_t{1});
+  PieceSize = std::max(smallest, (count + (MostPieces - 1)) / MostPieces);
+  Pieces = (count + (PieceSize - 1)) / PieceSize;
+  PieceStart[0] = streams;
+  Scanned.store(0, std::memory_order_relaxed);
+  Tail.store(std::numeric_limits<std::int32_t>::max(), std::memory_order_relaxed);
+  Claimed.store(0, std::memory_order_relaxed);
+  for (TCount& inside : Inside) inside.Inside = 0;
+
+  TStepJob job{this, parts, &volume, molecules, count, sigma};
+  Run(StepPart, &job);
+
+  std::int32_t inside = 0;
+  for (const TCount& part : Inside) inside += part.Inside;
+  streams = Finish;
+  return inside;
+}
+
+void TWorkers::StepPart(int index, void* context) {
+  const TStepJob& job = *static_cast<const TStepJob*>(context);
+  TWorkers& self = *job.Self;
+  std::int32_t& inside = self.Inside[static_cast<std::size_t>(index)].Inside;
+  if (index == 0) self.Scan(job);
+  self.MoveClaimed(job, inside);
+}
+
+void TWorkers::Scan(const TStepJob& job) {
+  using TClock = std::chrono::steady_clock;
+  const std::int32_t others = Threads() - 1;
+  // Scanned pieces kept waiting at most: what the last-level cache holds, so
+  // that moving finds them there and not in main memory, which a single core
+  // can keep busy (measured: 14 GB/s read from one core, 14 from two).
+  const std::int32_t mostWaiting =
+      std::max(std::int32_t{2}, static_cast<std::int32_t>(StepCacheBytes / 2 / sizeof(TMolCoord) /
+                                                          static_cast<std::size_t>(PieceSize)));
+  // Where scanning costs about as much as moving (the portable scan beside
+  // the AVX2 kernel), sharing cannot pay: only a probe of two pieces is
+  // scanned, to keep the measure up to date.
+  const std::int32_t mostScanned = ScanShare < 0.9 ? Pieces : std::min(Pieces, 2);
+  TStreamStates streams = PieceStart[0];
+  TClock::duration scanning{};
+  std::int32_t piece = 0;
+  while (piece < mostScanned) {
+    std::int32_t claimed = Claimed.load(std::memory_order_relaxed);
+    const std::int32_t waiting = piece - claimed;
+    // Enough scanned and unclaimed to keep the others busy while this thread
+    // moves the rest?
+    if (piece > 0 && waiting >= others * (Pieces - piece)) break;
+    if (waiting > mostWaiting) {
+      // Too far ahead: move the oldest waiting piece here, if no one else
+      // takes it first.
+      if (Claimed.compare_exchange_weak(claimed, claimed + 1, std::memory_order_relaxed))
+        MovePiece(job, claimed, Inside[0].Inside);
+      continue;
+    }
+    const std::int32_t begin = piece * PieceSize;
+    const std::int32_t end = std::min(job.Count, begin + PieceSize);
+    const TClock::time_point start = TClock::now();
+    job.Parts.Scan(*job.Volume, job.Molecules + begin, end - begin, job.Sigma, streams);
+    scanning += TClock::now() - start;
+    ++piece;
+    PieceStart[static_cast<std::size_t>(piece)] = streams;
+    Scanned.store(piece, std::memory_order_release);
+  }
+  Tail.store(piece, std::memory_order_release);
+  // The tail is this thread's alone, from the states the scan reached.
+  const std::int32_t begin = std::min(job.Count, piece * PieceSize);
+  const TClock::time_point start = TClock::now();
+  Inside[0].Inside +=
+      job.Parts.Move(*job.Volume, job.Molecules + begin, job.Count - begin, job.Sigma, streams);
+  const TClock::duration moving = TClock::now() - start;
+  Finish = streams;
+
+  // The scan's cost per molecule against moving's, both timed on this
+  // thread, smoothed over steps. It decides only how the work is shared.
+  const std::int32_t scannedCount = std::min(job.Count, piece * PieceSize);
+  const std::int32_t movedCount = job.Count - begin;
+  if (scannedCount >= PieceSize && movedCount >= PieceSize && moving.count() > 0) {
+    const double measured = (std::chrono::duration<double>(scanning).count() / scannedCount) /
+                            (std::chrono::duration<double>(moving).count() / movedCount);
+    ScanShare = std::clamp(0.5 * ScanShare + 0.5 * measured, 0.01, 10.0);
+  }
+}
+
+void TWorkers::MovePiece(const TStepJob& job, std::int32_t piece, std::int32_t& inside) {
+  TStreamStates streams = PieceStart[static_cast<std::size_t>(piece)];
+  const std::int32_t begin = piece * PieceSize;
+  const std::int32_t end = std::min(job.Count, begin + PieceSize);
+  inside += job.Parts.Move(*job.Volume, job.Molecules + begin, end - begin, job.Sigma, streams);
+}
+
+void TWorkers::MoveClaimed(const TStepJob& job, std::int32_t& inside) {
+  for (;;) {
+    const std::int32_t piece = Claimed.fetch_add(1, std::memory_order_relaxed);
+    if (piece >= Pieces) return;
+    // Scanned, or left to the tail.
+    WaitUntil([&] {
+      return Scanned.load(std::memory_order_acquire) > piece ||
+             Tail.load(std::memory_order_acquire) <= piece;
+    });
+    if (Scanned.load(std::memory_order_acquire) <= piece) return;
+    MovePiece(job, piece, inside);
+  }
+}

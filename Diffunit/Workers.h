@@ -1,0 +1,120 @@
+// The engine's worker threads and the step shared among them.
+//
+// How a step is shared, with the same bits as one thread. The molecules of a
+// species are cut into consecutive pieces, and each piece is moved by the
+// kernel's own moving part from the four stream states the molecules before
+// it leave. For x those are known at once: every molecule takes exactly 12
+// draws from the X stream, so the piece starting at molecule s starts 12 s
+// draws on. The Y, Z and placement streams shift with every escape before the
+// piece, and whether a molecule escapes on y or z depends on those very
+// shifts, so the offsets form one chain through the whole array. The chain is
+// settled by a scan (TScanMolecules): it follows the draws exactly but
+// computes a displacement only where one could reach the wall, about one
+// coordinate in ten at the window's defaults, and moves nothing.
+//
+// The schedule hides most of the scan and adapts to what the threads get done.
+// The molecules are cut into pieces (at most MostPieces, of at least
+// SmallestStepPiece molecules). Thread 0 scans them from the first on and
+// publishes the stream states at each piece's start as it passes it. The
+// other threads claim scanned pieces in order (one shared counter) and move
+// each from its published states, so nothing is moved before the scan has
+// read its old positions. The scan stops once the pieces scanned and not yet
+// claimed are enough to keep the others busy until thread 0 has moved the
+// rest, the tail, which it does from the states it has reached; then it
+// claims pieces like the others. Nor does the scan run further ahead than
+// the last-level cache holds: there it moves the oldest waiting piece itself,
+// so that large species are read from main memory once for the scan and
+// then found in the cache for moving. With the scan's cost r per molecule,
+// relative to moving, two threads are about 2 - r times faster than one;
+// with many, the step takes as long as the scan, at most 1/r times faster
+// than one thread (and memory bandwidth may stop it sooner). Thread 0
+// measures r as it goes (its scanning against its moving of the tail);
+// where r comes near 1, as for the portable scan beside the AVX2 kernel,
+// sharing cannot pay, and it scans only two pieces and moves the rest
+// itself. A thread slowed by other work on the machine simply claims fewer
+// pieces: the others, or the tail, take up the rest. Who moves which
+// piece never changes a bit of the result.
+//
+// The threads are std::thread, made once when a step first needs them and
+// kept until the engine ends or its thread count changes; between steps they
+// sleep on a condition variable. A step allocates nothing.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "Diffunit/Diffunit.h"
+#include "Diffunit/Kernels.h"
+#include "Statg/Statg.h"
+
+// Threads a step may use: a whole number from 1 to 1024.
+constexpr int MostThreads = 1024;
+
+// The thread count that `value` (the text of KELVANE_THREADS, or null) asks
+// for, or `fallback` when there is none; a value that is not a whole number
+// from 1 to MostThreads is ignored with one line on standard error naming it.
+int ThreadsFromEnvironment(const char* value, int fallback);
+
+class TWorkers {
+ public:
+  // `threads` >= 2 threads in all, the caller's included: starts threads - 1.
+  // Throws std::system_error when the system refuses a thread.
+  explicit TWorkers(int threads);
+  ~TWorkers();
+  TWorkers(const TWorkers&) = delete;
+  TWorkers& operator=(const TWorkers&) = delete;
+
+  int Threads() const { return static_cast<int>(Inside.size()); }
+
+  // TMoveMolecules of `parts`, shared among the threads (see above): the
+  // same molecules, count and streams after it as parts.Move alone gives.
+  std::int32_t Move(TKernelParts parts, const TVolume& volume, TMolCoord* molecules,
+                    std::int32_t count, double sigma, TStreamStates& streams);
+
+  // Runs job(index, context) for every index 0 .. Threads() - 1 at once,
+  // index 0 on the calling thread, and returns when all have returned.
+  using TJob = void (*)(int index, void* context);
+  void Run(TJob job, void* context);
+
+ private:
+  // Pieces of at least SmallestStepPiece molecules (Kernels.h; 4096, about
+  // 15 microseconds of moving), and no more pieces than this.
+  static constexpr int MostPieces = 4096;
+
+  struct TStepJob;
+  static void StepPart(int index, void* context);
+  void Scan(const TStepJob& job);
+  void MoveClaimed(const TStepJob& job, std::int32_t& inside);
+  void MovePiece(const TStepJob& job, std::int32_t piece, std::int32_t& inside);
+  void WorkerLoop(int index);
+  void Stop();
+
+  // One step's pieces: Pieces of PieceSize molecules, the last one shorter.
+  std::int32_t Pieces = 0, PieceSize = 0;
+  // PieceStart[i]: the stream states at piece i, for i <= Scanned.
+  std::vector<TStreamStates> PieceStart;
+  alignas(64) std::atomic<std::int32_t> Scanned{0};  // pieces the scan has read
+  alignas(64) std::atomic<std::int32_t> Tail{0};     // first piece of thread 0's tail
+  alignas(64) std::atomic<std::int32_t> Claimed{0};  // pieces handed out
+  // Per thread: molecules found inside, on its own cache line.
+  struct alignas(64) TCount {
+    std::int32_t Inside = 0;
+  };
+  std::vector<TCount> Inside;
+  TStreamStates Finish;  // the states after the last molecule
+  // r: scanning a molecule against moving it, as measured by thread 0.
+  double ScanShare = 0.5;
+
+  std::mutex Mutex;
+  std::condition_variable Wake, Done;
+  std::uint64_t Generation = 0;  // counts jobs; a new value wakes the threads
+  int Pending = 0;               // threads still running the current job
+  bool Stopping = false;
+  TJob Job = nullptr;
+  void* JobContext = nullptr;
+  std::vector<std::thread> Pool;
+};

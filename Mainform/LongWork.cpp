@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProgressDialog>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -13,11 +14,13 @@
 namespace {
 
 // Work shorter than this shows nothing.
-constexpr qint64 QuietMilliseconds = 500;
+qint64 QuietMilliseconds = 500;
 // How often the window's events are looked at while the work goes on.
 constexpr auto PollInterval = std::chrono::milliseconds(10);
 
 }  // namespace
+
+void SetLongWorkQuietTime(int milliseconds) { QuietMilliseconds = std::max(0, milliseconds); }
 
 bool RunLongWork(QWidget* parent, const QString& label,
                  const std::function<void(const TWorkProgress& progress)>& work) {

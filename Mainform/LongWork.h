@@ -17,3 +17,7 @@ using TWorkProgress = std::function<bool(double done)>;
 // Returns false when cancelled; rethrows any other failure of the work.
 bool RunLongWork(QWidget* parent, const QString& label,
                  const std::function<void(const TWorkProgress& progress)>& work);
+
+// How long work runs before the bar shows: half a second unless set (tests
+// show it at once to press its Cancel).
+void SetLongWorkQuietTime(int milliseconds);

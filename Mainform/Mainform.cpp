@@ -393,7 +393,16 @@ bool TMForm::ChangeSpecies(double concentration, const std::function<void()>& ch
   }
   const QString count = QLocale().toString(static_cast<qlonglong>(molecules));
   return RunLongWork(this, QStringLiteral("Placing %1 molecules...").arg(count),
-                     [&](const TWorkProgress&) { change(); });
+                     [&](const TWorkProgress& progress) {
+                       // The engine reports from this worker thread; Cancel
+                       // answers false, and the engine then changes nothing.
+                       struct TReportsEnd {
+                         TVolume& Engine;
+                         ~TReportsEnd() { Engine.SetProgressCallback({}); }
+                       } reportsEnd{*Volume};
+                       Volume->SetProgressCallback(progress);
+                       change();
+                     });
 }
 
 void TMForm::SpeciesListClick() {

@@ -7,14 +7,19 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QProgressDialog>
+#include <QTimer>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "Mainform/LongWork.h"
 #include "Mainform/Parameters.h"
+#include "Statg/Statg.h"
 #include "tests/qt_test_support.h"
 #include "tests/test_support.h"
 
@@ -394,6 +399,53 @@ TEST_F(MainformTest, RejectedSpeciesChangeNothing) {
   EXPECT_EQ(Text(form.ValueListSpecies, Key::SP_C), QStringLiteral("7.2E18"));
   form.ApplySpSpeedButton->click();
   EXPECT_EQ(form.Engine().SpeciesConcentration(0), 7.2e18);
+}
+
+// Placing millions of molecules can be cancelled from its progress bar: the
+// engine, the list and the tables stay as they were, with no message.
+TEST_F(MainformTest, CancelledPlacementChangesNothing) {
+  struct TQuickBar {
+    TQuickBar() { SetLongWorkQuietTime(0); }
+    ~TQuickBar() { SetLongWorkQuietTime(500); }
+  } quickBar;
+  // One thread places 2.4 million molecules in about 0.1 s, reporting every
+  // half million: time for the bar to be cancelled at its first showing.
+  setenv("KELVANE_THREADS", "1", 1);
+  TMForm& form = MakeForm();
+  unsetenv("KELVANE_THREADS");
+  SetText(form.ValueListSimulation, Key::SIM_B0, "1.5E-5");
+  form.ApplyButton->click();  // the default species now places 2.43 million
+  QTimer canceller;
+  QObject::connect(&canceller, &QTimer::timeout, [&] {
+    for (QProgressDialog* bar : form.findChildren<QProgressDialog*>())
+      if (bar->isVisible()) bar->cancel();
+  });
+  canceller.start(1);
+
+  // A loaded machine may finish the placement before the cancel lands: that
+  // change is undone and tried again.
+  const auto cancelled = [&](const std::function<void()>& change, bool added) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      const TStreamStates streams = TStreamStates::Current();
+      const double diffusion = form.Engine().SpeciesDiffusion(0);
+      change();
+      if (form.Engine().Species.size() == 1u && TStreamStates::Current() == streams &&
+          form.Engine().SpeciesDiffusion(0) == diffusion)
+        return true;
+      if (added) form.RemoveSpeciesButton->click();
+    }
+    return false;
+  };
+  ASSERT_TRUE(cancelled([&] { form.AddSpeciesButton->click(); }, true));
+  EXPECT_EQ(form.SpeciesList->count(), 1);
+  EXPECT_TRUE(form.SpeciesList->item(0)->isSelected());
+  EXPECT_EQ(Text(form.ValueListSpecies, Key::SP_C), QStringLiteral("7.2E20"));
+
+  SetText(form.ValueListSpecies, Key::SP_D, "1E-10");
+  ASSERT_TRUE(cancelled([&] { form.ApplySpSpeedButton->click(); }, false));
+  EXPECT_EQ(Text(form.ValueListSpecies, Key::SP_D), QStringLiteral("1E-10"));
+  EXPECT_EQ(form.Engine().TotalConcentration, Defaults::Concentration);
+  EXPECT_TRUE(Messages.empty());
 }
 
 // Mouse and keyboard on the species list, as the user works them: one item

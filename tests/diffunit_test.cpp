@@ -17,24 +17,6 @@
 
 namespace {
 
-struct Report {
-  std::int32_t insideCount;
-  std::int32_t innerCountTotal;
-  double insideConcentration;
-  double totalConcentration;
-  double time;
-  bool operator==(const Report& o) const { return std::memcmp(this, &o, sizeof *this) == 0; }
-};
-
-struct Recorder {
-  std::vector<Report> reports;
-  TStepCallback Callback() {
-    return [this](std::int32_t n, std::int32_t total, double c, double ctotal, double t) {
-      reports.push_back({n, total, c, ctotal, t});
-    };
-  }
-};
-
 bool SamePositions(const std::vector<TMolCoord>& a, const std::vector<TMolCoord>& b) {
   return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(TMolCoord)) == 0;
 }
@@ -137,11 +119,11 @@ TEST_F(DiffunitTest, EmptyPopulations) {
   EXPECT_EQ(PlacementState, std::numeric_limits<std::int32_t>::min() + 5);
   EXPECT_EQ(v.Species[1].SlotCount, 0);
   EXPECT_TRUE(v.Species[1].Molecules.empty());
-  Recorder r;
+  TRecorder r;
   v.SetStepCallback(r.Callback());
   v.Step();
-  ASSERT_EQ(r.reports.size(), 1u);
-  EXPECT_EQ(r.reports[0].insideCount, 0);
+  ASSERT_EQ(r.Reports.size(), 1u);
+  EXPECT_EQ(r.Reports[0].insideCount, 0);
 }
 
 TEST_F(DiffunitTest, RepopulatingDrawsFreshPositions) {
@@ -287,15 +269,15 @@ TEST_F(DiffunitTest, StokesEinsteinAndItsDivisionErrors) {
 TEST_F(DiffunitTest, StepReportsAndAccumulatesTime) {
   TVolume v;
   SetDefaultParameters(v);
-  Recorder r;
+  TRecorder r;
   v.SetStepCallback(r.Callback());
   v.Step();
   v.Step();
   v.Step();
-  ASSERT_EQ(r.reports.size(), 3u);
-  EXPECT_TRUE((r.reports[0] == Report{0, 0, 0.0, 0.0, 0.0001}));
-  EXPECT_EQ(r.reports[2].time, (0.0001 + 0.0001) + 0.0001);
-  EXPECT_EQ(v.Time, r.reports[2].time);
+  ASSERT_EQ(r.Reports.size(), 3u);
+  EXPECT_TRUE((r.Reports[0] == TReport{0, 0, 0.0, 0.0, 0.0001}));
+  EXPECT_EQ(r.Reports[2].time, (0.0001 + 0.0001) + 0.0001);
+  EXPECT_EQ(v.Time, r.Reports[2].time);
 
   v.SetParameters(1e-5, 0.0, 0.001, 293.15, 0.0001);  // inner volume 0
   try {
@@ -305,7 +287,7 @@ TEST_F(DiffunitTest, StepReportsAndAccumulatesTime) {
     EXPECT_STREQ(e.what(), "Invalid floating point operation");  // 0 / 0
   }
   EXPECT_EQ(v.Time, 0.0001);  // the clock had already moved
-  EXPECT_EQ(r.reports.size(), 3u);
+  EXPECT_EQ(r.Reports.size(), 3u);
 
   // A molecule inside and an inner volume of 0 make a division by zero.
   SetDefaultParameters(v);
@@ -456,7 +438,7 @@ TEST_F(DiffunitTest, SessionsAreReproducible) {
   auto session = [] {
     ResetStreams();
     TVolume v;
-    Recorder r;
+    TRecorder r;
     v.SetParameters(2e-6, 1e-6, 0.001, 293.15, 1e-3);
     v.SetStepCallback(r.Callback());
     v.AddSpecies(5e21, 1.43e-10, 1.5e-9);
@@ -465,7 +447,7 @@ TEST_F(DiffunitTest, SessionsAreReproducible) {
     v.ReplaceSpecies(0, 4e21, 2e-10, 1e-9);
     v.RemoveSpecies(1);
     for (int k = 0; k < 5; ++k) v.Step();
-    return std::make_pair(r.reports, v.Species[0].Molecules);
+    return std::make_pair(r.Reports, v.Species[0].Molecules);
   };
   const auto a = session();
   const auto b = session();
@@ -473,7 +455,7 @@ TEST_F(DiffunitTest, SessionsAreReproducible) {
   EXPECT_TRUE(a.first == b.first);
   EXPECT_TRUE(SamePositions(a.second, b.second));
   bool someInside = false;
-  for (const Report& rep : a.first) someInside |= rep.insideCount > 0;
+  for (const TReport& rep : a.first) someInside |= rep.insideCount > 0;
   EXPECT_TRUE(someInside);
 }
 

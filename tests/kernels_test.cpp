@@ -92,19 +92,14 @@ int DrawsBetween(std::int32_t from, std::int32_t to, int limit) {
   return -1;
 }
 
-struct TReport {
-  std::int32_t insideCount, innerCountTotal;
-  double insideConcentration, totalConcentration, time;
-};
-
 // Two engines that take the same actions from the same stream states.
 class TTwin {
  public:
   explicit TTwin(TAdvanceKernel kernel, int threads = 1) : Kernel(kernel) {
     Reference.SetThreadCount(1);
     Fast.SetThreadCount(threads);
-    Reference.SetStepCallback(Recorder(ReferenceReports));
-    Fast.SetStepCallback(Recorder(FastReports));
+    Reference.SetStepCallback(ReferenceReports.Callback());
+    Fast.SetStepCallback(FastReports.Callback());
   }
 
   TVolume Reference;
@@ -142,9 +137,7 @@ class TTwin {
   ::testing::AssertionResult Same() const {
     if (std::memcmp(&Reference.Time, &Fast.Time, sizeof(double)) != 0)
       return ::testing::AssertionFailure() << "Time " << Reference.Time << " vs " << Fast.Time;
-    if (ReferenceReports.size() != FastReports.size() ||
-        (!FastReports.empty() && std::memcmp(ReferenceReports.data(), FastReports.data(),
-                                             FastReports.size() * sizeof(TReport)) != 0))
+    if (ReferenceReports.Reports != FastReports.Reports)
       return ::testing::AssertionFailure() << "the step reports differ";
     if (Reference.Species.size() != Fast.Species.size())
       return ::testing::AssertionFailure() << "species counts differ";
@@ -173,15 +166,9 @@ class TTwin {
   }
 
  private:
-  static TStepCallback Recorder(std::vector<TReport>& reports) {
-    return [&reports](std::int32_t n, std::int32_t total, double c, double ctotal, double t) {
-      reports.push_back({n, total, c, ctotal, t});
-    };
-  }
-
   TAdvanceKernel Kernel;
-  std::vector<TReport> ReferenceReports;
-  std::vector<TReport> FastReports;
+  TRecorder ReferenceReports;
+  TRecorder FastReports;
 };
 
 // The small cube (outer rib 2 m, inner rib 1 m) with hand-placed molecules.

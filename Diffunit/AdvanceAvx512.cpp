@@ -372,28 +372,7 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
 // both tests and goes to the exact step.
 namespace {
 
-constexpr int ScanWindow = 128;  // molecules; a multiple of Lanes (128 measured best of 32 to 1024)
-
-// 16807^(12 m) for m = 0 .. ScanWindow: molecule m's first draw of a window.
-struct TMoleculeJumps {
-  alignas(64) std::uint64_t Of[ScanWindow + 1];
-};
-constexpr TMoleculeJumps MakeMoleculeJumps() {
-  TMoleculeJumps table{};
-  for (int m = 0; m <= ScanWindow; ++m) table.Of[m] = JumpMultiplier(12u * m);
-  return table;
-}
-constexpr TMoleculeJumps MoleculeJumps = MakeMoleculeJumps();
-
-// The inverse of an odd multiplier modulo 2^32 (Newton's iteration, each step
-// doubling the correct low bits): a jump backwards.
-constexpr std::uint32_t Inverse(std::uint32_t a) {
-  std::uint32_t x = 1;
-  for (int k = 0; k < 5; ++k) x *= 2u - a * x;
-  return x;
-}
-constexpr std::uint32_t BackEleven = Inverse(JumpMultiplier(11));
-static_assert(BackEleven * JumpMultiplier(11) == 1u, "a jump back undoes the jump");
+using namespace ScanTables;
 
 // The shifts of an escape on axis a, against 12 draws of each axis, for the
 // lanes X, Y, Z and placement of the held states.

@@ -13,7 +13,6 @@
 #include <QApplication>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 
 #include "Mainform/ChartView.h"
@@ -99,13 +98,3 @@ void BM_AppendRun(benchmark::State& state) {
 BENCHMARK(BM_AppendRun)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

@@ -12,9 +12,7 @@
 // the view ever draws at these ribs.
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 
 #include "Diffunit/Diffunit.h"
@@ -79,13 +77,3 @@ void BM_PictureMixed(benchmark::State& state) {
 BENCHMARK(BM_PictureMixed)->Arg(720)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication application(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

@@ -11,9 +11,6 @@
 // refresh and paint are added (see moleculeview_bench for other states).
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
-#include <cstdlib>
-
 #include "Mainform/Mainform.h"
 #include "Mainform/MoleculeView.h"
 
@@ -66,13 +63,3 @@ void BM_Repaint(benchmark::State& state) {
 BENCHMARK(BM_Repaint)->Arg(0)->Arg(1200)->Arg(72000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication application(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

@@ -36,18 +36,7 @@ program="$root/build/app/kelvane"
 [ -x "$program" ] || fail "no program at $program"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kelvane-screenshots.XXXXXX")
-xvfb_pid=""
-program_pid=""
-stop() {  # pid: ends one child of this script, if it still runs
-  [ -n "$1" ] || return 0
-  kill "$1" 2>/dev/null || true
-  for _ in $(seq 50); do
-    kill -0 "$1" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -KILL "$1" 2>/dev/null || true
-  wait "$1" 2>/dev/null || true
-}
+source "$root/scripts/xsession.sh"
 cleanup() {
   stop "$program_pid"
   stop "$xvfb_pid"
@@ -56,43 +45,13 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-wait_until() {  # what command...: polls until the command succeeds
-  local what=$1
-  shift
-  local deadline=$((SECONDS + WAIT_SECONDS))
-  until "$@"; do
-    [ -z "$xvfb_pid" ] || kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb ended while waiting for $what"
-    [ -z "$program_pid" ] || kill -0 "$program_pid" 2>/dev/null ||
-      fail "kelvane ended while waiting for $what"
-    [ "$SECONDS" -lt "$deadline" ] || fail "no $what after $WAIT_SECONDS s"
-    sleep 0.2
-  done
-}
-
 # --- A virtual X server on a free display, wide enough for the molecule view
 # to open beside the main window.
-timeout -k 5 "$CHILD_LIMIT" Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp \
-  3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-display_ready() { grep -q '^[0-9][0-9]*$' "$work/display" 2>/dev/null; }
-wait_until "display number from Xvfb" display_ready
-export DISPLAY=":$(head -n 1 "$work/display")"
-unset QT_QPA_PLATFORM
+start_xvfb 1600x1000
 
 (cd "$work" && exec timeout -k 5 "$CHILD_LIMIT" "$program") >"$work/kelvane.log" 2>&1 &
 program_pid=$!
 
-find_window() {  # title: sets window to the visible window with exactly that title
-  local id
-  for id in $(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null); do
-    if [ "$(xdotool getwindowname "$id")" = "$1" ]; then
-      window=$id
-      return 0
-    fi
-  done
-  return 1
-}
-window=""
 wait_until "window titled Kelvane" find_window "Kelvane"
 main=$window
 eval "$(xdotool getwindowgeometry --shell "$main")"  # X, Y: the client area

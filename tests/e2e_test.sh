@@ -51,19 +51,8 @@ for tool in Xvfb xdotool; do
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kelvane-e2e.XXXXXX")
-xvfb_pid=""
-program_pid=""
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/xsession.sh"
 
-stop() {  # pid: ends one child of this script, if it is still running
-  [ -n "$1" ] || return 0
-  kill "$1" 2>/dev/null || true
-  for _ in $(seq 50); do
-    kill -0 "$1" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -KILL "$1" 2>/dev/null || true
-  wait "$1" 2>/dev/null || true
-}
 cleanup() {
   local status=$?
   stop "$program_pid"
@@ -79,49 +68,16 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# wait_until <what> <command...>: polls the command until it succeeds, with
-# the program and the X server checked for life at every round.
-wait_until() {
-  local what=$1
-  shift
-  local deadline=$((SECONDS + WAIT_SECONDS))
-  until "$@"; do
-    [ -z "$xvfb_pid" ] || kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb ended while waiting for $what"
-    [ -z "$program_pid" ] || kill -0 "$program_pid" 2>/dev/null ||
-      fail "kelvane ended while waiting for $what"
-    [ "$SECONDS" -lt "$deadline" ] || fail "no $what after ${WAIT_SECONDS} s"
-    sleep 0.2
-  done
-}
+# --- A virtual X server on a free display.
+start_xvfb 1024x768
+xdisplay=$DISPLAY
 
-# --- A virtual X server on a free display; it writes the number when ready.
-timeout -k 5 "$CHILD_LIMIT" Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
-  3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-display_ready() { grep -q '^[0-9][0-9]*$' "$work/display" 2>/dev/null; }
-wait_until "display number from Xvfb" display_ready
-xdisplay=":$(head -n 1 "$work/display")"
-export DISPLAY=$xdisplay
-
-# --- The program, on that display (not Qt's offscreen platform that ctest
-# sets for the other window tests), in the temporary directory.
-unset QT_QPA_PLATFORM
+# --- The program, on that display, in the temporary directory.
 cd "$work"
 timeout -k 5 "$CHILD_LIMIT" "$program" >"$work/kelvane.log" 2>&1 &
 program_pid=$!
 
-# The search ignores case; an error box is captioned "kelvane".
-find_window() {
-  local id
-  for id in $(xdotool search --onlyvisible --name '^Kelvane$' 2>/dev/null); do
-    if [ "$(xdotool getwindowname "$id")" = "Kelvane" ]; then
-      window=$id
-      return 0
-    fi
-  done
-  return 1
-}
-wait_until "visible window titled Kelvane" find_window
+wait_until "visible window titled Kelvane" find_window "Kelvane"
 eval "$(xdotool getwindowgeometry --shell "$window")"  # X, Y of the client area
 origin_x=$X
 origin_y=$Y

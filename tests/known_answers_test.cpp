@@ -80,30 +80,34 @@ bool SameBits(const TMolCoord& a, const TMolCoord& b) { return std::memcmp(&a, &
 
 }  // namespace
 
-TEST(KnownAnswers, RunsFromTheSeedsWithEveryKernel) {
+TEST(KnownAnswers, RunsFromTheSeedsWithEveryKernelAndThreadCount) {
   for (const TKernelCase& kernel : Kernels) {
     if (kernel.Supported && !kernel.Supported()) continue;
     for (const TKnownRun& known : KnownRuns) {
-      SCOPED_TRACE(std::string(kernel.Name) + ", " + known.Name);
-      TStreamStates().Restore();
-      AdvanceKernel = kernel.Advance;
-      TVolume volume;
-      TRecorder recorder;
-      volume.SetStepCallback(recorder.Callback());
-      volume.SetParameters(known.OuterRib, known.InnerRib, Defaults::Viscosity,
-                           Defaults::Temperature, known.TimeStep);
-      AddDefaultSpecies(volume);
-      const TSpecies& species = volume.Species[0];
-      EXPECT_EQ(species.InnerCount, known.InnerCount);
-      EXPECT_EQ(species.ShellCount, known.ShellCount);
-      EXPECT_TRUE(SameBits(species.Molecules[0], known.FirstPlaced));
-      EXPECT_EQ(TStreamStates::Current(), known.AfterPlacing);
-      for (int step = 0; step < known.Steps; ++step) volume.Step();
-      ASSERT_EQ(recorder.Reports.size(), static_cast<std::size_t>(known.Steps));
-      for (const TKnownReport& report : known.Reports)
-        EXPECT_EQ(recorder.Reports[report.Step - 1], report.Report) << "step " << report.Step;
-      EXPECT_TRUE(SameBits(species.Molecules[0], known.FirstAfterSteps));
-      EXPECT_EQ(TStreamStates::Current(), known.AfterSteps);
+      for (int threads : {1, 3}) {
+        SCOPED_TRACE(std::string(kernel.Name) + ", " + known.Name + ", threads " +
+                     std::to_string(threads));
+        TStreamStates().Restore();
+        AdvanceKernel = kernel.Advance;
+        TVolume volume;
+        volume.SetThreadCount(threads);
+        TRecorder recorder;
+        volume.SetStepCallback(recorder.Callback());
+        volume.SetParameters(known.OuterRib, known.InnerRib, Defaults::Viscosity,
+                             Defaults::Temperature, known.TimeStep);
+        AddDefaultSpecies(volume);
+        const TSpecies& species = volume.Species[0];
+        EXPECT_EQ(species.InnerCount, known.InnerCount);
+        EXPECT_EQ(species.ShellCount, known.ShellCount);
+        EXPECT_TRUE(SameBits(species.Molecules[0], known.FirstPlaced));
+        EXPECT_EQ(TStreamStates::Current(), known.AfterPlacing);
+        for (int step = 0; step < known.Steps; ++step) volume.Step();
+        ASSERT_EQ(recorder.Reports.size(), static_cast<std::size_t>(known.Steps));
+        for (const TKnownReport& report : known.Reports)
+          EXPECT_EQ(recorder.Reports[report.Step - 1], report.Report) << "step " << report.Step;
+        EXPECT_TRUE(SameBits(species.Molecules[0], known.FirstAfterSteps));
+        EXPECT_EQ(TStreamStates::Current(), known.AfterSteps);
+      }
     }
   }
   AdvanceKernel = FastestKernel();

@@ -73,15 +73,25 @@ std::string Short(double x, int digits, char separator) {
   return text;
 }
 
+// `x` as Short gives it, but a whole number once it has more integer digits
+// than `digits`: a count of 71,999 reads 71999, not 7.2e+04.
+std::string Readable(double x, int digits, char separator) {
+  if (std::fabs(x) >= std::pow(10.0, digits) && std::fabs(x) < 9e18)
+    return std::to_string(std::llround(x));
+  return Short(x, digits, separator);
+}
+
 }  // namespace
 
 std::string TRunStatistics::ReadoutText(char separator) const {
-  std::string text = "t " + Short(LastTime, 4, separator) + " s, step " + std::to_string(StepCount);
-  if (Rate) text += ", " + Short(*Rate, 3, separator) + "/s";
-  text += "\ninside " + std::to_string(LastInside) + ", mean " + Short(RecentMean(), 4, separator);
+  std::string text =
+      "t " + Readable(LastTime, 4, separator) + " s, step " + std::to_string(StepCount);
+  if (Rate) text += ", " + Readable(*Rate, 3, separator) + "/s";
+  text +=
+      "\ninside " + std::to_string(LastInside) + ", mean " + Readable(RecentMean(), 4, separator);
   if (!LastBand) return text + "\nno reference to compare with";
   text += ", ref " + std::to_string(LastReference) + "\xC2\xB1" +
-          Short(LastBand->HalfWidth, 2, separator);
+          Readable(LastBand->HalfWidth, 2, separator);
   text += Equilibrated ? "\nin band at t " + Short(*Equilibrated, 4, separator) + " s"
                        : std::string("\nnot in band yet");
   // The mean may settle off the reference (escapes re-injected at the wall

@@ -54,6 +54,13 @@ TEST(RunInfo, EquilibrationIsWhenTheRecentMeanFirstEntersTheBand) {
   EXPECT_EQ(statistics.ReadoutText(','),
             "t 0 s, step 0\ninside 0, mean 0\n"
             "no reference to compare with");
+  // A large species and a long run read as whole numbers, not 7.2e+04.
+  statistics.Expect(71999, TBand{71999.0, 537.2});
+  statistics.Record(71234, 12345.6);
+  EXPECT_EQ(statistics.ReadoutText('.'),
+            "t 12346 s, step 1\ninside 71234, mean 71234, ref 71999\xC2\xB1"
+            "537\n"
+            "not in band yet, mean -1.1 %");
 }
 
 TEST(RunInfo, StepsPerSecondOverTheLatestSecond) {

@@ -312,15 +312,7 @@ void TChart::SetUpInteractions() {
   area->setRangeZoomAxes({xAxis, xAxis2}, {yAxis, yAxis2});
 
   Menu = new QMenu(this);
-  const auto guarded = [this](void (TChart::*handler)()) {
-    return [this, handler] {
-      try {
-        (this->*handler)();
-      } catch (...) {
-        ShowCurrentException();
-      }
-    };
-  };
+  const auto guarded = [this](void (TChart::*handler)()) { return Guarded(this, handler); };
   connect(Menu->addAction(QStringLiteral("Save image...")), &QAction::triggered, this,
           guarded(&TChart::SaveImageAs));
   connect(Menu->addAction(QStringLiteral("Copy image")), &QAction::triggered, this,

@@ -16,6 +16,19 @@ void ShowError(const QString& message);
 // and other std::exception show their message, anything else an empty text.
 void ShowCurrentException();
 
+// A slot that runs object->*handler and shows any error it throws: the error
+// stops that handler only, and the program goes on.
+template <class TObject>
+auto Guarded(TObject* object, void (TObject::*handler)()) {
+  return [object, handler] {
+    try {
+      (object->*handler)();
+    } catch (...) {
+      ShowCurrentException();
+    }
+  };
+}
+
 // The application object: no exception ever crosses Qt's event loop. One that
 // escapes an event handler is shown by the error display and the program
 // goes on.

@@ -10,6 +10,7 @@
 #include "Mainform/Conversions.h"
 #include "Mainform/CurveExport.h"
 #include "Mainform/DockLayout.h"
+#include "Mainform/ErrorDisplay.h"
 #include "Mainform/LongWork.h"
 #include "Mainform/MoleculeView.h"
 #include "Mainform/Parameters.h"
@@ -210,15 +211,7 @@ void TMForm::BuildControls() {
 
 void TMForm::ConnectHandlers() {
   // Errors stop the handler and are shown; the window goes on.
-  const auto guarded = [this](void (TMForm::*handler)()) {
-    return [this, handler] {
-      try {
-        (this->*handler)();
-      } catch (...) {
-        ShowCurrentException();
-      }
-    };
-  };
+  const auto guarded = [this](void (TMForm::*handler)()) { return Guarded(this, handler); };
   connect(ApplyButton, &QToolButton::clicked, this, guarded(&TMForm::ApplyButtonClick));
   connect(PauseButton, &QToolButton::clicked, this, guarded(&TMForm::PauseButtonClick));
   connect(Timer, &QTimer::timeout, this, guarded(&TMForm::TimerTimer));

@@ -27,6 +27,10 @@ namespace {
 // machine allows, ticks or not.
 constexpr int StepsPerTick[] = {1, 10, 100, 0};
 
+int StepsPerTickOf(const QComboBox* speedBox) {
+  return StepsPerTick[std::max(0, speedBox->currentIndex())];
+}
+
 // Wall time a slice of steps may take before the event loop gets its turn:
 // with one paint after it, well under the 100 ms in which a click must act.
 constexpr qint64 SliceMilliseconds = 40;
@@ -83,7 +87,7 @@ void TMForm::BuildRunPanel() {
 }
 
 void TMForm::TimerTimer() {
-  const int perTick = StepsPerTick[std::max(0, SpeedBox->currentIndex())];
+  const int perTick = StepsPerTickOf(SpeedBox);
   if (perTick == 1) {
     StepOnce();
     AfterEngineChange();
@@ -136,7 +140,7 @@ void TMForm::AfterEngineChange() {
 }
 
 void TMForm::RepaintCharts() {
-  const bool fast = Timer->isActive() && StepsPerTick[std::max(0, SpeedBox->currentIndex())] != 1;
+  const bool fast = Timer->isActive() && StepsPerTickOf(SpeedBox) != 1;
   const bool due =
       !ChartPaintClock.isValid() || ChartPaintClock.elapsed() >= ChartPaintMilliseconds;
   for (TChart* chart : {CChart, NChart}) {
@@ -162,7 +166,7 @@ void TMForm::RecordStep(std::int32_t insideCount, std::int32_t innerCountTotal, 
 void TMForm::SpeedBoxChange() {
   // Steps queued at the former speed are dropped; flat out keeps going
   // until paused.
-  const bool flatOut = StepsPerTick[std::max(0, SpeedBox->currentIndex())] == 0;
+  const bool flatOut = StepsPerTickOf(SpeedBox) == 0;
   PendingSteps = flatOut && Timer->isActive() ? -1 : 0;
   if (PendingSteps != 0)
     SliceTimer->start();

@@ -2,7 +2,7 @@
 # they are missing. Sourced by run.sh and test.sh.
 
 KELVANE_PACKAGES=(
-  cmake make g++ pkg-config
+  cmake make g++ pkg-config libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev libqcustomplot-dev fonts-dejavu-core
   clang libclang-rt-14-dev clang-format

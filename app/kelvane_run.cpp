@@ -1,0 +1,25 @@
+// Entry point of kelvane-run.
+#include <unistd.h>
+
+#include <csignal>
+#include <iostream>
+
+#include "app/RunCommand.h"
+
+namespace {
+
+volatile std::sig_atomic_t StopRequested = 0;
+
+void RequestStop(int) { StopRequested = 1; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::signal(SIGINT, RequestStop);
+  std::signal(SIGTERM, RequestStop);
+  std::ios::sync_with_stdio(false);
+  TConsole console{std::cout, std::cerr, isatty(STDERR_FILENO) == 1, &StopRequested};
+  const int code = RunCommand(std::vector<std::string>(argv + 1, argv + argc), console);
+  std::cout.flush();
+  return code;
+}

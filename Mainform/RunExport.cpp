@@ -34,7 +34,7 @@ std::string Parameter(const char* key, double value) {
 
 }  // namespace
 
-std::string RunCsv(const TVolume& volume, const std::vector<TRunRow>& rows) {
+std::string RunCsvHeader(const TVolume& volume) {
   // Header lines carry no commas, so that a spreadsheet keeps each in one cell.
   std::string text = "# Kelvane " KELVANE_VERSION " run export\n";
   text += "# seeds: placement " + std::to_string(PlacementSeed) + "; x " +
@@ -55,8 +55,16 @@ std::string RunCsv(const TVolume& volume, const std::vector<TRunRow>& rows) {
   text +=
       "t [s],inside count,reference count,inside concentration [m^-3],"
       "total concentration [m^-3]\n";
-  for (const TRunRow& row : rows)
-    text += Exact(row.Time) + "," + Exact(row.InsideCount) + "," + Exact(row.ReferenceCount) + "," +
-            Exact(row.InsideConcentration) + "," + Exact(row.TotalConcentration) + "\n";
+  return text;
+}
+
+std::string RunCsvLine(const TRunRow& row) {
+  return Exact(row.Time) + "," + Exact(row.InsideCount) + "," + Exact(row.ReferenceCount) + "," +
+         Exact(row.InsideConcentration) + "," + Exact(row.TotalConcentration) + "\n";
+}
+
+std::string RunCsv(const TVolume& volume, const std::vector<TRunRow>& rows) {
+  std::string text = RunCsvHeader(volume);
+  for (const TRunRow& row : rows) text += RunCsvLine(row);
   return text;
 }

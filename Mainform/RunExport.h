@@ -20,3 +20,8 @@ struct TRunRow {
 // parameters and every species of `volume`), the column names, then one row
 // per step. Numbers with '.', as short as reads back to the same double.
 std::string RunCsv(const TVolume& volume, const std::vector<TRunRow>& rows);
+
+// The two parts of RunCsv, for writing a run as it goes: the header lines and
+// column names, then one line per row.
+std::string RunCsvHeader(const TVolume& volume);
+std::string RunCsvLine(const TRunRow& row);

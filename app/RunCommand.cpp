@@ -1,23 +1,499 @@
 #include "app/RunCommand.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+#include "Diffunit/Diffunit.h"
+#include "Mainform/Conversions.h"
+#include "Mainform/Parameters.h"
+#include "Mainform/RunExport.h"
+#include "Statg/Statg.h"
+#include "app/OutputFile.h"
 
 #ifndef KELVANE_VERSION
 #define KELVANE_VERSION "unknown"
 #endif
 
-int RunCommand(const std::vector<std::string>& arguments, TConsole& console) {
-  CLI::App app("Runs Kelvane's simulation without a window.", "kelvane-run");
-  app.set_version_flag("--version", "kelvane-run " KELVANE_VERSION);
-  std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+namespace {
+
+// A bad command line. The message names the option; nothing has run and no
+// output has been written.
+class TBadInput : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The user stopped the run (Ctrl+C); the outputs keep what they held.
+struct TStopped {};
+const char* const StoppedMessage =
+    "kelvane-run: interrupted; the output files keep what they held\n";
+
+struct TParameters {
+  double OuterRib = Defaults::OuterRib;
+  double InnerRib = Defaults::InnerRib;
+  double Viscosity = Defaults::Viscosity;
+  double Temperature = Defaults::Temperature;
+  double TimeStep = Defaults::TimeStep;
+
+  bool operator==(const TParameters& other) const {
+    return OuterRib == other.OuterRib && InnerRib == other.InnerRib &&
+           Viscosity == other.Viscosity && Temperature == other.Temperature &&
+           TimeStep == other.TimeStep;
+  }
+};
+
+struct TSpeciesRequest {
+  std::string Option;  // as given, for messages: "--species 7.2E20,1.5E-9,1.43E-10"
+  double Concentration = 0.0;
+  double Radius = 0.0;
+  std::optional<double> Diffusion;  // none: Stokes-Einstein of Radius
+};
+
+struct TRunPlan {
+  TParameters Parameters;
+  std::vector<TSpeciesRequest> Species;  // empty: the default species
+  std::optional<std::int64_t> Steps;
+  std::optional<double> Until;  // s
+  std::optional<int> Threads;
+  std::string Csv;     // empty or "-": standard output
+  std::string Curves;  // empty: none
+};
+
+// ---------------------------------------------------------------------------
+// Reading the command line
+
+// A number as the window's tables read it, with '.' as the decimal point.
+double Number(const std::string& option, const std::string& text) {
   try {
-    app.parse(reversed);
-  } catch (const CLI::Success&) {
-    console.Out << app.help();
+    return TextToNumber(text, '.');
+  } catch (const TError& error) {
+    throw TBadInput(option + ": " + error.what());
+  }
+}
+
+double Positive(const std::string& option, const std::string& text) {
+  const double value = Number(option, text);
+  if (!(value > 0.0)) throw TBadInput(option + ": " + text + " is not above 0");
+  return value;
+}
+
+std::int64_t WholeNumber(const std::string& option, const std::string& text, std::int64_t lowest,
+                         std::int64_t highest) {
+  std::size_t used = 0;
+  long long value = 0;
+  try {
+    value = std::stoll(text, &used, 10);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != text.size() || text.front() == ' ' || value < lowest || value > highest)
+    throw TBadInput(option + ": '" + text + "' is not a whole number from " +
+                    std::to_string(lowest) + " to " + std::to_string(highest));
+  return value;
+}
+
+std::vector<std::string> Fields(const std::string& text) {
+  std::vector<std::string> fields(1);
+  for (const char c : text) {
+    if (c == ',')
+      fields.emplace_back();
+    else
+      fields.back() += c;
+  }
+  return fields;
+}
+
+TSpeciesRequest Species(const std::string& option, const std::string& text, bool withDiffusion) {
+  TSpeciesRequest species;
+  species.Option = option + " " + text;
+  const std::vector<std::string> fields = Fields(text);
+  if (fields.size() != (withDiffusion ? 3u : 2u))
+    throw TBadInput(species.Option + ": give " + (withDiffusion ? "C,RADIUS,D" : "C,RADIUS") +
+                    ", numbers separated by commas");
+  species.Concentration = Number(species.Option, fields[0]);
+  species.Radius = Number(species.Option, fields[1]);
+  if (withDiffusion) species.Diffusion = Number(species.Option, fields[2]);
+  if (species.Concentration < 0.0)
+    throw TBadInput(species.Option + ": the concentration " + fields[0] + " is below 0");
+  if (!(species.Radius > 0.0))
+    throw TBadInput(species.Option + ": the radius " + fields[1] + " is not above 0");
+  if (species.Diffusion && *species.Diffusion < 0.0)
+    throw TBadInput(species.Option + ": the diffusion coefficient " + fields[2] + " is below 0");
+  return species;
+}
+
+const char* const Footer =
+    R"(Numbers are read as the window's tables read them, with '.' as the decimal
+point ("1E-6", "7.2e20", "293.15"). --species-radius derives the diffusion
+coefficient by Stokes-Einstein at the temperature and viscosity, rounded to
+3 digits as the window's "Recalrualte Diffusion Coefficient" button shows it.
+
+The run is the one the window makes with the same values: after it starts,
+species 2 onwards are added with "+ Species", the parameters are typed and
+applied with "Apply", each species whose values or volume differ from the
+start's is typed and applied with "Apply Species", and the run goes on for
+the steps asked. The outputs are then the same bytes as the window's exports.
+Without --species the run has the window's default species (7.2E20, 1.5E-9,
+1.43E-10).
+
+Folders named by --csv and --curves are made when missing.
+
+Exit status: 0 done; 1 a step failed (the outputs hold the steps before it)
+or an output could not be written; 2 bad input (nothing is run or written);
+130 interrupted (the output files keep what they held).)";
+
+struct TCommandLine {
+  CLI::App App{"Runs Kelvane's diffusion simulation without a window and writes its curves.",
+               "kelvane-run"};
+  std::optional<std::string> OuterRib, InnerRib, Viscosity, Temperature, TimeStep;
+  std::vector<std::string> SpeciesTexts, SpeciesRadiusTexts;
+  std::optional<std::string> Steps, Until, Threads;
+  std::string Csv, Curves;
+  CLI::Option* SpeciesOption = nullptr;
+  CLI::Option* SpeciesRadiusOption = nullptr;
+
+  TCommandLine() {
+    App.set_version_flag("--version", "kelvane-run " KELVANE_VERSION);
+    App.footer(Footer);
+    App.add_option("--outer-rib", OuterRib, "External cube rib [m] (default 1E-5)")
+        ->type_name("METRES");
+    App.add_option("--inner-rib", InnerRib,
+                   "Internal cube rib [m], below the outer one (default 1E-6)")
+        ->type_name("METRES");
+    App.add_option("--viscosity", Viscosity, "Dynamic viscosity [Pa s] (default 0.001)")
+        ->type_name("PA_S");
+    App.add_option("--temperature", Temperature, "Temperature [K] (default 293.15)")
+        ->type_name("KELVIN");
+    App.add_option("--time-step", TimeStep, "Simulation time step [s] (default 0.0001)")
+        ->type_name("SECONDS");
+    SpeciesOption = App.add_option("--species", SpeciesTexts,
+                                   "A species: concentration [m^-3], radius [m], diffusion "
+                                   "coefficient [m^2/s]; repeat for more")
+                        ->type_name("C,RADIUS,D")
+                        ->expected(1)
+                        ->allow_extra_args(false)
+                        ->take_all();
+    SpeciesRadiusOption =
+        App.add_option("--species-radius", SpeciesRadiusTexts,
+                       "A species whose diffusion coefficient comes from its radius "
+                       "(see below); mixes with --species in order")
+            ->type_name("C,RADIUS")
+            ->expected(1)
+            ->allow_extra_args(false)
+            ->take_all();
+    App.add_option("--steps", Steps, "Run N time steps")->type_name("N");
+    App.add_option("--until", Until, "Run until the time reaches SECONDS (within half a step)")
+        ->type_name("SECONDS");
+    App.add_option("--csv", Csv,
+                   "Write the run CSV (as \"Export run...\") to FILE; "
+                   "default or '-': standard output")
+        ->type_name("FILE");
+    App.add_option("--curves", Curves, "Write \"C1(t).txt\" and \"N1(t).txt\" into DIR")
+        ->type_name("DIR");
+    App.add_option("--threads", Threads,
+                   "Threads per step, 1 to 1024 (default: KELVANE_THREADS or all cores)")
+        ->type_name("N");
+  }
+
+  TRunPlan Plan() const {
+    TRunPlan plan;
+    TParameters& p = plan.Parameters;
+    if (OuterRib) p.OuterRib = Positive("--outer-rib", *OuterRib);
+    if (InnerRib) p.InnerRib = Positive("--inner-rib", *InnerRib);
+    if (Viscosity) p.Viscosity = Positive("--viscosity", *Viscosity);
+    if (Temperature) p.Temperature = Positive("--temperature", *Temperature);
+    if (TimeStep) p.TimeStep = Positive("--time-step", *TimeStep);
+    if (!(p.InnerRib < p.OuterRib))
+      throw TBadInput("--inner-rib: " + NumberToText(p.InnerRib, '.') +
+                      " is not below the outer rib " + NumberToText(p.OuterRib, '.'));
+    // Both options fill their lists in order; the order of the species is
+    // the order in which they were given, across both.
+    std::size_t withDiffusion = 0, withoutDiffusion = 0;
+    for (const CLI::Option* option : App.parse_order()) {
+      if (option == SpeciesOption)
+        plan.Species.push_back(Species("--species", SpeciesTexts.at(withDiffusion++), true));
+      else if (option == SpeciesRadiusOption)
+        plan.Species.push_back(
+            Species("--species-radius", SpeciesRadiusTexts.at(withoutDiffusion++), false));
+    }
+    if (Steps && Until) throw TBadInput("--steps and --until: give one of them, not both");
+    if (Steps)
+      plan.Steps = WholeNumber("--steps", *Steps, 0, INT64_MAX);
+    else if (Until) {
+      plan.Until = Number("--until", *Until);
+      if (!(*plan.Until >= 0.0)) throw TBadInput("--until: " + *Until + " is below 0");
+    } else
+      throw TBadInput("--steps or --until is required: how long should the run go?");
+    if (Threads) plan.Threads = static_cast<int>(WholeNumber("--threads", *Threads, 1, 1024));
+    plan.Csv = Csv;
+    plan.Curves = Curves;
+    return plan;
+  }
+};
+
+// ---------------------------------------------------------------------------
+// The progress bar
+
+class TProgressBar {
+ public:
+  explicit TProgressBar(TConsole& console) : Console(console) {}
+  ~TProgressBar() { Clear(); }
+
+  // Redraws at most ten times a second.
+  void Show(double share, const std::string& text) {
+    if (!Console.ErrIsTerminal) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (Shown && now - LastShown < std::chrono::milliseconds(100)) return;
+    LastShown = now;
+    Shown = true;
+    const int width = 30;
+    const int filled = static_cast<int>(std::clamp(share, 0.0, 1.0) * width);
+    Console.Err << "\r\033[K[" << std::string(filled, '#') << std::string(width - filled, ' ')
+                << "] " << static_cast<int>(std::clamp(share, 0.0, 1.0) * 100.0) << "% " << text
+                << std::flush;
+  }
+
+  void Clear() {
+    if (!Shown) return;
+    Console.Err << "\r\033[K" << std::flush;
+    Shown = false;
+  }
+
+ private:
+  TConsole& Console;
+  bool Shown = false;
+  std::chrono::steady_clock::time_point LastShown;
+};
+
+bool StopRequested(const TConsole& console) { return console.Stop && *console.Stop != 0; }
+
+// ---------------------------------------------------------------------------
+// The engine, as the window leaves it
+
+std::string Text(double x) { return NumberToText(x, '.'); }
+
+void Check(const std::string& option, const std::function<void()>& change) {
+  try {
+    change();
+  } catch (const TError& error) {
+    throw TBadInput(option + ": " + error.what());
+  }
+}
+
+// Start-up, "+ Species" for species 2 onwards (in the start's volume, where
+// the default species always fits), "Apply", then "Apply Species" for every
+// species that the start did not already place as asked.
+void Prepare(TVolume& volume, const TRunPlan& plan) {
+  SetDefaultParameters(volume);
+  AddDefaultSpecies(volume);
+  for (std::size_t i = 1; i < plan.Species.size(); ++i)
+    Check(plan.Species[i].Option, [&] { AddDefaultSpecies(volume); });
+
+  const TParameters& p = plan.Parameters;
+  const bool applied = !(p == TParameters{});
+  if (applied) {
+    // The engine stores the cubes of the ribs; say which rib is too large.
+    Check("--outer-rib", [&] { CheckedResult(std::pow(p.OuterRib, 3.0)); });
+    Check("--inner-rib", [&] { CheckedResult(std::pow(p.InnerRib, 3.0)); });
+    volume.SetParameters(p.OuterRib, p.InnerRib, p.Viscosity, p.Temperature, p.TimeStep);
+  }
+  for (std::size_t i = 0; i < plan.Species.size(); ++i) {
+    const TSpeciesRequest& species = plan.Species[i];
+    double diffusion = 0.0;
+    Check(species.Option, [&] {
+      // The window's button shows the coefficient with 3 digits, and
+      // "Apply Species" reads what it shows.
+      diffusion =
+          species.Diffusion
+              ? *species.Diffusion
+              : TextToNumber(NumberToExponentText(volume.StokesEinstein(species.Radius), '.'), '.');
+    });
+    const bool asPlaced = species.Concentration == Defaults::Concentration &&
+                          species.Radius == Defaults::Radius && diffusion == Defaults::Diffusion;
+    if (applied || !asPlaced)
+      Check(species.Option, [&] {
+        volume.ReplaceSpecies(static_cast<int>(i), species.Concentration, diffusion,
+                              species.Radius);
+      });
+  }
+  volume.SetProgressCallback({});
+}
+
+// ---------------------------------------------------------------------------
+// The outputs
+
+class TOutputs {
+ public:
+  TOutputs(const TRunPlan& plan, std::ostream& standardOutput) : Out(standardOutput) {
+    if (!plan.Curves.empty()) {
+      const std::filesystem::path folder(plan.Curves);
+      MakeFolder("--curves", folder);
+      Concentration = Open("--curves", (folder / "C1(t).txt").string());
+      Count = Open("--curves", (folder / "N1(t).txt").string());
+    }
+    if (!plan.Csv.empty() && plan.Csv != "-") {
+      MakeFolder("--csv", std::filesystem::path(plan.Csv).parent_path());
+      Csv = Open("--csv", plan.Csv);
+    }
+  }
+
+  void Start(const TVolume& volume) { Write(Csv.get(), RunCsvHeader(volume)); }
+
+  void Add(const TRunRow& row) {
+    Write(Csv.get(), RunCsvLine(row));
+    if (Concentration) Concentration->Write(ExportLine(row.Time, row.InsideConcentration));
+    if (Count) Count->Write(ExportLine(row.Time, row.InsideCount));
+  }
+
+  // Commits every file it can; throws the first failure's TError.
+  void Commit() {
+    std::optional<TError> failure;
+    for (TOutputFile* file : {Csv.get(), Concentration.get(), Count.get()}) {
+      if (!file) continue;
+      try {
+        file->Commit();
+      } catch (const TError& error) {
+        if (!failure) failure = error;
+      }
+    }
+    Out.flush();
+    if (failure) throw *failure;
+    if (!Csv && !Out) throw TError("Cannot write the run to standard output");
+  }
+
+ private:
+  // Sweeps name a folder per run; the folders are made as they are needed.
+  static void MakeFolder(const std::string& option, const std::filesystem::path& folder) {
+    std::error_code error;
+    if (!folder.empty()) std::filesystem::create_directories(folder, error);
+    if (error)
+      throw TBadInput(option + ": Cannot make folder " + folder.string() + ": " + error.message());
+  }
+
+  static std::unique_ptr<TOutputFile> Open(const std::string& option, const std::string& name) {
+    try {
+      return std::make_unique<TOutputFile>(name);
+    } catch (const TError& error) {
+      throw TBadInput(option + ": " + error.what());
+    }
+  }
+
+  void Write(TOutputFile* file, const std::string& text) {
+    if (file)
+      file->Write(text);
+    else
+      Out << text;
+  }
+
+  std::ostream& Out;
+  std::unique_ptr<TOutputFile> Csv, Concentration, Count;
+};
+
+// ---------------------------------------------------------------------------
+// The run
+
+std::string Share(double done, double total) {
+  return std::to_string(static_cast<long long>(done)) + " of " +
+         std::to_string(static_cast<long long>(total));
+}
+
+int Run(const TRunPlan& plan, TConsole& console) {
+  TStreamStates().Restore();  // from the seeds, as the program starts
+  TVolume volume;
+  TProgressBar bar(console);
+  if (plan.Threads) volume.SetThreadCount(*plan.Threads);
+  volume.SetProgressCallback([&](double done) {
+    bar.Show(done, "placing molecules");
+    return !StopRequested(console);
+  });
+  Prepare(volume, plan);
+  bar.Clear();
+
+  TOutputs outputs(plan, console.Out);
+  outputs.Start(volume);
+  volume.SetStepCallback([&](std::int32_t insideCount, std::int32_t innerCountTotal,
+                             double insideConcentration, double totalConcentration, double time) {
+    outputs.Add({time, static_cast<double>(insideCount), static_cast<double>(innerCountTotal),
+                 insideConcentration, totalConcentration});
+  });
+
+  // --until: the steps whose time falls before the limit less half a step,
+  // so that 0.5 s of 0.0001 s steps is 5000 steps whatever the rounding.
+  const double halfStep = volume.TimeStep / 2.0;
+  const double total = plan.Steps ? static_cast<double>(*plan.Steps)
+                                  : std::ceil(*plan.Until / volume.TimeStep - 0.5);
+  const auto finished = [&](std::int64_t done) {
+    return plan.Steps ? done >= *plan.Steps : !(volume.Time + halfStep < *plan.Until);
+  };
+  std::int64_t done = 0;
+  std::string failure;
+  try {
+    for (; !finished(done); ++done) {
+      if (StopRequested(console)) throw TStopped{};
+      volume.Step();
+      bar.Show(total > 0 ? static_cast<double>(done + 1) / total : 1.0,
+               "step " + Share(static_cast<double>(done + 1), total) +
+                   ", t = " + Text(volume.Time) + " s");
+    }
+  } catch (const TError& error) {
+    failure = error.what();
+  }
+  bar.Clear();
+  try {
+    outputs.Commit();
+  } catch (const TError& error) {
+    console.Err << "kelvane-run: " << error.what() << "\n";
+    return RunFailed;
+  }
+  if (!failure.empty()) {
+    console.Err << "kelvane-run: step " << done + 1 << " failed: " << failure
+                << " (the outputs hold the " << done << (done == 1 ? " step" : " steps")
+                << " before it)\n";
+    return RunFailed;
+  }
+  return RunSucceeded;
+}
+
+}  // namespace
+
+int RunCommand(const std::vector<std::string>& arguments, TConsole& console) {
+  TCommandLine commandLine;
+  try {
+    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+    commandLine.App.parse(reversed);
+  } catch (const CLI::CallForVersion& version) {
+    console.Out << version.what() << "\n";
+    return RunSucceeded;
+  } catch (const CLI::CallForHelp&) {
+    console.Out << commandLine.App.help();
     return RunSucceeded;
   } catch (const CLI::ParseError& error) {
+    console.Err << "kelvane-run: " << error.what() << " (see --help)\n";
+    return BadInput;
+  }
+  try {
+    return Run(commandLine.Plan(), console);
+  } catch (const TBadInput& error) {
+    console.Err << "kelvane-run: " << error.what() << "\n";
+    return BadInput;
+  } catch (const TStopped&) {
+    console.Err << StoppedMessage;
+    return Interrupted;
+  } catch (const TError& error) {
+    if (StopRequested(console)) {  // the engine's "Cancelled": a placement was stopped
+      console.Err << StoppedMessage;
+      return Interrupted;
+    }
+    // Anything the engine refuses before the run that no option explains.
     console.Err << "kelvane-run: " << error.what() << "\n";
     return BadInput;
   }
-  return RunSucceeded;
 }

@@ -14,12 +14,14 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "Mainform/LongWork.h"
 #include "Mainform/Parameters.h"
 #include "Statg/Statg.h"
+#include "app/RunCommand.h"
 #include "tests/qt_test_support.h"
 #include "tests/test_support.h"
 
@@ -743,6 +745,67 @@ TEST_F(MainformTest, EverySpeedGivesTheSameCurvesAndFiles) {
   }
   EXPECT_EQ(std::count(first[1].begin(), first[1].end(), '\n'), Steps);
   EXPECT_TRUE(Messages.empty());
+}
+
+// kelvane-run's run is the window's: the same values typed and applied, the
+// same steps, the same bytes in all three exports.
+TEST_F(MainformTest, TheCommandLineRunIsTheWindowsRun) {
+  struct TSession {
+    std::vector<std::pair<const char*, const char*>> parameters;  // typed, then Apply
+    std::vector<std::vector<const char*>> species;  // C, radius and D, or C and radius
+    std::vector<std::string> arguments;
+  };
+  const TSession sessions[] = {
+      {{{Key::SIM_B0, "1.2E-5"},
+        {Key::SIM_B1, "1.5E-6"},
+        {Key::SIM_T, "310"},
+        {Key::SIM_DT, "2E-4"}},
+       {{"3E19", "1E-9", "2E-10"}, {"5E19", "2E-9"}},
+       {"--outer-rib", "1.2E-5", "--inner-rib", "1.5E-6", "--temperature", "310", "--time-step",
+        "2E-4", "--species", "3E19,1E-9,2E-10", "--species-radius", "5E19,2E-9"}},
+      // The start's volume and species 1 as it starts: only species 2 is applied.
+      {{},
+       {{"7.2E20", "1.5E-9"}, {"1E19", "1E-9", "3E-10"}},
+       {"--species-radius", "7.2E20,1.5E-9", "--species", "1E19,1E-9,3E-10"}},
+  };
+  for (const TSession& session : sessions) {
+    ResetStreams();
+    TMForm& form = MakeForm();
+    for (std::size_t i = 1; i < session.species.size(); ++i) form.AddSpeciesButtonClick();
+    for (const auto& [key, text] : session.parameters) SetText(form.ValueListSimulation, key, text);
+    if (!session.parameters.empty()) form.ApplyButtonClick();
+    for (std::size_t i = 0; i < session.species.size(); ++i) {
+      const std::vector<const char*>& values = session.species[i];
+      form.SpeciesList->setCurrentRow(static_cast<int>(i));
+      if (session.parameters.empty() && i == 0) continue;  // placed as the window starts
+      SetText(form.ValueListSpecies, Key::SP_C, values[0]);
+      SetText(form.ValueListSpecies, Key::SP_A, values[1]);
+      if (values.size() == 3)
+        SetText(form.ValueListSpecies, Key::SP_D, values[2]);
+      else
+        form.SpeedButtonRecalcDClick();
+      form.ApplySpSpeedButtonClick();
+    }
+    form.SpeedBox->setCurrentIndex(3);
+    form.PauseAtStep(12);
+    form.PauseButton->click();
+    ASSERT_TRUE(WaitUntil([&] { return !form.Timer->isActive(); }));
+    form.SaveCButton->click();
+    form.SaveNButton->click();
+    form.ExportRun(QStringLiteral("run.csv"));
+    ASSERT_TRUE(Messages.empty()) << Messages[0].toStdString();
+
+    std::vector<std::string> arguments = session.arguments;
+    for (const char* argument : {"--steps", "12", "--curves", "cli", "--csv", "cli/run.csv"})
+      arguments.push_back(argument);
+    std::ostringstream out, err;
+    TConsole console{out, err};
+    ASSERT_EQ(RunCommand(arguments, console), RunSucceeded) << err.str();
+    for (const char* name : {"C1(t).txt", "N1(t).txt", "run.csv"})
+      EXPECT_EQ(ReadFile((std::string("cli/") + name).c_str()), ReadFile(name)) << name;
+    const std::string counts = ReadFile("N1(t).txt");
+    EXPECT_EQ(std::count(counts.begin(), counts.end(), '\n'), 12);
+  }
 }
 
 // Apply while paused at full speed does what it does at the designed speed:

@@ -1,0 +1,153 @@
+#include "app/RunCommand.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "app/OutputFile.h"
+#include "tests/test_support.h"
+
+namespace {
+
+struct TResult {
+  int Code;
+  std::string Out;
+  std::string Err;
+};
+
+TResult Command(const std::vector<std::string>& arguments, volatile std::sig_atomic_t stop = 0) {
+  std::ostringstream out, err;
+  TConsole console{out, err, false, &stop};
+  const int code = RunCommand(arguments, console);
+  return {code, out.str(), err.str()};
+}
+
+// Only the files the test made itself: no partial output, no temporary file.
+std::vector<std::string> Entries(const char* folder = ".") {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class RunCommandTest : public ::testing::Test {
+  TWorkDir WorkDir;
+};
+
+}  // namespace
+
+// The defaults' known run: the second step finds 1 molecule inside, the
+// ninth 10 (the engine's pinned answers), in the window's export format.
+TEST_F(RunCommandTest, DefaultsGiveTheKnownCurvesAndCsv) {
+  const TResult result = Command({"--steps", "9", "--curves", "out"});
+  ASSERT_EQ(result.Code, RunSucceeded) << result.Err;
+  EXPECT_EQ(result.Err, "");
+  const std::string counts = ReadFile("out/N1(t).txt");
+  EXPECT_EQ(std::count(counts.begin(), counts.end(), '\n'), 9);
+  EXPECT_NE(counts.find("0.0002 ; 1\r\n"), std::string::npos);
+  EXPECT_EQ(counts.substr(counts.size() - 13), "0.0009 ; 10\r\n");
+  const std::string concentrations = ReadFile("out/C1(t).txt");
+  EXPECT_EQ(concentrations.substr(concentrations.size() - 16), "0.0009 ; 1e+19\r\n");
+  // The CSV went to standard output: header, column names, one row per step.
+  EXPECT_EQ(result.Out.rfind("# Kelvane ", 0), 0u);
+  EXPECT_NE(result.Out.find("molecules 719999\n"), std::string::npos);
+  const std::string lastRow = "0.0009000000000000002,10,719,10000000000000002048,7.2e+20\n";
+  EXPECT_EQ(result.Out.substr(result.Out.size() - lastRow.size()), lastRow);
+
+  // The default species given by its radius is the same species (Stokes-
+  // Einstein gives 1.43E-10 at 3 digits), so the same run to the byte.
+  const TResult byRadius = Command({"--species-radius", "7.2E20,1.5E-9", "--until", "0.0009",
+                                    "--curves", "radius", "--csv", "radius/run.csv"});
+  ASSERT_EQ(byRadius.Code, RunSucceeded) << byRadius.Err;
+  EXPECT_EQ(ReadFile("radius/N1(t).txt"), counts);
+  EXPECT_EQ(ReadFile("radius/C1(t).txt"), concentrations);
+  EXPECT_EQ(ReadFile("radius/run.csv"), result.Out);
+}
+
+// Every refusal: exit 2, one line naming the option, and the file the run
+// would have replaced keeps its bytes, with nothing else left beside it.
+TEST_F(RunCommandTest, BadInputIsNamedAndWritesNothing) {
+  WriteFile("run.csv", "kept");
+  const std::vector<std::string> output = {"--csv", "run.csv"};
+  const struct {
+    std::vector<std::string> arguments;
+    const char* named;
+  } cases[] = {
+      {{"--steps", "3", "--bogus"}, "--bogus"},
+      {{"--steps"}, "--steps"},
+      {{"--steps", "3x"}, "--steps"},
+      {{"--until", "-1"}, "--until"},
+      {{"--steps", "1", "--until", "1"}, "--until"},
+      {{"--outer-rib", "1e-5"}, "--steps or --until"},
+      {{"--steps", "1", "--outer-rib", "1,5e-5"}, "--outer-rib"},
+      {{"--steps", "1", "--inner-rib", "1E-5"}, "--inner-rib"},
+      {{"--steps", "1", "--outer-rib", "1e120", "--inner-rib", "1e-6"}, "--outer-rib"},
+      {{"--steps", "1", "--time-step", "0"}, "--time-step"},
+      {{"--steps", "1", "--threads", "1025"}, "--threads"},
+      {{"--steps", "1", "--species", "7.2E20,1.5E-9"}, "--species 7.2E20,1.5E-9"},
+      {{"--steps", "1", "--species", "7.2E20,1.5E-9,-1", "--species", "1,1,1"}, "--species 7.2E20"},
+      {{"--steps", "1", "--species", "1,1,1", "extra"}, "extra"},
+      {{"--steps", "1", "--species", "1E20,1E-9,1E-10", "--species", "7.2E25,1E-9,1E-10"},
+       "--species 7.2E25,1E-9,1E-10"},  // over 2^31 molecules
+      {{"--steps", "1", "--species-radius", "1E20,0"}, "--species-radius 1E20,0"},
+      {{"--steps", "1", "--csv", "run.csv/run.csv"}, "--csv"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> arguments = c.arguments;
+    // The refusal comes before any output is opened, whichever it is.
+    arguments.insert(arguments.begin(), output.begin(), output.end());
+    const TResult result = Command(arguments);
+    SCOPED_TRACE(result.Err);
+    EXPECT_EQ(result.Code, BadInput);
+    EXPECT_EQ(result.Err.rfind(std::string("kelvane-run: "), 0), 0u);
+    EXPECT_NE(result.Err.find(c.named), std::string::npos);
+    EXPECT_EQ(std::count(result.Err.begin(), result.Err.end(), '\n'), 1);
+    EXPECT_EQ(result.Out, "");
+  }
+  // A folder where the curves should go, and a file where a folder should be.
+  EXPECT_EQ(Command({"--steps", "1", "--csv", "."}).Code, BadInput);
+  EXPECT_EQ(Command({"--steps", "1", "--csv", "-", "--curves", "run.csv"}).Code, BadInput);
+  EXPECT_EQ(ReadFile("run.csv"), "kept");
+  EXPECT_EQ(Entries(), std::vector<std::string>{"run.csv"});
+}
+
+// A step that fails keeps the steps before it; a stopped run and an output
+// that cannot be put in place leave the old files as they were.
+TEST_F(RunCommandTest, FailuresKeepWhatTheyShould) {
+  // A time step so long that the clock overflows on the second step.
+  TResult result = Command({"--steps", "5", "--time-step", "1E308", "--csv", "run.csv"});
+  EXPECT_EQ(result.Code, RunFailed);
+  EXPECT_EQ(result.Err,
+            "kelvane-run: step 2 failed: Floating point overflow (the outputs hold the 1 step "
+            "before it)\n");
+  const std::string csv = ReadFile("run.csv");
+  EXPECT_EQ(csv.substr(csv.find("\n1e+308,")).size(),
+            std::string("\n1e+308,0,719,0,7.2e+20\n").size());
+
+  WriteFile("run.csv", "kept");
+  result = Command({"--steps", "5", "--csv", "run.csv"}, 1);
+  EXPECT_EQ(result.Code, Interrupted);
+  EXPECT_EQ(ReadFile("run.csv"), "kept");
+
+  // The target became a folder while the run went on: the new file goes.
+  {
+    TOutputFile file("target");
+    file.Write("new");
+    std::filesystem::create_directories("target/inside");
+    EXPECT_THROW(file.Commit(), TError);
+  }
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"run.csv", "target"}));
+}
+
+TEST_F(RunCommandTest, HelpAndVersion) {
+  TResult result = Command({"--version"});
+  EXPECT_EQ(result.Code, RunSucceeded);
+  EXPECT_EQ(result.Out.rfind("kelvane-run ", 0), 0u);
+  result = Command({"--help"});
+  EXPECT_EQ(result.Code, RunSucceeded);
+  for (const char* option :
+       {"--outer-rib", "--species-radius", "--until", "--curves", "Exit status"})
+    EXPECT_NE(result.Out.find(option), std::string::npos) << option;
+}

@@ -59,7 +59,7 @@ struct TSpeciesRequest {
 
 struct TRunPlan {
   TParameters Parameters;
-  std::vector<TSpeciesRequest> Species;  // empty: the default species
+  std::vector<TSpeciesRequest> Species;  // at least one
   std::optional<std::int64_t> Steps;
   std::optional<double> Until;  // s
   std::optional<int> Threads;
@@ -224,6 +224,14 @@ struct TCommandLine {
         plan.Species.push_back(
             Species("--species-radius", SpeciesRadiusTexts.at(withoutDiffusion++), false));
     }
+    if (plan.Species.empty()) {  // the window's default species
+      TSpeciesRequest species;
+      species.Option = "the default species";
+      species.Concentration = Defaults::Concentration;
+      species.Radius = Defaults::Radius;
+      species.Diffusion = Defaults::Diffusion;
+      plan.Species.push_back(species);
+    }
     if (Steps && Until) throw TBadInput("--steps and --until: give one of them, not both");
     if (Steps)
       plan.Steps = WholeNumber("--steps", *Steps, 0, INT64_MAX);
@@ -277,8 +285,6 @@ bool StopRequested(const TConsole& console) { return console.Stop && *console.St
 
 // ---------------------------------------------------------------------------
 // The engine, as the window leaves it
-
-std::string Text(double x) { return NumberToText(x, '.'); }
 
 void Check(const std::string& option, const std::function<void()>& change) {
   try {
@@ -441,7 +447,7 @@ int Run(const TRunPlan& plan, TConsole& console) {
       volume.Step();
       bar.Show(total > 0 ? static_cast<double>(done + 1) / total : 1.0,
                "step " + Share(static_cast<double>(done + 1), total) +
-                   ", t = " + Text(volume.Time) + " s");
+                   ", t = " + ExportNumberText(volume.Time) + " s");
     }
   } catch (const TError& error) {
     failure = error.what();

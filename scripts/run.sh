@@ -6,5 +6,5 @@ source "$root/scripts/deps.sh"
 kelvane_install_missing
 
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release -DKELVANE_GUI=ON -DKELVANE_SANITIZE=OFF
-cmake --build "$root/build" --target kelvane -j "$(nproc)"
+cmake --build "$root/build" --target kelvane kelvane-run -j "$(nproc)"
 exec "$root/build/app/kelvane"

@@ -767,6 +767,8 @@ TEST_F(MainformTest, TheCommandLineRunIsTheWindowsRun) {
       {{},
        {{"7.2E20", "1.5E-9"}, {"1E19", "1E-9", "3E-10"}},
        {"--species-radius", "7.2E20,1.5E-9", "--species", "1E19,1E-9,3E-10"}},
+      // No species: the default one, applied again in the new volume.
+      {{{Key::SIM_B1, "2E-6"}}, {}, {"--inner-rib", "2E-6"}},
   };
   for (const TSession& session : sessions) {
     ResetStreams();
@@ -774,6 +776,7 @@ TEST_F(MainformTest, TheCommandLineRunIsTheWindowsRun) {
     for (std::size_t i = 1; i < session.species.size(); ++i) form.AddSpeciesButtonClick();
     for (const auto& [key, text] : session.parameters) SetText(form.ValueListSimulation, key, text);
     if (!session.parameters.empty()) form.ApplyButtonClick();
+    if (session.species.empty()) form.ApplySpSpeedButtonClick();
     for (std::size_t i = 0; i < session.species.size(); ++i) {
       const std::vector<const char*>& values = session.species[i];
       form.SpeciesList->setCurrentRow(static_cast<int>(i));

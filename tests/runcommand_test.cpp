@@ -40,7 +40,7 @@ class RunCommandTest : public ::testing::Test {
 
 // The defaults' known run: the second step finds 1 molecule inside, the
 // ninth 10 (the engine's pinned answers), in the window's export format.
-TEST_F(RunCommandTest, DefaultsGiveTheKnownCurvesAndCsv) {
+TEST_F(RunCommandTest, KnownRunsGiveTheirCurvesAndCsv) {
   const TResult result = Command({"--steps", "9", "--curves", "out"});
   ASSERT_EQ(result.Code, RunSucceeded) << result.Err;
   EXPECT_EQ(result.Err, "");
@@ -64,6 +64,11 @@ TEST_F(RunCommandTest, DefaultsGiveTheKnownCurvesAndCsv) {
   EXPECT_EQ(ReadFile("radius/N1(t).txt"), counts);
   EXPECT_EQ(ReadFile("radius/C1(t).txt"), concentrations);
   EXPECT_EQ(ReadFile("radius/run.csv"), result.Out);
+
+  // Another inner cube: the default species is placed again for it, and the
+  // reference count is the new cube's, 7.2E20 x (2E-6)^3 truncated.
+  const TResult wider = Command({"--inner-rib", "2E-6", "--steps", "1"});
+  EXPECT_NE(wider.Out.find("\n1e-04,0,5759,0,7.2e+20\n"), std::string::npos) << wider.Out;
 }
 
 // Every refusal: exit 2, one line naming the option, and the file the run

@@ -226,7 +226,7 @@ struct TCommandLine {
     }
     if (plan.Species.empty()) {  // the window's default species
       TSpeciesRequest species;
-      species.Option = "the default species";
+      species.Option = "the default species (give --species)";
       species.Concentration = Defaults::Concentration;
       species.Radius = Defaults::Radius;
       species.Diffusion = Defaults::Diffusion;
@@ -330,7 +330,6 @@ void Prepare(TVolume& volume, const TRunPlan& plan) {
                               species.Radius);
       });
   }
-  volume.SetProgressCallback({});
 }
 
 // ---------------------------------------------------------------------------
@@ -421,6 +420,7 @@ int Run(const TRunPlan& plan, TConsole& console) {
     return !StopRequested(console);
   });
   Prepare(volume, plan);
+  volume.SetProgressCallback({});
   bar.Clear();
 
   TOutputs outputs(plan, console.Out);
@@ -487,18 +487,15 @@ int RunCommand(const std::vector<std::string>& arguments, TConsole& console) {
   }
   try {
     return Run(commandLine.Plan(), console);
-  } catch (const TBadInput& error) {
-    console.Err << "kelvane-run: " << error.what() << "\n";
-    return BadInput;
   } catch (const TStopped&) {
     console.Err << StoppedMessage;
     return Interrupted;
-  } catch (const TError& error) {
-    if (StopRequested(console)) {  // the engine's "Cancelled": a placement was stopped
+  } catch (const std::runtime_error& error) {
+    // A refusal, or the engine's "Cancelled" when a placement was stopped.
+    if (StopRequested(console)) {
       console.Err << StoppedMessage;
       return Interrupted;
     }
-    // Anything the engine refuses before the run that no option explains.
     console.Err << "kelvane-run: " << error.what() << "\n";
     return BadInput;
   }

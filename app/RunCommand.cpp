@@ -130,8 +130,13 @@ TSpeciesRequest Species(const std::string& option, const std::string& text, bool
   return species;
 }
 
-const char* const Footer =
-    R"(Numbers are read as the window's tables read them, with '.' as the decimal
+const char* const Footer = R"help(The species are run in the order given, across --species and
+--species-radius. --until runs the steps whose time falls before SECONDS
+less half a step. --csv writes what "Export run..." writes; --curves what
+the "C1(t)" and "N1(t)" buttons write. KELVANE_THREADS also sets --threads.
+Folders named by --csv and --curves are made when missing.
+
+Numbers are read as the window's tables read them, with '.' as the decimal
 point ("1E-6", "7.2e20", "293.15"). --species-radius derives the diffusion
 coefficient by Stokes-Einstein at the temperature and viscosity, rounded to
 3 digits as the window's "Recalrualte Diffusion Coefficient" button shows it.
@@ -144,15 +149,12 @@ the steps asked. The outputs are then the same bytes as the window's exports.
 Without --species the run has the window's default species (7.2E20, 1.5E-9,
 1.43E-10).
 
-Folders named by --csv and --curves are made when missing.
-
 Exit status: 0 done; 1 a step failed (the outputs hold the steps before it)
 or an output could not be written; 2 bad input (nothing is run or written);
-130 interrupted (the output files keep what they held).)";
+130 interrupted (the output files keep what they held).)help";
 
 struct TCommandLine {
-  CLI::App App{"Runs Kelvane's diffusion simulation without a window and writes its curves.",
-               "kelvane-run"};
+  CLI::App App{"Runs Kelvane's diffusion simulation without a window.", "kelvane-run"};
   std::optional<std::string> OuterRib, InnerRib, Viscosity, Temperature, TimeStep;
   std::vector<std::string> SpeciesTexts, SpeciesRadiusTexts;
   std::optional<std::string> Steps, Until, Threads;
@@ -165,8 +167,7 @@ struct TCommandLine {
     App.footer(Footer);
     App.add_option("--outer-rib", OuterRib, "External cube rib [m] (default 1E-5)")
         ->type_name("METRES");
-    App.add_option("--inner-rib", InnerRib,
-                   "Internal cube rib [m], below the outer one (default 1E-6)")
+    App.add_option("--inner-rib", InnerRib, "Internal cube rib [m], < outer (default 1E-6)")
         ->type_name("METRES");
     App.add_option("--viscosity", Viscosity, "Dynamic viscosity [Pa s] (default 0.001)")
         ->type_name("PA_S");
@@ -174,32 +175,23 @@ struct TCommandLine {
         ->type_name("KELVIN");
     App.add_option("--time-step", TimeStep, "Simulation time step [s] (default 0.0001)")
         ->type_name("SECONDS");
-    SpeciesOption = App.add_option("--species", SpeciesTexts,
-                                   "A species: concentration [m^-3], radius [m], diffusion "
-                                   "coefficient [m^2/s]; repeat for more")
-                        ->type_name("C,RADIUS,D")
-                        ->expected(1)
-                        ->allow_extra_args(false)
-                        ->take_all();
-    SpeciesRadiusOption =
-        App.add_option("--species-radius", SpeciesRadiusTexts,
-                       "A species whose diffusion coefficient comes from its radius "
-                       "(see below); mixes with --species in order")
-            ->type_name("C,RADIUS")
+    SpeciesOption =
+        App.add_option("--species", SpeciesTexts, "Add a species: C [m^-3], radius [m], D [m^2/s]")
+            ->type_name("C,RADIUS,D")
             ->expected(1)
             ->allow_extra_args(false)
             ->take_all();
+    SpeciesRadiusOption = App.add_option("--species-radius", SpeciesRadiusTexts,
+                                         "Add a species, D from its radius (see below)")
+                              ->type_name("C,RADIUS")
+                              ->expected(1)
+                              ->allow_extra_args(false)
+                              ->take_all();
     App.add_option("--steps", Steps, "Run N time steps")->type_name("N");
-    App.add_option("--until", Until, "Run until the time reaches SECONDS (within half a step)")
-        ->type_name("SECONDS");
-    App.add_option("--csv", Csv,
-                   "Write the run CSV (as \"Export run...\") to FILE; "
-                   "default or '-': standard output")
-        ->type_name("FILE");
-    App.add_option("--curves", Curves, "Write \"C1(t).txt\" and \"N1(t).txt\" into DIR")
-        ->type_name("DIR");
-    App.add_option("--threads", Threads,
-                   "Threads per step, 1 to 1024 (default: KELVANE_THREADS or all cores)")
+    App.add_option("--until", Until, "Run until the time reaches SECONDS")->type_name("SECONDS");
+    App.add_option("--csv", Csv, "Write the run CSV to FILE (default: stdout)")->type_name("FILE");
+    App.add_option("--curves", Curves, "Write C1(t).txt and N1(t).txt into DIR")->type_name("DIR");
+    App.add_option("--threads", Threads, "Threads per step, 1 to 1024 (default: all cores)")
         ->type_name("N");
   }
 

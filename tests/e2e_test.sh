@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # End-to-end test of the real program on a virtual X server: start kelvane,
 # find its window by title, press the buttons with the mouse (start, pause,
-# the two exports) and compare the exported files with those of the engine run
-# headless through the same number of steps. Then start the run again and
+# the two exports) and compare the exported files with those of kelvane-run
+# through the same number of steps. Then start the run again and
 # close the window: the program must end with exit code 0.
 #
-#   tests/e2e_test.sh <kelvane> <e2e_reference> [<e2e_close>]
+#   tests/e2e_test.sh <kelvane> <kelvane-run> [<e2e_close>]
 #
 # Without e2e_close (it needs Xlib) the window is not closed, only killed.
 #
@@ -38,12 +38,12 @@ fail() {
   exit 1
 }
 
-[ $# -eq 2 ] || [ $# -eq 3 ] || fail "usage: e2e_test.sh <kelvane> <e2e_reference> [<e2e_close>]"
+[ $# -eq 2 ] || [ $# -eq 3 ] || fail "usage: e2e_test.sh <kelvane> <kelvane-run> [<e2e_close>]"
 [ -x "$1" ] || fail "no program at $1"
-[ -x "$2" ] || fail "no reference program at $2"
+[ -x "$2" ] || fail "no kelvane-run at $2"
 [ $# -eq 2 ] || [ -x "$3" ] || fail "no close helper at $3"
 program=$(realpath "$1")  # the script runs in its own directory
-reference=$(realpath "$2")
+runner=$(realpath "$2")
 closer=""
 if [ $# -eq 3 ]; then closer=$(realpath "$3"); fi
 for tool in Xvfb xdotool; do
@@ -167,10 +167,10 @@ for file in "C1(t).txt" "N1(t).txt"; do
     }' "$file" >&2 || fail "$file is malformed"
 done
 
-# --- The same number of steps of the engine alone gives the same bytes.
-"$reference" "$points" reference-C.txt reference-N.txt || fail "reference run failed"
-cmp "N1(t).txt" reference-N.txt || fail "N1(t).txt differs from the engine's run of $points steps"
-cmp "C1(t).txt" reference-C.txt || fail "C1(t).txt differs from the engine's run of $points steps"
+# --- The same number of steps of kelvane-run gives the same bytes.
+"$runner" --steps "$points" --curves reference > /dev/null || fail "kelvane-run failed"
+cmp "N1(t).txt" "reference/N1(t).txt" || fail "N1(t).txt differs from kelvane-run's $points steps"
+cmp "C1(t).txt" "reference/C1(t).txt" || fail "C1(t).txt differs from kelvane-run's $points steps"
 
 
 # --- Closing the window while the run goes on ends the program with code 0

@@ -7,7 +7,7 @@ KELVANE_PACKAGES=(
   qt6-base-dev libgl-dev libqcustomplot-dev fonts-dejavu-core
   clang libclang-rt-14-dev clang-format
   xvfb xdotool x11-utils libx11-dev imagemagick time
-  dpkg-dev file
+  dpkg-dev file desktop-file-utils debootstrap
 )
 
 kelvane_install_missing() {

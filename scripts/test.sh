@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Kelvane and runs every test: a formatting check, the engine and
-# conversion tests built without Qt, the release build, then the same suite
+# conversion tests built without Qt, the release build, the Debian package
+# (its contents, and installed on a fresh Debian 12), then the same suite
 # under the address and undefined-behaviour sanitizers, a short fuzz run, and
 # a short benchmark run so the benchmarks keep building and running. Installs
 # what it needs on Debian 12.
@@ -26,6 +27,16 @@ cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release \
   -DKELVANE_GUI=ON -DKELVANE_TESTS=ON -DKELVANE_BENCH=ON -DKELVANE_SANITIZE=OFF
 cmake --build "$root/build" -j "$jobs"
 ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
+
+echo "== Debian package"
+rm -f "$root"/build/kelvane_*.deb
+(cd "$root/build" && cpack -G DEB)
+deb="$(echo "$root"/build/kelvane_*.deb)"
+bash "$root/tests/package_test.sh" "$deb"
+# A minute or so (debootstrap and apt); skipped (77) without root or network.
+# The downloaded base system is kept in build/ for later runs.
+bash "$root/tests/fresh_install_test.sh" "$deb" "$root/build/debootstrap-bookworm.tgz" ||
+  [ $? -eq 77 ]
 
 echo "== Sanitizer build (address, undefined behaviour) and tests"
 cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Checks a built Debian package: usage: tests/package_test.sh kelvane_<version>_<arch>.deb
+# Every fault is reported, then the script exits 1.
+set -euo pipefail
+deb="${1:?usage: $0 kelvane_<version>_<arch>.deb}"
+root="$(mktemp -d)"
+trap 'rm -rf "$root"' EXIT
+dpkg-deb -x "$deb" "$root"
+
+faults=0
+fault() {
+  echo "package_test: $*" >&2
+  faults=$((faults + 1))
+}
+
+for program in kelvane kelvane-run; do
+  [ -x "$root/usr/bin/$program" ] || fault "no executable /usr/bin/$program"
+done
+
+desktop="$root/usr/share/applications/kelvane.desktop"
+if [ -f "$desktop" ]; then
+  desktop-file-validate "$desktop" || fault "kelvane.desktop does not validate (above)"
+  # The menu entry must start what the package installs and show its icon.
+  exec_line="$(sed -n 's/^Exec=//p' "$desktop")"
+  [ -x "$root/usr/bin/${exec_line%% *}" ] || fault "Exec=$exec_line is not in /usr/bin"
+  grep -qx 'Icon=kelvane' "$desktop" || fault "kelvane.desktop does not name the icon kelvane"
+else
+  fault "no /usr/share/applications/kelvane.desktop"
+fi
+
+icons="$root/usr/share/icons/hicolor"
+[ -s "$icons/scalable/apps/kelvane.svg" ] || fault "no scalable icon kelvane.svg"
+for size in 256 48; do
+  png="$icons/${size}x${size}/apps/kelvane.png"
+  if [ -f "$png" ]; then
+    actual="$(identify -format '%wx%h' "$png")"
+    [ "$actual" = "${size}x${size}" ] || fault "the ${size}x${size} icon is $actual"
+  else
+    fault "no ${size}x${size} icon"
+  fi
+done
+
+# The README's pictures are relative links: each must be in the package beside it.
+doc="$root/usr/share/doc/kelvane"
+if [ -f "$doc/README.md" ]; then
+  while read -r picture; do
+    [ -f "$doc/$picture" ] || fault "README.md shows $picture, which is not in the package"
+  done < <(grep -o '](docs/[^)]*)' "$doc/README.md" | sed 's/^](//; s/)$//')
+else
+  fault "no /usr/share/doc/kelvane/README.md"
+fi
+
+depends="$(dpkg-deb -f "$deb" Depends)"
+for package in libqt6widgets6 libqcustomplot libc6 libstdc++6; do
+  [[ "$depends" == *"$package"* ]] || fault "Depends does not name $package: $depends"
+done
+
+if [ -x "$root/usr/bin/kelvane-run" ]; then
+  if output="$("$root/usr/bin/kelvane-run" --version 2>&1)"; then
+    [[ "$output" == *kelvane-run* ]] || fault "kelvane-run --version printed: $output"
+  else
+    fault "kelvane-run --version failed: $output"
+  fi
+fi
+
+if [ "$faults" -ne 0 ]; then
+  echo "package_test: $faults fault(s) in $deb" >&2
+  exit 1
+fi
+echo "package_test: $deb is complete"

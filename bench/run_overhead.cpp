@@ -1,7 +1,7 @@
 // kelvane-run against the bare engine over the same steps at the defaults:
 // what the command adds (parsing, the window's session, writing the CSV and
 // both curves as it goes) to the steps themselves. The two alternate in one
-// process so that a busy machine slows both alike.
+// process so that a busy machine slows both alike, each first in turn.
 //
 //   build/bench/run_overhead [steps (10000)] [rounds (3)]
 //
@@ -65,8 +65,14 @@ int main(int argc, char** argv) {
       (std::filesystem::temp_directory_path() / "kelvane-run-overhead").string();
   std::vector<double> bare, command;
   for (int round = 0; round < rounds; ++round) {
-    bare.push_back(BareEngine(steps));
-    command.push_back(Command(steps, folder));
+    // Each goes first every other round: the first of a pair tends to run slower.
+    if (round % 2 == 0) {
+      bare.push_back(BareEngine(steps));
+      command.push_back(Command(steps, folder));
+    } else {
+      command.push_back(Command(steps, folder));
+      bare.push_back(BareEngine(steps));
+    }
     std::printf("round %d: engine %.2f s, kelvane-run %.2f s, ratio %.3f\n", round + 1, bare.back(),
                 command.back(), command.back() / bare.back());
     std::fflush(stdout);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -278,9 +279,10 @@ bool StopRequested(const TConsole& console) { return console.Stop && *console.St
 // ---------------------------------------------------------------------------
 // The engine, as the window leaves it
 
-void Check(const std::string& option, const std::function<void()>& change) {
+// Runs `work`; an engine refusal in it becomes bad input naming `option`.
+void NameRefusals(const std::string& option, const std::function<void()>& work) {
   try {
-    change();
+    work();
   } catch (const TError& error) {
     throw TBadInput(option + ": " + error.what());
   }
@@ -293,20 +295,20 @@ void Prepare(TVolume& volume, const TRunPlan& plan) {
   SetDefaultParameters(volume);
   AddDefaultSpecies(volume);
   for (std::size_t i = 1; i < plan.Species.size(); ++i)
-    Check(plan.Species[i].Option, [&] { AddDefaultSpecies(volume); });
+    NameRefusals(plan.Species[i].Option, [&] { AddDefaultSpecies(volume); });
 
   const TParameters& p = plan.Parameters;
   const bool applied = !(p == TParameters{});
   if (applied) {
     // The engine stores the cubes of the ribs; say which rib is too large.
-    Check("--outer-rib", [&] { CheckedResult(std::pow(p.OuterRib, 3.0)); });
-    Check("--inner-rib", [&] { CheckedResult(std::pow(p.InnerRib, 3.0)); });
+    NameRefusals("--outer-rib", [&] { CheckedResult(std::pow(p.OuterRib, 3.0)); });
+    NameRefusals("--inner-rib", [&] { CheckedResult(std::pow(p.InnerRib, 3.0)); });
     volume.SetParameters(p.OuterRib, p.InnerRib, p.Viscosity, p.Temperature, p.TimeStep);
   }
   for (std::size_t i = 0; i < plan.Species.size(); ++i) {
     const TSpeciesRequest& species = plan.Species[i];
     double diffusion = 0.0;
-    Check(species.Option, [&] {
+    NameRefusals(species.Option, [&] {
       // The window's button shows the coefficient with 3 digits, and
       // "Apply Species" reads what it shows.
       diffusion =
@@ -317,7 +319,7 @@ void Prepare(TVolume& volume, const TRunPlan& plan) {
     const bool asPlaced = species.Concentration == Defaults::Concentration &&
                           species.Radius == Defaults::Radius && diffusion == Defaults::Diffusion;
     if (applied || !asPlaced)
-      Check(species.Option, [&] {
+      NameRefusals(species.Option, [&] {
         volume.ReplaceSpecies(static_cast<int>(i), species.Concentration, diffusion,
                               species.Radius);
       });
@@ -397,9 +399,11 @@ class TOutputs {
 // ---------------------------------------------------------------------------
 // The run
 
+// "1200 of 5000"; any size (--until may ask for more steps than a count holds).
 std::string Share(double done, double total) {
-  return std::to_string(static_cast<long long>(done)) + " of " +
-         std::to_string(static_cast<long long>(total));
+  char text[96];
+  std::snprintf(text, sizeof text, "%.0f of %.0f", done, total);
+  return text;
 }
 
 int Run(const TRunPlan& plan, TConsole& console) {

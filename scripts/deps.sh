@@ -8,7 +8,7 @@ KELVANE_PACKAGES=(
   clang libclang-rt-14-dev clang-format
   xvfb xdotool x11-utils libx11-dev imagemagick time
   parallel python3-pandas python3-matplotlib
-  dpkg-dev file desktop-file-utils debootstrap
+  dpkg-dev file desktop-file-utils debootstrap help2man
 )
 
 kelvane_install_missing() {

@@ -40,6 +40,13 @@ for size in 256 48; do
   fi
 done
 
+manual="$root/usr/share/man/man1/kelvane-run.1.gz"
+if [ -f "$manual" ]; then
+  zcat "$manual" | grep -q 'species\\-radius' || fault "kelvane-run.1.gz does not list the options"
+else
+  fault "no manual page kelvane-run.1.gz"
+fi
+
 # The README's pictures are relative links: each must be in the package beside it.
 doc="$root/usr/share/doc/kelvane"
 if [ -f "$doc/README.md" ]; then

@@ -14,11 +14,7 @@
 #include <string>
 #include <vector>
 
-inline double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
-}
+#include "bench/median.h"
 
 class TRatioReporter : public benchmark::ConsoleReporter {
  public:

@@ -18,17 +18,13 @@
 #include "Diffunit/Diffunit.h"
 #include "Mainform/Parameters.h"
 #include "Statg/Statg.h"
+#include "bench/median.h"
 
 namespace {
 
 double MillisecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
       .count();
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 }  // namespace

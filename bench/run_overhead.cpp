@@ -20,6 +20,7 @@
 #include "Mainform/Parameters.h"
 #include "Statg/Statg.h"
 #include "app/RunCommand.h"
+#include "bench/median.h"
 
 namespace {
 
@@ -49,11 +50,6 @@ double Command(long steps, const std::string& folder) {
     std::exit(1);
   }
   return Seconds(start);
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ else
   fault "no manual page kelvane-run.1.gz"
 fi
 
-# The README's pictures are relative links: each must be in the package beside it.
+# The README's pictures and pages are relative links: each must be in the package beside it.
 doc="$root/usr/share/doc/kelvane"
 if [ -f "$doc/README.md" ]; then
   while read -r picture; do

@@ -298,9 +298,21 @@ TWorkers* TVolume::Workers() {
 
 void TVolume::SetParameters(double outerRib, double innerRib, double viscosity, double temperature,
                             double timeStep) {
-  const double outerVolume = CheckedResult(std::pow(outerRib, 3.0));
-  const double innerVolume = CheckedResult(std::pow(innerRib, 3.0));
-  const double shellVolume = CheckedResult(outerVolume - innerVolume);
+  using TRib = TRibError::TRib;
+  const auto refuse = [](TRib rib, const std::string& what) {
+    throw TRibError(
+        rib, std::string(FloatOverflowMessage) + ": " + what + " is beyond the range of a double");
+  };
+  const double outerVolume = std::pow(outerRib, 3.0);
+  if (!std::isfinite(outerVolume))
+    refuse(TRib::Outer, "the cube of the external cube rib " + FormatNumber(outerRib) + " m");
+  const double innerVolume = std::pow(innerRib, 3.0);
+  if (!std::isfinite(innerVolume))
+    refuse(TRib::Inner, "the cube of the internal cube rib " + FormatNumber(innerRib) + " m");
+  const double shellVolume = outerVolume - innerVolume;
+  if (!std::isfinite(shellVolume))
+    refuse(TRib::Inner, "the volume between the cubes of the ribs " + FormatNumber(outerRib) +
+                            " m and " + FormatNumber(innerRib) + " m");
   OuterRib = outerRib;
   InnerRib = innerRib;
   OuterVolume = outerVolume;

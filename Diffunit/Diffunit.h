@@ -25,6 +25,16 @@ class TError : public std::runtime_error {
   explicit TError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// What SetParameters refuses: a rib whose cube, or the volume between the
+// cubes, is beyond the range of a double. Says which rib, so that a caller
+// can point at the value to mend.
+class TRibError : public TError {
+ public:
+  enum class TRib { Outer, Inner };
+  TRibError(TRib rib, const std::string& message) : TError(message), Rib(rib) {}
+  TRib Rib;
+};
+
 // Messages of the floating-point errors, which stand in for infinities and NaNs.
 extern const char* const FloatDivideByZeroMessage;  // "Floating point division by zero"
 extern const char* const FloatInvalidMessage;       // "Invalid floating point operation"
@@ -133,7 +143,8 @@ class TVolume {
   void SetProgressCallback(TProgressCallback progress);
 
   // Stores the parameters, derives the volumes and restarts the clock at 0.
-  // The species keep what they were populated with.
+  // The species keep what they were populated with. Throws TRibError,
+  // changing nothing, when a volume is beyond the range of a double.
   void SetParameters(double outerRib, double innerRib, double viscosity, double temperature,
                      double timeStep);
   void SetStepCallback(TStepCallback callback);

@@ -22,9 +22,9 @@
 #include <utility>
 
 #include "Diffunit/Diffunit.h"
-#include "Mainform/Conversions.h"
-#include "Mainform/CurveExport.h"
 #include "Mainform/ErrorDisplay.h"
+#include "Session/Conversions.h"
+#include "Session/OutputFile.h"
 
 namespace {
 
@@ -392,7 +392,8 @@ void TChart::SaveImage(const QString& fileName) {
     if (!toPixmap(width(), height()).save(&buffer, "PNG"))
       throw TError("Cannot write " + fileName.toStdString() + ": the image could not be made");
   }
-  WriteExportFile(fileName, std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+  WriteFileAtomically(QFile::encodeName(fileName).toStdString(),
+                      std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 void TChart::CopyImage() { QGuiApplication::clipboard()->setPixmap(toPixmap(width(), height())); }

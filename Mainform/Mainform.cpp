@@ -7,14 +7,15 @@
 #include <QSignalBlocker>
 #include <algorithm>
 
-#include "Mainform/Conversions.h"
-#include "Mainform/CurveExport.h"
 #include "Mainform/DockLayout.h"
 #include "Mainform/ErrorDisplay.h"
 #include "Mainform/LongWork.h"
 #include "Mainform/MoleculeView.h"
-#include "Mainform/Parameters.h"
 #include "Mainform/Widgets.h"
+#include "Session/Conversions.h"
+#include "Session/Exports.h"
+#include "Session/OutputFile.h"
+#include "Session/Parameters.h"
 
 char DecimalSeparator = '.';
 TMForm* MForm = nullptr;
@@ -57,24 +58,24 @@ void FillRows(TValueList* list, const TParameterRow (&rows)[Count]) {
 
 // A species as the species table gives it, read in the order SP_A, SP_D,
 // SP_C, so that a bad text is named in that order.
-struct TSpeciesValues {
-  double Radius;
-  double Diffusion;
-  double Concentration;
-};
-
 TSpeciesValues ReadSpecies(const TValueList* list) {
-  const double radius = ReadNumber(list, Key::SP_A);
-  const double diffusion = ReadNumber(list, Key::SP_D);
-  const double concentration = ReadNumber(list, Key::SP_C);
-  return {radius, diffusion, concentration};
+  TSpeciesValues species;
+  species.Radius = ReadNumber(list, Key::SP_A);
+  species.Diffusion = ReadNumber(list, Key::SP_D);
+  species.Concentration = ReadNumber(list, Key::SP_C);
+  return species;
 }
 
 // Writes a species into the species table, in the order SP_C, SP_A, SP_D.
-void ShowSpecies(TValueList* list, double concentration, double radius, double diffusion) {
-  WriteText(list, Key::SP_C, NumberToText(concentration, DecimalSeparator));
-  WriteText(list, Key::SP_A, NumberToText(radius, DecimalSeparator));
-  WriteText(list, Key::SP_D, NumberToText(diffusion, DecimalSeparator));
+void ShowSpecies(TValueList* list, const TSpeciesValues& species) {
+  WriteText(list, Key::SP_C, NumberToText(species.Concentration, DecimalSeparator));
+  WriteText(list, Key::SP_A, NumberToText(species.Radius, DecimalSeparator));
+  WriteText(list, Key::SP_D, NumberToText(species.Diffusion, DecimalSeparator));
+}
+
+// Writes one of the measured curves to its file in the working directory.
+void SaveCurve(const TRunRecord& record, TCurve curve) {
+  WriteFileAtomically(CurveFileName(curve), CurveText(record.Samples(), curve));
 }
 
 TDockLayout* DockLayoutOf(QWidget* widget) { return static_cast<TDockLayout*>(widget->layout()); }
@@ -257,21 +258,21 @@ void TMForm::ApplyButtonClick() {
   // parameters the engine refuses) leaves the curves and the running
   // simulation as they were. The message names the first bad text in this
   // order.
-  const double timeStep = ReadNumber(ValueListSimulation, Key::SIM_DT);
-  const double temperature = ReadNumber(ValueListSimulation, Key::SIM_T);
-  const double viscosity = ReadNumber(ValueListSimulation, Key::SIM_Q);
-  const double innerRib = ReadNumber(ValueListSimulation, Key::SIM_B1);
-  const double outerRib = ReadNumber(ValueListSimulation, Key::SIM_B0);
-  Volume->SetParameters(outerRib, innerRib, viscosity, temperature, timeStep);
+  TSimulationValues values;
+  values.TimeStep = ReadNumber(ValueListSimulation, Key::SIM_DT);
+  values.Temperature = ReadNumber(ValueListSimulation, Key::SIM_T);
+  values.Viscosity = ReadNumber(ValueListSimulation, Key::SIM_Q);
+  values.InnerRib = ReadNumber(ValueListSimulation, Key::SIM_B1);
+  values.OuterRib = ReadNumber(ValueListSimulation, Key::SIM_B0);
+  SetParameters(*Volume, values);
   CChart->ClearCurves();
   NChart->ClearCurves();
   Volume->SetStepCallback([this](std::int32_t insideCount, std::int32_t innerCountTotal,
                                  double insideConcentration, double totalConcentration,
                                  double time) {
     PlotStep(insideCount, innerCountTotal, insideConcentration, totalConcentration, time);
-    RecordStep(insideCount, innerCountTotal, time);
   });
-  RunStatistics.Restart();
+  RunRecord.Restart();
   AfterEngineChange();
 }
 
@@ -290,22 +291,23 @@ void TMForm::PauseButtonClick() {
 
 void TMForm::PlotStep(std::int32_t insideCount, std::int32_t innerCountTotal,
                       double insideConcentration, double totalConcentration, double time) {
+  const TRunSample sample =
+      SampleOf(insideCount, innerCountTotal, insideConcentration, totalConcentration, time);
+  const std::optional<TBand> band = ExpectedBand(*Volume);
+  RunRecord.Add(sample, band);
   CChart->AppendPoint(0, time, totalConcentration);
   CChart->AppendPoint(1, time, insideConcentration);
   NChart->AppendPoint(0, time, static_cast<double>(innerCountTotal));
   NChart->AppendPoint(1, time, static_cast<double>(insideCount));
+  ExtendBand(time, band);
 }
 
 // ---------------------------------------------------------------------------
-// Curve export
+// Curve export: the measured curves of the run record.
 
-void TMForm::SaveCButtonClick() {
-  WriteExportFile(QStringLiteral("C1(t).txt"), CurveText(*CChart, 1));
-}
+void TMForm::SaveCButtonClick() { SaveCurve(RunRecord, TCurve::Concentration); }
 
-void TMForm::SaveNButtonClick() {
-  WriteExportFile(QStringLiteral("N1(t).txt"), CurveText(*NChart, 1));
-}
+void TMForm::SaveNButtonClick() { SaveCurve(RunRecord, TCurve::Count); }
 
 // ---------------------------------------------------------------------------
 // Species editing
@@ -323,7 +325,7 @@ void TMForm::AddSpeciesButtonClick() {
   SpeciesList->item(last)->setCheckState(Qt::Checked);
   SpeciesList->setCurrentRow(last);
 
-  ShowSpecies(ValueListSpecies, Defaults::Concentration, Defaults::Radius, Defaults::Diffusion);
+  ShowSpecies(ValueListSpecies, TSpeciesValues{});
   // When the engine refuses the species (it does not fit the current
   // volumes) or the user cancels it, the list must keep one item per engine
   // species, and the table shows the species selected again, not the
@@ -338,9 +340,7 @@ void TMForm::AddSpeciesButtonClick() {
   bool added = false;
   try {
     const TSpeciesValues species = ReadSpecies(ValueListSpecies);
-    added = ChangeSpecies(species.Concentration, [&] {
-      Volume->AddSpecies(species.Concentration, species.Diffusion, species.Radius);
-    });
+    added = ChangeSpecies(species.Concentration, [&] { AddSpecies(*Volume, species); });
   } catch (...) {
     takeBack();
     throw;
@@ -369,9 +369,7 @@ void TMForm::ApplySpSpeedButtonClick() {
   for (int index = 0; index < SpeciesList->count(); ++index) {
     if (!SpeciesList->item(index)->isSelected()) continue;
     const TSpeciesValues species = ReadSpecies(ValueListSpecies);
-    ChangeSpecies(species.Concentration, [&] {
-      Volume->ReplaceSpecies(index, species.Concentration, species.Diffusion, species.Radius);
-    });
+    ChangeSpecies(species.Concentration, [&] { ReplaceSpecies(*Volume, index, species); });
   }
   AfterEngineChange();
 }
@@ -402,22 +400,19 @@ void TMForm::SpeciesListClick() {
   // Shows what the engine holds, not what was last typed.
   for (int index = 0; index < SpeciesList->count(); ++index) {
     if (!SpeciesList->item(index)->isSelected()) continue;
-    ShowSpecies(ValueListSpecies, Volume->SpeciesConcentration(index), Volume->SpeciesRadius(index),
-                Volume->SpeciesDiffusion(index));
+    ShowSpecies(ValueListSpecies, SpeciesValuesOf(*Volume, index));
   }
 }
 
 void TMForm::SpeedButtonRecalcDClick() {
   // Uses the temperature and viscosity applied last, not the table's texts.
   const double radius = ReadNumber(ValueListSpecies, Key::SP_A);
-  const double diffusion = Volume->StokesEinstein(radius);
-  WriteText(ValueListSpecies, Key::SP_D, NumberToExponentText(diffusion, DecimalSeparator));
+  WriteText(ValueListSpecies, Key::SP_D, StokesEinsteinText(*Volume, radius, DecimalSeparator));
 }
 
 void TMForm::SpeedButtonRecalcAClick() {
   const double diffusion = ReadNumber(ValueListSpecies, Key::SP_D);
-  const double radius = Volume->StokesEinstein(diffusion);
-  WriteText(ValueListSpecies, Key::SP_A, NumberToExponentText(radius, DecimalSeparator));
+  WriteText(ValueListSpecies, Key::SP_A, StokesEinsteinText(*Volume, diffusion, DecimalSeparator));
 }
 
 // ---------------------------------------------------------------------------

@@ -22,8 +22,8 @@
 #include "Mainform/ChartView.h"
 #include "Mainform/CheckList.h"
 #include "Mainform/ErrorDisplay.h"
-#include "Mainform/RunStatistics.h"
 #include "Mainform/ValueList.h"
+#include "Session/RunRecord.h"
 
 // The user's decimal separator for the parameter tables and the tick labels.
 // The entry point sets it once from SystemDecimalSeparator() before the
@@ -111,25 +111,28 @@ class TMForm : public QWidget {
   void MoleculeViewButtonClick();
 
  public:
-  // The engine's step report: one point on each of the four curves.
+  // The engine's step report: one sample in the run record, one point on
+  // each of the four curves, the band.
   void PlotStep(std::int32_t insideCount, std::int32_t innerCountTotal, double insideConcentration,
                 double totalConcentration, double time);
 
   // The run pauses by itself once `step` steps have been taken since the last
   // Apply (0: never). For measuring and comparing runs.
   void PauseAtStep(std::int64_t step) { StopStep = step; }
-  // Writes the whole run since the last Apply as CSV (see RunExport.h).
+  // Writes the whole run since the last Apply as CSV (see Session/Exports.h).
   void ExportRun(const QString& fileName);
   // Shows or hides the expected-fluctuation band on both charts.
   void ShowBand(bool visible);  // and checks BandAction to match
-  const TRunStatistics& Statistics() const { return RunStatistics; }
+  // Every step since the last Apply, and the readout's statistics.
+  const TRunRecord& Record() const { return RunRecord; }
+  const TRunStatistics& Statistics() const { return RunRecord.Statistics(); }
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
 
  private:
   std::unique_ptr<TVolume> Volume;  // the program's one engine
-  TRunStatistics RunStatistics;     // since the last Apply
+  TRunRecord RunRecord;             // since the last Apply
   std::int64_t PendingSteps = 0;    // queued by ticks at the faster speeds; -1: no end
   std::int64_t StopStep = 0;
   QString RunExportFolder;        // where "Export run..." last wrote, for this session
@@ -152,8 +155,8 @@ class TMForm : public QWidget {
   // `concentration` [m^-3]: at once when they are few, else as long work the
   // user can follow and cancel. False when cancelled (nothing changed).
   bool ChangeSpecies(double concentration, const std::function<void()>& change);
-  // The extras of a step report: statistics and the band.
-  void RecordStep(std::int32_t insideCount, std::int32_t innerCountTotal, double time);
+  // The expected band on both charts from `time` on (none: a gap).
+  void ExtendBand(double time, const std::optional<TBand>& band);
 };
 
 // The main window of the program, set by the entry point.

@@ -9,17 +9,17 @@
 #include <QAction>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <vector>
 
-#include "Mainform/CurveExport.h"
 #include "Mainform/Mainform.h"
-#include "Mainform/RunExport.h"
 #include "Mainform/Widgets.h"
+#include "Session/Exports.h"
+#include "Session/OutputFile.h"
 
 namespace {
 
@@ -112,7 +112,7 @@ void TMForm::SliceTimerTimer() {
     longestStep = std::max(longestStep, clock.elapsed() - before);
     ++taken;
     if (PendingSteps > 0) --PendingSteps;
-    if (StopStep > 0 && RunStatistics.Steps() >= StopStep) break;
+    if (StopStep > 0 && RunRecord.Statistics().Steps() >= StopStep) break;
   }
   AfterEngineChange();
   if (Timer->isActive() && PendingSteps != 0) SliceTimer->start();
@@ -131,10 +131,12 @@ void TMForm::StepOnce() {
 }
 
 void TMForm::AfterEngineChange() {
-  RunStatistics.Expect(Volume->TotalInnerCount, ExpectedBand(*Volume));
-  RunStatistics.MarkWallTime(WallSeconds());
-  Readout->setText(QString::fromStdString(RunStatistics.ReadoutText(DecimalSeparator)));
-  if (Timer->isActive() && StopStep > 0 && RunStatistics.Steps() >= StopStep) PauseButtonClick();
+  TRunStatistics& statistics = RunRecord.Statistics();
+  statistics.Expect(Volume->TotalInnerCount, ExpectedBand(*Volume));
+  statistics.MarkWallTime(WallSeconds());
+  Readout->setText(QString::fromStdString(statistics.ReadoutText(DecimalSeparator)));
+  if (Timer->isActive() && StopStep > 0 && RunRecord.Statistics().Steps() >= StopStep)
+    PauseButtonClick();
   RepaintCharts();
   emit EngineChanged();
 }
@@ -151,10 +153,7 @@ void TMForm::RepaintCharts() {
   if (!fast || due) ChartPaintClock.start();
 }
 
-void TMForm::RecordStep(std::int32_t insideCount, std::int32_t innerCountTotal, double time) {
-  const std::optional<TBand> band = ExpectedBand(*Volume);
-  RunStatistics.Expect(innerCountTotal, band);
-  RunStatistics.Record(insideCount, time);
+void TMForm::ExtendBand(double time, const std::optional<TBand>& band) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double lower = band ? band->Lower() : nan;
   const double upper = band ? band->Upper() : nan;
@@ -191,12 +190,6 @@ void TMForm::ExportRunButtonClick() {
 }
 
 void TMForm::ExportRun(const QString& fileName) {
-  // The four curves hold the run's reports point for point, in the same order.
-  std::vector<TRunRow> rows;
-  const int count = NChart->PointCount(1);
-  rows.reserve(static_cast<std::size_t>(count));
-  for (int i = 0; i < count; ++i)
-    rows.push_back({NChart->PointX(1, i), NChart->PointY(1, i), NChart->PointY(0, i),
-                    CChart->PointY(1, i), CChart->PointY(0, i)});
-  WriteExportFile(fileName, RunCsv(*Volume, rows));
+  WriteFileAtomically(QFile::encodeName(fileName).toStdString(),
+                      RunCsv(*Volume, RunRecord.Samples()));
 }

@@ -13,11 +13,12 @@
 #include <stdexcept>
 
 #include "Diffunit/Diffunit.h"
-#include "Mainform/Conversions.h"
-#include "Mainform/Parameters.h"
-#include "Mainform/RunExport.h"
+#include "Session/Conversions.h"
+#include "Session/Exports.h"
+#include "Session/OutputFile.h"
+#include "Session/Parameters.h"
+#include "Session/RunRecord.h"
 #include "Statg/Statg.h"
-#include "app/OutputFile.h"
 
 #ifndef KELVANE_VERSION
 #define KELVANE_VERSION "unknown"
@@ -37,29 +38,14 @@ struct TStopped {};
 const char* const StoppedMessage =
     "kelvane-run: interrupted; the output files keep what they held\n";
 
-struct TParameters {
-  double OuterRib = Defaults::OuterRib;
-  double InnerRib = Defaults::InnerRib;
-  double Viscosity = Defaults::Viscosity;
-  double Temperature = Defaults::Temperature;
-  double TimeStep = Defaults::TimeStep;
-
-  bool operator==(const TParameters& other) const {
-    return OuterRib == other.OuterRib && InnerRib == other.InnerRib &&
-           Viscosity == other.Viscosity && Temperature == other.Temperature &&
-           TimeStep == other.TimeStep;
-  }
-};
-
 struct TSpeciesRequest {
   std::string Option;  // as given, for messages: "--species 7.2E20,1.5E-9,1.43E-10"
-  double Concentration = 0.0;
-  double Radius = 0.0;
-  std::optional<double> Diffusion;  // none: Stokes-Einstein of Radius
+  TSpeciesValues Values;
+  bool DiffusionFromRadius = false;  // --species-radius: Stokes-Einstein of the radius
 };
 
 struct TRunPlan {
-  TParameters Parameters;
+  TSimulationValues Parameters;
   std::vector<TSpeciesRequest> Species;  // at least one
   std::optional<std::int64_t> Steps;
   std::optional<double> Until;  // s
@@ -115,23 +101,28 @@ std::vector<std::string> Fields(const std::string& text) {
 TSpeciesRequest Species(const std::string& option, const std::string& text, bool withDiffusion) {
   TSpeciesRequest species;
   species.Option = option + " " + text;
+  species.DiffusionFromRadius = !withDiffusion;
   const std::vector<std::string> fields = Fields(text);
   if (fields.size() != (withDiffusion ? 3u : 2u))
     throw TBadInput(species.Option + ": give " + (withDiffusion ? "C,RADIUS,D" : "C,RADIUS") +
                     ", numbers separated by commas");
-  species.Concentration = Number(species.Option, fields[0]);
-  species.Radius = Number(species.Option, fields[1]);
-  if (withDiffusion) species.Diffusion = Number(species.Option, fields[2]);
-  if (species.Concentration < 0.0)
+  TSpeciesValues& values = species.Values;
+  values.Concentration = Number(species.Option, fields[0]);
+  values.Radius = Number(species.Option, fields[1]);
+  if (withDiffusion) values.Diffusion = Number(species.Option, fields[2]);
+  if (values.Concentration < 0.0)
     throw TBadInput(species.Option + ": the concentration " + fields[0] + " is below 0");
-  if (!(species.Radius > 0.0))
+  if (!(values.Radius > 0.0))
     throw TBadInput(species.Option + ": the radius " + fields[1] + " is not above 0");
-  if (species.Diffusion && *species.Diffusion < 0.0)
+  if (withDiffusion && values.Diffusion < 0.0)
     throw TBadInput(species.Option + ": the diffusion coefficient " + fields[2] + " is below 0");
   return species;
 }
 
-const char* const Footer = R"help(The species are run in the order given, across --species and
+// A default as the window's table shows it: "1E-5", "293.15".
+std::string DefaultText(double value) { return NumberToText(value, '.'); }
+
+const char* const FooterText = R"help(The species are run in the order given, across --species and
 --species-radius. --until runs the steps whose time falls before SECONDS
 less half a step. --csv writes what "Export run..." writes; --curves what
 the "C1(t)" and "N1(t)" buttons write. KELVANE_THREADS also sets --threads.
@@ -147,12 +138,20 @@ species 2 onwards are added with "+ Species", the parameters are typed and
 applied with "Apply", each species whose values or volume differ from the
 start's is typed and applied with "Apply Species", and the run goes on for
 the steps asked. The outputs are then the same bytes as the window's exports.
-Without --species the run has the window's default species (7.2E20, 1.5E-9,
-1.43E-10).
+Without --species the run has the window's default species (%s).
 
 Exit status: 0 done; 1 a step failed (the outputs hold the steps before it)
 or an output could not be written; 2 bad input (nothing is run or written);
 130 interrupted (the output files keep what they held).)help";
+
+// The help's closing text, with the default species as the window shows it.
+std::string Footer() {
+  const TSpeciesValues species;
+  const std::string values = DefaultText(species.Concentration) + ", " +
+                             DefaultText(species.Radius) + ", " + DefaultText(species.Diffusion);
+  std::string text = FooterText;
+  return text.replace(text.find("%s"), 2, values);
+}
 
 struct TCommandLine {
   CLI::App App{"Runs Kelvane's diffusion simulation without a window.", "kelvane-run"};
@@ -165,16 +164,24 @@ struct TCommandLine {
 
   TCommandLine() {
     App.set_version_flag("--version", "kelvane-run " KELVANE_VERSION);
-    App.footer(Footer);
-    App.add_option("--outer-rib", OuterRib, "External cube rib [m] (default 1E-5)")
+    App.footer(Footer());
+    const TSimulationValues defaults;
+    const auto withDefault = [](const std::string& what, double value) {
+      return what + " (default " + DefaultText(value) + ")";
+    };
+    App.add_option("--outer-rib", OuterRib, withDefault("External cube rib [m]", defaults.OuterRib))
         ->type_name("METRES");
-    App.add_option("--inner-rib", InnerRib, "Internal cube rib [m], < outer (default 1E-6)")
+    App.add_option("--inner-rib", InnerRib,
+                   withDefault("Internal cube rib [m], < outer", defaults.InnerRib))
         ->type_name("METRES");
-    App.add_option("--viscosity", Viscosity, "Dynamic viscosity [Pa s] (default 0.001)")
+    App.add_option("--viscosity", Viscosity,
+                   withDefault("Dynamic viscosity [Pa s]", defaults.Viscosity))
         ->type_name("PA_S");
-    App.add_option("--temperature", Temperature, "Temperature [K] (default 293.15)")
+    App.add_option("--temperature", Temperature,
+                   withDefault("Temperature [K]", defaults.Temperature))
         ->type_name("KELVIN");
-    App.add_option("--time-step", TimeStep, "Simulation time step [s] (default 0.0001)")
+    App.add_option("--time-step", TimeStep,
+                   withDefault("Simulation time step [s]", defaults.TimeStep))
         ->type_name("SECONDS");
     SpeciesOption =
         App.add_option("--species", SpeciesTexts, "Add a species: C [m^-3], radius [m], D [m^2/s]")
@@ -198,7 +205,7 @@ struct TCommandLine {
 
   TRunPlan Plan() const {
     TRunPlan plan;
-    TParameters& p = plan.Parameters;
+    TSimulationValues& p = plan.Parameters;
     if (OuterRib) p.OuterRib = Positive("--outer-rib", *OuterRib);
     if (InnerRib) p.InnerRib = Positive("--inner-rib", *InnerRib);
     if (Viscosity) p.Viscosity = Positive("--viscosity", *Viscosity);
@@ -220,9 +227,6 @@ struct TCommandLine {
     if (plan.Species.empty()) {  // the window's default species
       TSpeciesRequest species;
       species.Option = "the default species (give --species)";
-      species.Concentration = Defaults::Concentration;
-      species.Radius = Defaults::Radius;
-      species.Diffusion = Defaults::Diffusion;
       plan.Species.push_back(species);
     }
     if (Steps && Until) throw TBadInput("--steps and --until: give one of them, not both");
@@ -297,32 +301,25 @@ void Prepare(TVolume& volume, const TRunPlan& plan) {
   for (std::size_t i = 1; i < plan.Species.size(); ++i)
     NameRefusals(plan.Species[i].Option, [&] { AddDefaultSpecies(volume); });
 
-  const TParameters& p = plan.Parameters;
-  const bool applied = !(p == TParameters{});
+  const bool applied = plan.Parameters != TSimulationValues{};
   if (applied) {
-    // The engine stores the cubes of the ribs; say which rib is too large.
-    NameRefusals("--outer-rib", [&] { CheckedResult(std::pow(p.OuterRib, 3.0)); });
-    NameRefusals("--inner-rib", [&] { CheckedResult(std::pow(p.InnerRib, 3.0)); });
-    volume.SetParameters(p.OuterRib, p.InnerRib, p.Viscosity, p.Temperature, p.TimeStep);
+    try {
+      SetParameters(volume, plan.Parameters);
+    } catch (const TRibError& error) {
+      throw TBadInput((error.Rib == TRibError::TRib::Outer ? "--outer-rib: " : "--inner-rib: ") +
+                      std::string(error.what()));
+    }
   }
   for (std::size_t i = 0; i < plan.Species.size(); ++i) {
-    const TSpeciesRequest& species = plan.Species[i];
-    double diffusion = 0.0;
-    NameRefusals(species.Option, [&] {
-      // The window's button shows the coefficient with 3 digits, and
-      // "Apply Species" reads what it shows.
-      diffusion =
-          species.Diffusion
-              ? *species.Diffusion
-              : TextToNumber(NumberToExponentText(volume.StokesEinstein(species.Radius), '.'), '.');
+    const TSpeciesRequest& request = plan.Species[i];
+    TSpeciesValues species = request.Values;
+    NameRefusals(request.Option, [&] {
+      // "Apply Species" reads the coefficient the window's button shows.
+      if (request.DiffusionFromRadius)
+        species.Diffusion = TextToNumber(StokesEinsteinText(volume, species.Radius, '.'), '.');
     });
-    const bool asPlaced = species.Concentration == Defaults::Concentration &&
-                          species.Radius == Defaults::Radius && diffusion == Defaults::Diffusion;
-    if (applied || !asPlaced)
-      NameRefusals(species.Option, [&] {
-        volume.ReplaceSpecies(static_cast<int>(i), species.Concentration, diffusion,
-                              species.Radius);
-      });
+    if (applied || species != TSpeciesValues{})
+      NameRefusals(request.Option, [&] { ReplaceSpecies(volume, static_cast<int>(i), species); });
   }
 }
 
@@ -335,8 +332,8 @@ class TOutputs {
     if (!plan.Curves.empty()) {
       const std::filesystem::path folder(plan.Curves);
       MakeFolder("--curves", folder);
-      Concentration = Open("--curves", (folder / "C1(t).txt").string());
-      Count = Open("--curves", (folder / "N1(t).txt").string());
+      Concentration = Open("--curves", (folder / CurveFileName(TCurve::Concentration)).string());
+      Count = Open("--curves", (folder / CurveFileName(TCurve::Count)).string());
     }
     if (!plan.Csv.empty() && plan.Csv != "-") {
       MakeFolder("--csv", std::filesystem::path(plan.Csv).parent_path());
@@ -346,10 +343,12 @@ class TOutputs {
 
   void Start(const TVolume& volume) { Write(Csv.get(), RunCsvHeader(volume)); }
 
-  void Add(const TRunRow& row) {
-    Write(Csv.get(), RunCsvLine(row));
-    if (Concentration) Concentration->Write(ExportLine(row.Time, row.InsideConcentration));
-    if (Count) Count->Write(ExportLine(row.Time, row.InsideCount));
+  // The lines of one step, as the whole-run exports write it (a positive
+  // time step: the steps come in the curves' order).
+  void Add(const TRunSample& sample) {
+    Write(Csv.get(), RunCsvLine(sample));
+    if (Concentration) Concentration->Write(CurveLine(sample, TCurve::Concentration));
+    if (Count) Count->Write(CurveLine(sample, TCurve::Count));
   }
 
   // Commits every file it can; throws the first failure's TError.
@@ -423,8 +422,8 @@ int Run(const TRunPlan& plan, TConsole& console) {
   outputs.Start(volume);
   volume.SetStepCallback([&](std::int32_t insideCount, std::int32_t innerCountTotal,
                              double insideConcentration, double totalConcentration, double time) {
-    outputs.Add({time, static_cast<double>(insideCount), static_cast<double>(innerCountTotal),
-                 insideConcentration, totalConcentration});
+    outputs.Add(
+        SampleOf(insideCount, innerCountTotal, insideConcentration, totalConcentration, time));
   });
 
   // --until: the steps whose time falls before the limit less half a step,

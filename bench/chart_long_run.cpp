@@ -25,6 +25,7 @@
 #include <string>
 
 #include "Mainform/Mainform.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -75,11 +76,6 @@ void Plot(TMForm& form, long steps, long every, long repaintEvery, long long hea
       std::fflush(stdout);
     }
   }
-}
-
-std::string ReadFile(const char* name) {
-  std::ifstream file(name, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 // Checks an export of `points` lines: CR LF after each, times ascending.

@@ -16,26 +16,16 @@
 #include <cstdlib>
 #include <string>
 
-#include "Mainform/Conversions.h"
-#include "Mainform/CurveExport.h"
 #include "Mainform/Mainform.h"
-#include "Mainform/Parameters.h"
+#include "Session/Exports.h"
+#include "Session/Parameters.h"
+#include "Session/RunRecord.h"
 #include "Statg/Statg.h"
+#include "tests/test_support.h"
 
 namespace {
 
 constexpr double RunSeconds = 0.5;  // simulated
-
-std::string ReadAll(const char* name) {
-  std::string text;
-  if (std::FILE* file = std::fopen(name, "rb")) {
-    char buffer[65536];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
-      text.append(buffer, n);
-    std::fclose(file);
-  }
-  return text;
-}
 
 }  // namespace
 
@@ -71,13 +61,14 @@ int main(int argc, char** argv) {
   // The bare engine: the same start-up and steps from the same seeds.
   TStreamStates().Restore();
   TVolume volume;
-  std::string concentration, count;
+  TRunRecord record;
   SetDefaultParameters(volume);
-  volume.SetStepCallback(
-      [&](std::int32_t insideCount, std::int32_t, double insideConcentration, double, double t) {
-        concentration += ExportLine(t, insideConcentration);
-        count += ExportLine(t, static_cast<double>(insideCount));
-      });
+  volume.SetStepCallback([&](std::int32_t insideCount, std::int32_t innerCountTotal,
+                             double insideConcentration, double totalConcentration, double time) {
+    record.Add(
+        SampleOf(insideCount, innerCountTotal, insideConcentration, totalConcentration, time),
+        std::nullopt);
+  });
   AddDefaultSpecies(volume);
   QElapsedTimer clock;
   clock.start();
@@ -86,7 +77,9 @@ int main(int argc, char** argv) {
   std::printf("bare engine: %ld steps in %.3f s wall time\n", steps, engineSeconds);
   std::printf("window / engine: %.2f\n", windowSeconds / engineSeconds);
 
-  const bool same = ReadAll("C1(t).txt") == concentration && ReadAll("N1(t).txt") == count;
+  bool same = true;
+  for (const TCurve curve : {TCurve::Concentration, TCurve::Count})
+    same = same && ReadFile(CurveFileName(curve)) == CurveText(record.Samples(), curve);
   std::printf("exported curves %s the engine's own run\n", same ? "match" : "DIFFER FROM");
   return same ? 0 : 1;
 }

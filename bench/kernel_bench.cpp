@@ -21,7 +21,7 @@
 
 #include "Diffunit/Diffunit.h"
 #include "Diffunit/Kernels.h"
-#include "Mainform/Parameters.h"
+#include "Session/Parameters.h"
 #include "Statg/Statg.h"
 #include "bench/interleaved.h"
 

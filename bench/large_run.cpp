@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "Diffunit/Diffunit.h"
-#include "Mainform/Parameters.h"
+#include "Session/Parameters.h"
 #include "Statg/Statg.h"
 #include "bench/median.h"
 

@@ -18,7 +18,8 @@
 #include <string>
 
 #include "Diffunit/Diffunit.h"
-#include "Mainform/Parameters.h"
+#include "Session/Parameters.h"
+#include "Session/RunRecord.h"
 
 namespace {
 
@@ -32,14 +33,6 @@ long StatusKiB(const std::string& field) {
   return -1;
 }
 
-struct TLastReport {
-  std::int32_t insideCount = 0;
-  std::int32_t innerCountTotal = 0;
-  double insideConcentration = 0.0;
-  double totalConcentration = 0.0;
-  double time = 0.0;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,13 +45,13 @@ int main(int argc, char** argv) {
 
   try {
     TVolume volume;
-    TLastReport last;
+    TRunSample last{};
     // The default scenario: 719,999 molecule slots, about 17 MB.
     SetDefaultParameters(volume);
     volume.SetStepCallback([&last](std::int32_t inside, std::int32_t innerTotal,
                                    double insideConcentration, double totalConcentration,
                                    double time) {
-      last = {inside, innerTotal, insideConcentration, totalConcentration, time};
+      last = SampleOf(inside, innerTotal, insideConcentration, totalConcentration, time);
     });
     AddDefaultSpecies(volume);
     const TSpecies& species = volume.Species[0];
@@ -84,8 +77,8 @@ int main(int argc, char** argv) {
         "final: steps %ld, Time %.17g s, insideCount %d, innerCountTotal %d, "
         "insideConcentration %.17g m^-3, totalConcentration %.17g m^-3, "
         "InsideCount %d, OutsideCount %d, SlotCount %d\n",
-        steps, volume.Time, last.insideCount, last.innerCountTotal, last.insideConcentration,
-        last.totalConcentration, species.InsideCount, species.OutsideCount, species.SlotCount);
+        steps, volume.Time, last.InsideCount, last.ReferenceCount, last.InsideConcentration,
+        last.TotalConcentration, species.InsideCount, species.OutsideCount, species.SlotCount);
   } catch (const TError& e) {
     std::fprintf(stderr, "error: %s\n", e.what());
     return 1;

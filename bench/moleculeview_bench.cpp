@@ -17,7 +17,7 @@
 
 #include "Diffunit/Diffunit.h"
 #include "Mainform/MoleculeView.h"
-#include "Mainform/Parameters.h"
+#include "Session/Parameters.h"
 
 namespace {
 

@@ -23,7 +23,8 @@
 #include <vector>
 
 #include "Mainform/Mainform.h"
-#include "Mainform/Parameters.h"
+#include "Session/Parameters.h"
+#include "bench/median.h"
 
 namespace {
 
@@ -106,9 +107,8 @@ void Measure(const char* what, const char* concentration, double seconds) {
   clicker.join();
   if (form.Timer->isActive()) form.PauseButton->click();
 
-  std::sort(delays.begin(), delays.end());
-  const double median = delays.empty() ? 0.0 : delays[delays.size() / 2];
-  const double largest = delays.empty() ? 0.0 : delays.back();
+  const double median = delays.empty() ? 0.0 : Median(delays);
+  const double largest = delays.empty() ? 0.0 : *std::max_element(delays.begin(), delays.end());
   std::printf(
       "%s (%d molecules): %zu pausing clicks, delay median %.1f ms, largest %.1f ms; "
       "%ld steps; %.1f chart repaints per second while running\n",

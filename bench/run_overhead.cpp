@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "Diffunit/Diffunit.h"
-#include "Mainform/Parameters.h"
+#include "Session/Parameters.h"
 #include "Statg/Statg.h"
 #include "app/RunCommand.h"
 #include "bench/median.h"

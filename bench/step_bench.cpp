@@ -16,7 +16,7 @@
 
 #include "Diffunit/Diffunit.h"
 #include "Diffunit/Kernels.h"
-#include "Mainform/Parameters.h"
+#include "Session/Parameters.h"
 #include "bench/interleaved.h"
 
 namespace {

@@ -21,7 +21,7 @@
 #include <string>
 
 #include "Diffunit/Diffunit.h"
-#include "Mainform/Conversions.h"
+#include "Session/Conversions.h"
 #include "fuzz/fuzz_check.h"
 
 namespace {

@@ -21,8 +21,8 @@
 #include <utility>
 #include <vector>
 
-#include "Mainform/Conversions.h"
 #include "Mainform/ErrorDisplay.h"
+#include "Session/Conversions.h"
 #include "tests/qt_test_support.h"
 #include "tests/test_support.h"
 

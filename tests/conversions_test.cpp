@@ -1,6 +1,6 @@
 // Number/text conversions of the parameter tables, the chart tick labels and
 // the export files.
-#include "Mainform/Conversions.h"
+#include "Session/Conversions.h"
 
 #include <gtest/gtest.h>
 

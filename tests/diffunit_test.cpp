@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "Diffunit/Workers.h"
-#include "Mainform/Parameters.h"
+#include "Session/Parameters.h"
 #include "Statg/Statg.h"
 #include "tests/test_support.h"
 
@@ -44,18 +44,33 @@ TEST_F(DiffunitTest, SetParametersDerivesVolumesAndRestartsClock) {
   EXPECT_EQ(v.Temperature, 293.15);
   EXPECT_EQ(v.TimeStep, 0.0001);
 
-  // An overflowing volume is refused and changes nothing.
-  EXPECT_THROW(
-      {
-        try {
-          v.SetParameters(1e200, 1e-6, 1, 1, 1);
-        } catch (const TError& e) {
-          EXPECT_STREQ(e.what(), "Floating point overflow");
-          throw;
-        }
-      },
-      TError);
+  // An overflowing volume is refused, names its rib and changes nothing.
+  const struct {
+    double outer, inner;
+    TRibError::TRib rib;
+    const char* message;
+  } refused[] = {
+      {1e200, 1e-6, TRibError::TRib::Outer,
+       "Floating point overflow: the cube of the external cube rib 1e+200 m is beyond the "
+       "range of a double"},
+      {1e-5, -1e103, TRibError::TRib::Inner,
+       "Floating point overflow: the cube of the internal cube rib -1e+103 m is beyond the "
+       "range of a double"},
+      {5e102, -5e102, TRibError::TRib::Inner,
+       "Floating point overflow: the volume between the cubes of the ribs 5e+102 m and "
+       "-5e+102 m is beyond the range of a double"},
+  };
+  for (const auto& c : refused) {
+    try {
+      v.SetParameters(c.outer, c.inner, 1, 1, 1);
+      ADD_FAILURE() << c.message;
+    } catch (const TRibError& e) {
+      EXPECT_EQ(e.Rib, c.rib);
+      EXPECT_STREQ(e.what(), c.message);
+    }
+  }
   EXPECT_EQ(v.OuterRib, 1e-5);
+  EXPECT_EQ(v.InnerRib, 1e-6);
 }
 
 TEST_F(DiffunitTest, PopulateCountsTruncateAndPlaceInShellCorners) {

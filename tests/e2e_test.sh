@@ -131,8 +131,7 @@ points=0
 for round in $(seq "$MAX_ROUNDS"); do
   press start-pause
   sleep "$RUN_SECONDS"
-  press start-pause
-  sleep 0.5  # the pause is handled before the exports in any case; no tick in between
+  press start-pause  # handled before the exports' clicks, with no tick in between
   export_both
   points=$(lines "N1(t).txt")
   [ "$points" -ge "$MIN_POINTS" ] && break

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "Diffunit/Diffunit.h"
-#include "Mainform/Parameters.h"
+#include "Session/Parameters.h"
 #include "Statg/Statg.h"
 #include "tests/test_support.h"
 

@@ -12,7 +12,7 @@
 
 #include "Diffunit/Diffunit.h"
 #include "Diffunit/Kernels.h"
-#include "Mainform/Parameters.h"
+#include "Session/Parameters.h"
 #include "Statg/Statg.h"
 #include "tests/test_support.h"
 

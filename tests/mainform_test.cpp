@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "Mainform/LongWork.h"
-#include "Mainform/Parameters.h"
+#include "Session/Parameters.h"
 #include "Statg/Statg.h"
 #include "app/RunCommand.h"
 #include "tests/qt_test_support.h"
@@ -584,7 +584,9 @@ TEST_F(MainformTest, FailedApplyKeepsCurvesAndTheRunningSimulation) {
   SetText(form.ValueListSimulation, Key::SIM_B0, "1E200");
   form.ApplyButton->click();
   ASSERT_EQ(Messages.size(), 2u);
-  EXPECT_EQ(Messages[1], QString::fromLatin1(FloatOverflowMessage));
+  EXPECT_EQ(Messages[1],
+            QStringLiteral("Floating point overflow: the cube of the external cube rib 1e+200 m "
+                           "is beyond the range of a double"));
   EXPECT_EQ(form.CChart->PointCount(0), 3);
   EXPECT_EQ(form.Engine().OuterRib, 1e-5);
 }

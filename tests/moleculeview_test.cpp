@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "Mainform/Mainform.h"
-#include "Mainform/Parameters.h"
+#include "Session/Parameters.h"
 #include "tests/qt_test_support.h"
 #include "tests/test_support.h"
 

@@ -1,5 +1,5 @@
-// What the window tells about a run beyond its curves: the expected band,
-// the readout's statistics and the CSV of a whole run.
+// What a session tells about a run: the expected band, the readout's
+// statistics, and the exports written from the run record.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -7,9 +7,10 @@
 #include <vector>
 
 #include "Diffunit/Diffunit.h"
-#include "Mainform/Parameters.h"
-#include "Mainform/RunExport.h"
-#include "Mainform/RunStatistics.h"
+#include "Session/Exports.h"
+#include "Session/Parameters.h"
+#include "Session/RunRecord.h"
+#include "Session/RunStatistics.h"
 
 TEST(RunInfo, ExpectedBandIsTwoBinomialSigmasAroundTheReference) {
   // The defaults: 719 molecules expected in 1e-18 m^3 of 1e-15 m^3.
@@ -79,23 +80,58 @@ TEST(RunInfo, RunCsvHasTheSettingsThenOneRowPerStep) {
   TVolume volume;
   SetDefaultParameters(volume);
   AddDefaultSpecies(volume);
-  const std::vector<TRunRow> rows = {{0.0001, 0, 719, 0, 7.2e20},
-                                     {0.0001 + 0.0001, 1, 719, 1e18, 7.2e20}};
-  std::istringstream csv(RunCsv(volume, rows));
+  const std::vector<TRunSample> samples = {{0.0001, 0, 719, 0, 7.2e20},
+                                           {0.0001 + 0.0001, 1, 719, 1e18, 7.2e20}};
+  std::istringstream csv(RunCsv(volume, samples));
   std::vector<std::string> lines;
   for (std::string line; std::getline(csv, line);) lines.push_back(line);
   ASSERT_EQ(lines.size(), 11u);
   EXPECT_EQ(lines[0].rfind("# Kelvane ", 0), 0u);
   EXPECT_EQ(lines[1], "# seeds: placement 5555555; x 5324575; y 5548235; z 5564875");
   EXPECT_EQ(lines[2], "# SIM_B0 External Cube Rib [m]: 1e-05");
-  EXPECT_EQ(lines[6], "# SIM_DT Simulation Time Step [s]: 1e-04");
+  EXPECT_EQ(lines[6], "# SIM_DT Simulation Time Step [s]: 0.0001");
   EXPECT_EQ(lines[7],
             "# species 1: SP_C Concentration [m-3]: 7.2e+20; SP_A Molecule Radius [m]: 1.5e-09; "
             "SP_D Diffusion Coefficient [m2/s]: 1.43e-10; molecules 719999");
   EXPECT_EQ(lines[8],
             "t [s],inside count,reference count,inside concentration [m^-3],"
             "total concentration [m^-3]");
-  EXPECT_EQ(lines[9], "1e-04,0,719,0,7.2e+20");
-  EXPECT_EQ(lines[10], "2e-04,1,719,1e+18,7.2e+20");
+  EXPECT_EQ(lines[9], "0.0001,0,719,0,7.2e+20");
+  EXPECT_EQ(lines[10], "0.0002,1,719,1e+18,7.2e+20");
   for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(lines[i].find(','), std::string::npos) << i;
+}
+
+// The exports used to read the charts back: the run CSV then came sorted by
+// time (reverse step order for a negative time step) and wrote concentrations
+// as 18-digit integers. The curve files keep the charts' order: ascending
+// time, equal times in the order the steps came.
+TEST(RunInfo, ExportsKeepStepOrderInTheCsvAndTimeOrderInTheCurves) {
+  const double third = 1.0 / 3.0;
+  const std::vector<TRunSample> backwards = {{-0.0001, 3, 9, 2.9629629629629626e17, third},
+                                             {-0.0002, 2, 9, 1e-5, third},
+                                             {-0.0002, 7, 9, 5e5, third},
+                                             {-0.0003, 1234567, 9, 1234567.0, third}};
+  TVolume volume;
+  const std::string csv = RunCsv(volume, backwards);
+  EXPECT_EQ(csv.substr(csv.find("\n-0.0001")),
+            "\n-0.0001,3,9,2.9629629629629626e+17,0.3333333333333333\n"
+            "-0.0002,2,9,1e-05,0.3333333333333333\n"
+            "-0.0002,7,9,500000,0.3333333333333333\n"
+            "-0.0003,1234567,9,1.234567e+06,0.3333333333333333\n");
+  EXPECT_EQ(CurveText(backwards, TCurve::Count),
+            "-0.0003 ; 1.23457e+06\r\n-0.0002 ; 2\r\n-0.0002 ; 7\r\n-0.0001 ; 3\r\n");
+  EXPECT_EQ(CurveText(backwards, TCurve::Concentration),
+            "-0.0003 ; 1.23457e+06\r\n-0.0002 ; 1e-05\r\n-0.0002 ; 500000\r\n"
+            "-0.0001 ; 2.96296e+17\r\n");
+  EXPECT_EQ(CurveText({}, TCurve::Count), "");
+
+  // The record keeps every sample in step order, and forgets them at Apply.
+  TRunRecord record;
+  for (const TRunSample& sample : backwards) record.Add(sample, TBand{9.0, 1.0});
+  EXPECT_EQ(record.Samples().size(), 4u);
+  EXPECT_EQ(record.Samples()[2].InsideCount, 7);
+  EXPECT_EQ(record.Statistics().Steps(), 4);
+  record.Restart();
+  EXPECT_TRUE(record.Samples().empty());
+  EXPECT_EQ(record.Statistics().Steps(), 0);
 }

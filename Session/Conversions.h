@@ -8,12 +8,21 @@
 
 #include <string>
 
+class TVolume;
+
 // General format, 15 significant digits: fixed notation for decimal exponents
 // -3 .. 15 ("0.001", "293.15"), otherwise scientific ("1E-5", "7.2E20").
 std::string NumberToText(double x, char separator);
 
 // Exponent format, 3 significant digits: "1.50E-9", "2.50E+20", "0.00E+0".
 std::string NumberToExponentText(double x, char separator);
+
+// What the two Recalculate buttons show: the Stokes-Einstein value of `x`
+// (a diffusion coefficient from a radius, or a radius from a coefficient) at
+// the temperature and viscosity `volume` holds, in exponent format with 3
+// digits ("1.43E-10"). "Apply Species" reads the coefficient back from this
+// text, and so does kelvane-run's --species-radius.
+std::string StokesEinsteinText(const TVolume& volume, double x, char separator);
 
 // Accepts blanks, sign, digits, separator and digits, exponent, blanks; nothing
 // else. Throws TError "'<text>' is not a valid floating point value" for any

@@ -1,6 +1,6 @@
 // Writing export files: every failure is an error naming the file, and a file
 // that cannot be written keeps what it held.
-#include "Mainform/CurveExport.h"
+#include "Session/OutputFile.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -17,10 +17,10 @@
 
 namespace {
 
-// The message WriteExportFile refuses with, or "" when it writes.
+// The message WriteFileAtomically refuses with, or "" when it writes.
 std::string FailureOf(const char* name, const std::string& bytes) {
   try {
-    WriteExportFile(QString::fromLatin1(name), bytes);
+    WriteFileAtomically(name, bytes);
   } catch (const TError& error) {
     return error.what();
   }
@@ -29,7 +29,7 @@ std::string FailureOf(const char* name, const std::string& bytes) {
 
 }  // namespace
 
-TEST(CurveExport, UnwritableFileOrFolderIsAnErrorAndKeepsTheOldFile) {
+TEST(OutputFile, UnwritableFileOrFolderIsAnErrorAndKeepsTheOldFile) {
   TWorkDir work;
   WriteFile("C1(t).txt", "old content\r\n");
   ASSERT_EQ(chmod("C1(t).txt", 0444), 0);
@@ -56,7 +56,7 @@ TEST(CurveExport, UnwritableFileOrFolderIsAnErrorAndKeepsTheOldFile) {
 // (EFBIG) as they would with ENOSPC. The export used to truncate the old file
 // and leave half a block in it; now the old file stays as it was, and the same
 // export succeeds once there is room again.
-TEST(CurveExport, FailedWriteKeepsTheOldFileAndAFolderInTheWayIsAnError) {
+TEST(OutputFile, FailedWriteKeepsTheOldFileAndAFolderInTheWayIsAnError) {
   TWorkDir work;
   const std::string old = "0.0001 ; 7.2e+20\r\n";
   WriteFile("C1(t).txt", old);

@@ -2,7 +2,7 @@
 // std::from_chars, which never consult the C or C++ locale: the window sets
 // the process locale from the user's settings, and these texts must not follow
 // it except through the explicit separator argument.
-#include "Mainform/Conversions.h"
+#include "Session/Conversions.h"
 
 #include <algorithm>
 #include <charconv>
@@ -124,6 +124,10 @@ std::string NumberToExponentText(double x, char separator) {
   text += exponent < 0 ? '-' : '+';
   text += std::to_string(std::abs(exponent));
   return text;
+}
+
+std::string StokesEinsteinText(const TVolume& volume, double x, char separator) {
+  return NumberToExponentText(volume.StokesEinstein(x), separator);
 }
 
 double TextToNumber(const std::string& text, char separator) {

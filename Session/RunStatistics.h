@@ -49,9 +49,6 @@ class TRunStatistics {
 
   std::int64_t Steps() const { return StepCount; }
   double Time() const { return LastTime; }
-  std::int32_t Inside() const { return LastInside; }
-  std::int32_t Reference() const { return LastReference; }
-  const std::optional<TBand>& Band() const { return LastBand; }
   // Mean inside count over the latest MeanSteps steps (fewer at the start).
   double RecentMean() const;
   // The first simulated time [s] at which RecentMean() lay inside the band.

@@ -1,4 +1,4 @@
-#include "Mainform/RunStatistics.h"
+#include "Session/RunStatistics.h"
 
 #include <charconv>
 #include <cmath>

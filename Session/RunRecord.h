@@ -1,0 +1,42 @@
+// The run record: every step's sample since the last Apply, in the order the
+// steps came, and the statistics the readout shows. The engine's step report
+// feeds it; the charts, the readout and every export read it. Plain C++.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "Session/RunStatistics.h"
+
+// One step's report.
+struct TRunSample {
+  double Time;                  // s, after the step
+  std::int32_t InsideCount;     // molecules inside the inner cube
+  std::int32_t ReferenceCount;  // molecules the inner cube holds at the concentrations
+  double InsideConcentration;   // m^-3
+  double TotalConcentration;    // m^-3
+};
+
+// The step report's arguments (TStepCallback's order) as a sample.
+inline TRunSample SampleOf(std::int32_t insideCount, std::int32_t innerCountTotal,
+                           double insideConcentration, double totalConcentration, double time) {
+  return {time, insideCount, innerCountTotal, insideConcentration, totalConcentration};
+}
+
+class TRunRecord {
+ public:
+  // Forgets the run (Apply).
+  void Restart();
+  // One step's sample, with the band in force for it (ExpectedBand of the
+  // engine as it stands).
+  void Add(const TRunSample& sample, const std::optional<TBand>& band);
+
+  const std::vector<TRunSample>& Samples() const { return AllSamples; }
+  const TRunStatistics& Statistics() const { return RunStatistics; }
+  TRunStatistics& Statistics() { return RunStatistics; }
+
+ private:
+  std::vector<TRunSample> AllSamples;  // 32 bytes a step
+  TRunStatistics RunStatistics;
+};

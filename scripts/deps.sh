@@ -1,20 +1,30 @@
-# Installs the Debian packages that building, running and testing need, when
-# they are missing. Sourced by run.sh and test.sh.
+# Installs the Debian packages Kelvane needs, when they are missing. Sourced
+# by run.sh (building and starting the window: KELVANE_BUILD_PACKAGES) and by
+# test.sh and screenshots.sh (everything: KELVANE_TEST_PACKAGES too).
 
-KELVANE_PACKAGES=(
+# Building the window and kelvane-run, and starting the window.
+KELVANE_BUILD_PACKAGES=(
   cmake make g++ pkg-config libcli11-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev libqcustomplot-dev fonts-dejavu-core
+)
+
+# Testing: the test and benchmark libraries, the formatter and the fuzzers'
+# compiler, the virtual X session of the window tests and pictures, the sweep
+# examples, and making and checking the Debian package.
+KELVANE_TEST_PACKAGES=(
+  libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   xvfb xdotool x11-utils libx11-dev imagemagick time
   parallel python3-pandas python3-matplotlib
-  dpkg-dev file desktop-file-utils debootstrap help2man
+  dpkg-dev file desktop-file-utils debootstrap help2man lintian
 )
 
+# kelvane_install_missing PACKAGE...: installs those of the packages that are
+# missing, with sudo when not root.
 kelvane_install_missing() {
   local missing=()
   local package
-  for package in "${KELVANE_PACKAGES[@]}"; do
+  for package in "$@"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
       missing+=("$package")
     fi

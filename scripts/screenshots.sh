@@ -14,7 +14,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/deps.sh"
-kelvane_install_missing
+kelvane_install_missing "${KELVANE_BUILD_PACKAGES[@]}" "${KELVANE_TEST_PACKAGES[@]}"
 
 run_seconds=${1:-10}
 case $run_seconds in '' | *[!0-9]*) echo "usage: $0 [seconds]" >&2 && exit 2 ;; esac
@@ -29,7 +29,7 @@ fail() {
 # --- The program, built as scripts/run.sh builds it unless a build exists.
 if [ ! -f "$root/build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release -DKELVANE_GUI=ON \
-    -DKELVANE_SANITIZE=OFF
+    -DKELVANE_TESTS=OFF -DKELVANE_BENCH=OFF -DKELVANE_SANITIZE=OFF
 fi
 cmake --build "$root/build" --target kelvane -j "$(nproc)"
 program="$root/build/app/kelvane"

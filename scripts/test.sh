@@ -8,7 +8,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/deps.sh"
-kelvane_install_missing
+kelvane_install_missing "${KELVANE_BUILD_PACKAGES[@]}" "${KELVANE_TEST_PACKAGES[@]}"
 jobs="$(nproc)"
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
 
@@ -24,11 +24,11 @@ ctest --test-dir "$root/build-nogui" --output-on-failure -j "$jobs"
 
 echo "== Release build and tests"
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release \
-  -DKELVANE_GUI=ON -DKELVANE_TESTS=ON -DKELVANE_BENCH=ON -DKELVANE_SANITIZE=OFF
+  -DKELVANE_GUI=ON -DKELVANE_TESTS=ON -DKELVANE_BENCH=ON -DKELVANE_SANITIZE=OFF -DKELVANE_PACKAGE=ON
 cmake --build "$root/build" -j "$jobs"
 ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
 
-echo "== Debian package"
+echo "== Debian package (contents, lintian, a fresh Debian 12 install)"
 rm -f "$root"/build/kelvane_*.deb
 (cd "$root/build" && cpack -G DEB)
 deb="$(echo "$root"/build/kelvane_*.deb)"

@@ -46,9 +46,27 @@ if [ -f "$manual" ]; then
 else
   fault "no manual page kelvane-run.1.gz"
 fi
+[ -f "$root/usr/share/man/man1/kelvane.1.gz" ] || fault "no manual page kelvane.1.gz"
+
+# What Debian requires of every package: the copyright file (GPL-3.0-or-later,
+# as the linked QCustomPlot binds the program) and a changelog whose newest
+# entry is this package's version.
+doc="$root/usr/share/doc/kelvane"
+grep -qx 'License: GPL-3+' "$doc/copyright" 2>/dev/null || fault "no GPL-3+ copyright file"
+version="$(dpkg-deb -f "$deb" Version)"
+changelog_version="$( (zcat "$doc/changelog.gz" 2>/dev/null || true) | sed -n '1s/^kelvane (\([^)]*\)).*/\1/p')"
+[ "$changelog_version" = "$version" ] ||
+  fault "the changelog's newest entry is '$changelog_version', the package is $version"
+[[ "$(dpkg-deb -f "$deb" Maintainer)" == *"<"*"@"*">" ]] || fault "no maintainer address"
+if command -v lintian >/dev/null; then
+  # Errors only; lintian warns that it runs as root, which is no fault here.
+  errors="$(lintian --no-tag-display-limit "$deb" 2>/dev/null | grep '^E: ' || true)"
+  [ -z "$errors" ] || fault "lintian reports errors: $errors"
+else
+  fault "lintian is not installed (scripts/deps.sh installs it)"
+fi
 
 # The README's pictures and pages are relative links: each must be in the package beside it.
-doc="$root/usr/share/doc/kelvane"
 if [ -f "$doc/README.md" ]; then
   while read -r picture; do
     [ -f "$doc/$picture" ] || fault "README.md shows $picture, which is not in the package"

@@ -79,3 +79,22 @@ TEST(OutputFile, FailedWriteKeepsTheOldFileAndAFolderInTheWayIsAnError) {
   ASSERT_EQ(mkdir("N1(t).txt", 0755), 0);
   EXPECT_EQ(FailureOf("N1(t).txt", curve), "Cannot write N1(t).txt: Is a directory");
 }
+
+// Writing through a symbolic link replaces the file it points at, with that
+// file's permissions, and leaves the link in place (a rename onto the link
+// used to swap the link for a plain file).
+TEST(OutputFile, WritesThroughALinkAndKeepsPermissions) {
+  TWorkDir work;
+  ASSERT_EQ(mkdir("data", 0755), 0);
+  WriteFile("data/N1(t).txt", "old\r\n");
+  ASSERT_EQ(chmod("data/N1(t).txt", 0640), 0);
+  ASSERT_EQ(symlink("data/N1(t).txt", "N1(t).txt"), 0);
+  EXPECT_EQ(FailureOf("N1(t).txt", "0.0001 ; 720\r\n"), "");
+  struct stat status {};
+  ASSERT_EQ(lstat("N1(t).txt", &status), 0);
+  EXPECT_TRUE(S_ISLNK(status.st_mode));
+  EXPECT_EQ(ReadFile("data/N1(t).txt"), "0.0001 ; 720\r\n");
+  ASSERT_EQ(stat("data/N1(t).txt", &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator("data"), {}), 1);
+}

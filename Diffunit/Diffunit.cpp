@@ -232,6 +232,9 @@ void TSpecies::Populate(double concentration, double diffusion, double radius) {
   SlotCount = static_cast<std::int32_t>(slotCount);
   ActiveCount = shellCount;
   Molecules.swap(molecules);
+  PlacedOuterRib = Volume->OuterRib;
+  PlacedInnerRib = Volume->InnerRib;
+  StepsTaken = 0;
   // No draw, no change: a jump would clear bit 31, which only a draw does.
   if (shellCount > 0)
     PlacementState = Jumped(placement, JumpMultiplier(3 * static_cast<std::uint64_t>(shellCount)));
@@ -376,6 +379,7 @@ void TVolume::Step() {
     else
       species.Advance();
     insideCount += species.InsideCount;
+    ++species.StepsTaken;
   }
   const double insideConcentration = CheckedDivide(insideCount, InnerVolume);
   if (OnStep) OnStep(insideCount, TotalInnerCount, insideConcentration, TotalConcentration, Time);

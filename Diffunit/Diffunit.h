@@ -79,6 +79,11 @@ class TSpecies {
   double Concentration = 0.0;     // m^-3
   double Radius = 0.0;            // m; kept and shown, never simulated
   std::vector<TMolCoord> Molecules;
+  // Since the last Populate: the ribs it placed the molecules in (m) and the
+  // steps taken. The expected filling curve follows from them.
+  double PlacedOuterRib = 0.0;
+  double PlacedInnerRib = 0.0;
+  std::int64_t StepsTaken = 0;
 
   // Sets every field but Volume from the arguments and the current parameters
   // of Volume, and places ShellCount molecules uniformly in the eight corner

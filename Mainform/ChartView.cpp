@@ -140,6 +140,15 @@ TChart::TChart(QWidget* parent, const QString& title, const QString& leftAxisTit
   }
   BandUpper->setBrush(QColor(255, 0, 0, 36));
   BandUpper->setChannelFillGraph(BandLower);
+
+  // The expected count: dark blue and dashed, over the measured curve, which
+  // shows through its gaps.
+  Expected = new TCurveGraph(xAxis, yAxis);
+  Expected->setPen(QPen(QColor(0, 0, 170), 1.5, Qt::DashLine));
+  Expected->setLayer("curves");
+  Expected->setLineStyle(QCPGraph::lsLine);
+  Expected->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
+  Expected->setAdaptiveSampling(true);
   FitRanges();
   SetUpInteractions();
 }
@@ -154,6 +163,7 @@ void TChart::ClearCurves() {
   Curve(1)->data()->clear();
   BandLower->data()->clear();
   BandUpper->data()->clear();
+  Expected->data()->clear();
   HasY = false;
   LowestY = HighestY = 0.0;
   UserRanges = false;  // a new run starts in the automatic ranges
@@ -232,6 +242,21 @@ void TChart::SetBandVisible(bool visible) {
 }
 
 bool TChart::BandVisible() const { return BandUpper->visible(); }
+
+void TChart::AppendExpected(double x, double y) {
+  // Time runs one way in a run, so the points come at one end or the other.
+  Expected->data()->add(QCPGraphData(x, y));
+  Changed();
+}
+
+void TChart::SetExpectedVisible(bool visible) {
+  Expected->setVisible(visible);
+  Changed();
+}
+
+bool TChart::ExpectedVisible() const { return Expected->visible(); }
+
+int TChart::ExpectedPointCount() const { return Expected->data()->size(); }
 
 void TChart::HoldRepaints(bool held) {
   RepaintsHeld = held;

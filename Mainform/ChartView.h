@@ -38,6 +38,14 @@ class TChart : public QCustomPlot {
   void SetBandVisible(bool visible);
   bool BandVisible() const;
 
+  // The count the diffusion equation expects (a dashed line): one point per
+  // step, NaN for a gap. Cleared with the curves; not part of the automatic
+  // ranges.
+  void AppendExpected(double x, double y);
+  void SetExpectedVisible(bool visible);
+  bool ExpectedVisible() const;
+  int ExpectedPointCount() const;
+
   // While held, changes do not ask for a repaint; whoever holds them repaints
   // (replot) when it sees fit, so that a fast run is not slowed by paints it
   // would not see. Releasing asks for one.
@@ -84,6 +92,7 @@ class TChart : public QCustomPlot {
   bool RepaintsHeld = false;
   QCPGraph* BandLower;
   QCPGraph* BandUpper;
+  QCPGraph* Expected;
   TChartScale Scale;
   // Smallest and largest finite y of both curves since the last clear.
   double LowestY = 0.0;

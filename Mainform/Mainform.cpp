@@ -272,7 +272,7 @@ void TMForm::ApplyButtonClick() {
                                  double time) {
     PlotStep(insideCount, innerCountTotal, insideConcentration, totalConcentration, time);
   });
-  RunRecord.Restart();
+  RunRecord.Restart(Expectation(*Volume));
   AfterEngineChange();
 }
 
@@ -291,8 +291,8 @@ void TMForm::PauseButtonClick() {
 
 void TMForm::PlotStep(std::int32_t insideCount, std::int32_t innerCountTotal,
                       double insideConcentration, double totalConcentration, double time) {
-  const TRunSample sample =
-      SampleOf(insideCount, innerCountTotal, insideConcentration, totalConcentration, time);
+  const TRunSample sample = SampleOf(*Volume, insideCount, innerCountTotal, insideConcentration,
+                                     totalConcentration, time);
   const std::optional<TBand> band = ExpectedBand(*Volume);
   RunRecord.Add(sample, band);
   CChart->AppendPoint(0, time, totalConcentration);
@@ -300,6 +300,8 @@ void TMForm::PlotStep(std::int32_t insideCount, std::int32_t innerCountTotal,
   NChart->AppendPoint(0, time, static_cast<double>(innerCountTotal));
   NChart->AppendPoint(1, time, static_cast<double>(insideCount));
   ExtendBand(time, band);
+  NChart->AppendExpected(time, sample.ExpectedCount);
+  CChart->AppendExpected(time, sample.ExpectedCount / Volume->InnerVolume);
 }
 
 // ---------------------------------------------------------------------------
@@ -345,8 +347,12 @@ void TMForm::AddSpeciesButtonClick() {
     takeBack();
     throw;
   }
-  if (!added) takeBack();
-  AfterEngineChange();
+  if (!added) {
+    takeBack();
+    AfterEngineChange();
+    return;
+  }
+  SpeciesChanged();
 }
 
 void TMForm::RemoveSpeciesButtonClick() {
@@ -361,17 +367,23 @@ void TMForm::RemoveSpeciesButtonClick() {
     }
     SpeciesList->setCurrentRow(0);
   }
-  AfterEngineChange();
+  SpeciesChanged();
   SpeciesListClick();
 }
 
 void TMForm::ApplySpSpeedButtonClick() {
+  bool replaced = false;
   for (int index = 0; index < SpeciesList->count(); ++index) {
     if (!SpeciesList->item(index)->isSelected()) continue;
     const TSpeciesValues species = ReadSpecies(ValueListSpecies);
-    ChangeSpecies(species.Concentration, [&] { ReplaceSpecies(*Volume, index, species); });
+    replaced =
+        ChangeSpecies(species.Concentration, [&] { ReplaceSpecies(*Volume, index, species); }) ||
+        replaced;
   }
-  AfterEngineChange();
+  if (replaced)
+    SpeciesChanged();
+  else
+    AfterEngineChange();
 }
 
 bool TMForm::ChangeSpecies(double concentration, const std::function<void()>& change) {

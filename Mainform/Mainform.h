@@ -69,11 +69,12 @@ class TMForm : public QWidget {
   // Beside the designed controls, in the free space below the species group:
   // run speed, readout and the views that go beyond the curves.
   QFrame* RunPanel;
-  QComboBox* SpeedBox;              // steps per tick: 1 (as designed), 10, 100, or flat out
-  QToolButton* ExportRunButton;     // "Export run...": the whole run as CSV
-  QLabel* Readout;                  // time, steps, speed, inside count against the band
+  QComboBox* SpeedBox;           // steps per tick: 1 (as designed), 10, 100, or flat out
+  QToolButton* ExportRunButton;  // "Export run...": the whole run as CSV
+  QLabel* Readout;  // over the count chart: time, speed, inside count against band and expectation
   QTimer* SliceTimer;               // 0 ms: the next slice of steps at the faster speeds
   QAction* BandAction;              // in the charts' menus: shows the expected band
+  QAction* ExpectedAction;          // in the charts' menus: shows the expected filling curve
   QToolButton* MoleculeViewButton;  // "Molecules...": opens the molecule view
 
   explicit TMForm(QWidget* owner = nullptr);
@@ -123,6 +124,8 @@ class TMForm : public QWidget {
   void ExportRun(const QString& fileName);
   // Shows or hides the expected-fluctuation band on both charts.
   void ShowBand(bool visible);  // and checks BandAction to match
+  // Shows or hides the expected filling curve on both charts.
+  void ShowExpected(bool visible);  // and checks ExpectedAction to match
   // Every step since the last Apply, and the readout's statistics.
   const TRunRecord& Record() const { return RunRecord; }
   const TRunStatistics& Statistics() const { return RunRecord.Statistics(); }
@@ -148,6 +151,11 @@ class TMForm : public QWidget {
   // After steps, Apply and species changes: the readout, the views (through
   // EngineChanged), and the pause at StopStep.
   void AfterEngineChange();
+  // After species changes: the readout's averages and filling times start
+  // again from here; then as AfterEngineChange.
+  void SpeciesChanged();
+  // Keeps the readout at the lower right of the count chart's plot area.
+  void PlaceReadout();
   // The charts repaint after every tick at the designed speed, and at a
   // steady rate faster.
   void RepaintCharts();

@@ -63,15 +63,24 @@ void TMForm::BuildRunPanel() {
   ExportRunButton->setToolTip(
       QStringLiteral("Every step since Apply, with the parameters and species, as one CSV file"));
 
-  Readout = new QLabel(RunPanel);
-  Readout->setGeometry(4, 25, 209, 40);
-  Readout->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // The readout floats over the lower right of the count chart, where the
+  // curves rarely go once the inner cube has filled, so that all its lines
+  // show at the window's first size. Clicks pass through it to the chart.
+  Readout = new QLabel(NChart);
   Readout->setTextFormat(Qt::PlainText);
+  Readout->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  Readout->setAttribute(Qt::WA_TransparentForMouseEvents);
+  Readout->setStyleSheet(QStringLiteral(
+      "QLabel { background: rgba(255, 255, 255, 215); border: 1px solid rgb(170, 170, 170);"
+      " padding: 1px 3px; }"));
   Readout->setToolTip(QStringLiteral(
-      "t: simulated time; mean: of the inside count over the last 100 steps; "
-      "ref \u00b1: the count the inner cube holds at the concentrations, and twice the spread "
-      "of the count expected at equilibrium (the shaded band); in band at: when the mean "
-      "first entered that band"));
+      "t: simulated time; mean: of the inside count over the last 100 steps since the species "
+      "last changed; ref ±: the count the inner cube holds at the concentrations, and twice "
+      "the spread of the count expected at equilibrium (the shaded band); in band at: when the "
+      "mean first entered that band; expected: the count the diffusion equation gives (the "
+      "dashed curve) and what it tends to; filled: when the expected curve, and the mean of the "
+      "run, reach 63.2 % of that"));
+  connect(NChart, &QCustomPlot::afterReplot, this, &TMForm::PlaceReadout);
 
   SliceTimer = new QTimer(this);
   SliceTimer->setSingleShot(true);
@@ -84,6 +93,12 @@ void TMForm::BuildRunPanel() {
   connect(BandAction, &QAction::toggled, this, &TMForm::ShowBand);
   CChart->AddMenuAction(BandAction);
   NChart->AddMenuAction(BandAction);
+  ExpectedAction = new QAction(QStringLiteral("Expected curve (diffusion equation)"), this);
+  ExpectedAction->setCheckable(true);
+  ExpectedAction->setChecked(true);
+  connect(ExpectedAction, &QAction::toggled, this, &TMForm::ShowExpected);
+  CChart->AddMenuAction(ExpectedAction);
+  NChart->AddMenuAction(ExpectedAction);
 }
 
 void TMForm::TimerTimer() {
@@ -135,10 +150,23 @@ void TMForm::AfterEngineChange() {
   statistics.Expect(Volume->TotalInnerCount, ExpectedBand(*Volume));
   statistics.MarkWallTime(WallSeconds());
   Readout->setText(QString::fromStdString(statistics.ReadoutText(DecimalSeparator)));
+  PlaceReadout();
   if (Timer->isActive() && StopStep > 0 && RunRecord.Statistics().Steps() >= StopStep)
     PauseButtonClick();
   RepaintCharts();
   emit EngineChanged();
+}
+
+void TMForm::SpeciesChanged() {
+  RunRecord.SpeciesChanged(Expectation(*Volume));
+  AfterEngineChange();
+}
+
+void TMForm::PlaceReadout() {
+  Readout->adjustSize();
+  const QRect area = NChart->axisRect()->rect();
+  Readout->move(std::max(0, area.right() - Readout->width() - 3),
+                std::max(0, area.bottom() - Readout->height() - 3));
 }
 
 void TMForm::RepaintCharts() {
@@ -171,6 +199,12 @@ void TMForm::SpeedBoxChange() {
     SliceTimer->start();
   else
     SliceTimer->stop();
+}
+
+void TMForm::ShowExpected(bool visible) {
+  ExpectedAction->setChecked(visible);
+  CChart->SetExpectedVisible(visible);
+  NChart->SetExpectedVisible(visible);
 }
 
 void TMForm::ShowBand(bool visible) {

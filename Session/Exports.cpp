@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <numeric>
 
 #include "Diffunit/Diffunit.h"
@@ -86,14 +87,18 @@ std::string RunCsvHeader(const TVolume& volume) {
   }
   text +=
       "t [s],inside count,reference count,inside concentration [m^-3],"
-      "total concentration [m^-3]\n";
+      "total concentration [m^-3],expected count\n";
   return text;
 }
 
 std::string RunCsvLine(const TRunSample& sample) {
+  // No expected count (Filling.h says when) leaves the field empty, which
+  // pandas reads as NaN.
+  const std::string expected =
+      std::isnan(sample.ExpectedCount) ? std::string() : Exact(sample.ExpectedCount);
   return Exact(sample.Time) + "," + std::to_string(sample.InsideCount) + "," +
          std::to_string(sample.ReferenceCount) + "," + Exact(sample.InsideConcentration) + "," +
-         Exact(sample.TotalConcentration) + "\n";
+         Exact(sample.TotalConcentration) + "," + expected + "\n";
 }
 
 std::string RunCsv(const TVolume& volume, const std::vector<TRunSample>& samples) {

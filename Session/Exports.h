@@ -30,7 +30,8 @@ std::string CurveText(const std::vector<TRunSample>& samples, TCurve curve);
 
 // The run CSV's header lines ("# ...": the program's version, the seeds, the
 // applied parameters and every species of `volume`) and column names; then
-// one line per step, in the order of the steps. Numbers with '.', in the
+// one line per step, in the order of the steps. The last column is the
+// expected count by the diffusion equation, empty where there is none. Numbers with '.', in the
 // shortest text that reads back as the same double, in exponent form below
 // 1e-4 and from 1e6 on.
 std::string RunCsvHeader(const TVolume& volume);

@@ -7,7 +7,10 @@
 #include <optional>
 #include <vector>
 
+#include "Session/Filling.h"
 #include "Session/RunStatistics.h"
+
+class TVolume;
 
 // One step's report.
 struct TRunSample {
@@ -16,18 +19,20 @@ struct TRunSample {
   std::int32_t ReferenceCount;  // molecules the inner cube holds at the concentrations
   double InsideConcentration;   // m^-3
   double TotalConcentration;    // m^-3
+  double ExpectedCount;         // molecules by the diffusion equation (Filling.h); NaN: none
 };
 
-// The step report's arguments (TStepCallback's order) as a sample.
-inline TRunSample SampleOf(std::int32_t insideCount, std::int32_t innerCountTotal,
-                           double insideConcentration, double totalConcentration, double time) {
-  return {time, insideCount, innerCountTotal, insideConcentration, totalConcentration};
-}
+// The step report's arguments (TStepCallback's order) as a sample, with the
+// expected count of `volume` as the step left it.
+TRunSample SampleOf(const TVolume& volume, std::int32_t insideCount, std::int32_t innerCountTotal,
+                    double insideConcentration, double totalConcentration, double time);
 
 class TRunRecord {
  public:
-  // Forgets the run (Apply).
-  void Restart();
+  // Forgets the run (Apply), and expects `expectation` from here on.
+  void Restart(const TFillingExpectation& expectation);
+  // The species changed: the averages start again, with `expectation`.
+  void SpeciesChanged(const TFillingExpectation& expectation);
   // One step's sample, with the band in force for it (ExpectedBand of the
   // engine as it stands).
   void Add(const TRunSample& sample, const std::optional<TBand>& band);
@@ -37,6 +42,6 @@ class TRunRecord {
   TRunStatistics& Statistics() { return RunStatistics; }
 
  private:
-  std::vector<TRunSample> AllSamples;  // 32 bytes a step
+  std::vector<TRunSample> AllSamples;  // 40 bytes a step
   TRunStatistics RunStatistics;
 };

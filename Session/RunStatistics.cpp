@@ -21,21 +21,37 @@ std::optional<TBand> ExpectedBand(const TVolume& volume) {
 
 void TRunStatistics::Restart() { *this = TRunStatistics(); }
 
+void TRunStatistics::RestartAverages(const TFillingExpectation& expectation) {
+  Recent.fill(0);
+  RecentCount = 0;
+  RecentSum = 0;
+  Equilibrated.reset();
+  MeasuredFilling.reset();
+  Expected = expectation;
+}
+
 void TRunStatistics::Expect(std::int32_t referenceCount, const std::optional<TBand>& band) {
   LastReference = referenceCount;
   LastBand = band;
 }
 
-void TRunStatistics::Record(std::int32_t insideCount, double time) {
-  std::int32_t& slot = Recent[static_cast<std::size_t>(StepCount % MeanSteps)];
+void TRunStatistics::Record(std::int32_t insideCount, double time, double expectedCount) {
+  std::int32_t& slot = Recent[static_cast<std::size_t>(RecentCount % MeanSteps)];
   RecentSum += insideCount - slot;
   slot = insideCount;
+  ++RecentCount;
   ++StepCount;
   LastTime = time;
   LastInside = insideCount;
+  if (std::isnan(expectedCount))
+    Expected.Count.reset();
+  else
+    Expected.Count = expectedCount;
   const double mean = RecentMean();
   if (!Equilibrated && LastBand && mean >= LastBand->Lower() && mean <= LastBand->Upper())
     Equilibrated = time;
+  if (!MeasuredFilling && Expected.Limit > 0.0 && mean >= FillingShare * Expected.Limit)
+    MeasuredFilling = time;
 }
 
 void TRunStatistics::MarkWallTime(double seconds) {
@@ -56,7 +72,7 @@ void TRunStatistics::MarkWallTime(double seconds) {
 }
 
 double TRunStatistics::RecentMean() const {
-  const std::int64_t count = StepCount < MeanSteps ? StepCount : MeanSteps;
+  const std::int64_t count = RecentCount < MeanSteps ? RecentCount : MeanSteps;
   return count > 0 ? static_cast<double>(RecentSum) / static_cast<double>(count) : 0.0;
 }
 
@@ -89,16 +105,29 @@ std::string TRunStatistics::ReadoutText(char separator) const {
   if (Rate) text += ", " + Readable(*Rate, 3, separator) + "/s";
   text +=
       "\ninside " + std::to_string(LastInside) + ", mean " + Readable(RecentMean(), 4, separator);
-  if (!LastBand) return text + "\nno reference to compare with";
-  text += ", ref " + std::to_string(LastReference) + "\xC2\xB1" +
-          Readable(LastBand->HalfWidth, 2, separator);
-  text += Equilibrated ? "\nin band at t " + Short(*Equilibrated, 4, separator) + " s"
-                       : std::string("\nnot in band yet");
-  // The mean may settle off the reference (escapes re-injected at the wall
-  // keep molecules there): say by how much, not only whether it is in band.
-  if (StepCount > 0) {  // a mean of no steps would read -100 %
-    const double offset = 100.0 * (RecentMean() - LastBand->Centre) / LastBand->Centre;
-    text += ", mean " + std::string(offset < 0 ? "" : "+") + Short(offset, 2, separator) + " %";
+  if (!LastBand) {
+    text += "\nno reference to compare with";
+  } else {
+    text += ", ref " + std::to_string(LastReference) + "\xC2\xB1" +
+            Readable(LastBand->HalfWidth, 2, separator);
+    text += Equilibrated ? "\nin band at t " + Readable(*Equilibrated, 4, separator) + " s"
+                         : std::string("\nnot in band yet");
+    // The mean may settle off the reference (escapes re-injected at the wall
+    // keep molecules there): say by how much, not only whether it is in band.
+    if (RecentCount > 0) {  // a mean of no steps would read -100 %
+      const double offset = 100.0 * (RecentMean() - LastBand->Centre) / LastBand->Centre;
+      text +=
+          ", mean " + std::string(offset < 0 ? "" : "+") + Readable(offset, 2, separator) + " %";
+    }
   }
-  return text;
+  if (!Expected.Count) return text + "\nno expected curve: " + Expected.Why;
+  if (!(Expected.Limit > 0.0)) return text + "\nexpected 0 (no molecules)";
+  text += "\nexpected " + Readable(*Expected.Count, 4, separator) + " of " +
+          Readable(Expected.Limit, 4, separator) + " (diffusion)";
+  const auto when = [&](const std::optional<double>& time) {
+    return time ? Readable(*time, 4, separator) + " s" : std::string("not yet");
+  };
+  return text + "\n" + Readable(100.0 * FillingShare, 3, separator) + " % filled: expected " +
+         (Expected.FillingTime ? when(Expected.FillingTime) : "already") + ", run " +
+         when(MeasuredFilling);
 }

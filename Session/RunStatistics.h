@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "Session/Filling.h"
+
 class TVolume;
 
 // The expected spread of the inside count at equilibrium. Each of the N
@@ -38,25 +40,33 @@ class TRunStatistics {
 
   // Forgets the run (Apply).
   void Restart();
+  // The species changed: the mean, the time it came into the band and the
+  // measured filling time start again from here, with the new expectation.
+  void RestartAverages(const TFillingExpectation& expectation);
   // The reference count and the band in force: from the next step on, and
   // for the readout at once (after Apply and species changes).
   void Expect(std::int32_t referenceCount, const std::optional<TBand>& band);
-  // One step's report.
-  void Record(std::int32_t insideCount, double time);
+  // One step's report, with the expected count at that step (NaN: none).
+  void Record(std::int32_t insideCount, double time, double expectedCount);
   // The wall-clock time [s] at which the steps so far were reached; the rate
   // is taken over the latest second or so.
   void MarkWallTime(double seconds);
 
   std::int64_t Steps() const { return StepCount; }
   double Time() const { return LastTime; }
-  // Mean inside count over the latest MeanSteps steps (fewer at the start).
+  // Mean inside count over the latest MeanSteps steps since the species last
+  // changed (fewer at first).
   double RecentMean() const;
   // The first simulated time [s] at which RecentMean() lay inside the band.
   std::optional<double> EquilibrationTime() const { return Equilibrated; }
+  // The first simulated time [s] at which RecentMean() reached FillingShare
+  // of the expected limit.
+  std::optional<double> MeasuredFillingTime() const { return MeasuredFilling; }
+  const TFillingExpectation& Filling() const { return Expected; }
   // Steps per second of wall time, or none before there is a measure.
   std::optional<double> StepsPerSecond() const { return Rate; }
 
-  // The readout: three short lines, numbers with `separator`.
+  // The readout: five short lines, numbers with `separator`.
   std::string ReadoutText(char separator) const;
 
  private:
@@ -66,8 +76,11 @@ class TRunStatistics {
   std::int32_t LastReference = 0;
   std::optional<TBand> LastBand;
   std::array<std::int32_t, MeanSteps> Recent{};  // ring of the latest counts
+  std::int64_t RecentCount = 0;                  // counts in the ring
   std::int64_t RecentSum = 0;
   std::optional<double> Equilibrated;
+  TFillingExpectation Expected;
+  std::optional<double> MeasuredFilling;
   std::optional<double> Rate;
   double RateWall = -1.0;      // wall time at the start of the rate's window
   std::int64_t RateSteps = 0;  // steps at that time

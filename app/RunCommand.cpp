@@ -422,8 +422,8 @@ int Run(const TRunPlan& plan, TConsole& console) {
   outputs.Start(volume);
   volume.SetStepCallback([&](std::int32_t insideCount, std::int32_t innerCountTotal,
                              double insideConcentration, double totalConcentration, double time) {
-    outputs.Add(
-        SampleOf(insideCount, innerCountTotal, insideConcentration, totalConcentration, time));
+    outputs.Add(SampleOf(volume, insideCount, innerCountTotal, insideConcentration,
+                         totalConcentration, time));
   });
 
   // --until: the steps whose time falls before the limit less half a step,

@@ -65,9 +65,9 @@ int main(int argc, char** argv) {
   SetDefaultParameters(volume);
   volume.SetStepCallback([&](std::int32_t insideCount, std::int32_t innerCountTotal,
                              double insideConcentration, double totalConcentration, double time) {
-    record.Add(
-        SampleOf(insideCount, innerCountTotal, insideConcentration, totalConcentration, time),
-        std::nullopt);
+    record.Add(SampleOf(volume, insideCount, innerCountTotal, insideConcentration,
+                        totalConcentration, time),
+               std::nullopt);
   });
   AddDefaultSpecies(volume);
   QElapsedTimer clock;

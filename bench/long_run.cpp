@@ -48,10 +48,9 @@ int main(int argc, char** argv) {
     TRunSample last{};
     // The default scenario: 719,999 molecule slots, about 17 MB.
     SetDefaultParameters(volume);
-    volume.SetStepCallback([&last](std::int32_t inside, std::int32_t innerTotal,
-                                   double insideConcentration, double totalConcentration,
-                                   double time) {
-      last = SampleOf(inside, innerTotal, insideConcentration, totalConcentration, time);
+    volume.SetStepCallback([&](std::int32_t inside, std::int32_t innerTotal,
+                               double insideConcentration, double totalConcentration, double time) {
+      last = SampleOf(volume, inside, innerTotal, insideConcentration, totalConcentration, time);
     });
     AddDefaultSpecies(volume);
     const TSpecies& species = volume.Species[0];

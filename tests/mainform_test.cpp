@@ -837,22 +837,62 @@ TEST_F(MainformTest, ApplyAfterAFastRunStartsAfresh) {
   SetText(form.ValueListSpecies, Key::SP_C, "0");
   form.ApplySpSpeedButton->click();
   form.TimerTimer();
-  EXPECT_TRUE(form.Readout->text().endsWith(QStringLiteral("no reference to compare with")))
+  EXPECT_TRUE(form.Readout->text().endsWith(
+      QStringLiteral("no reference to compare with\nexpected 0 (no molecules)")))
       << form.Readout->text().toStdString();
   EXPECT_TRUE(Messages.empty());
 }
 
-// The band can be hidden from either chart's menu, and hides on both.
-TEST_F(MainformTest, BandIsHiddenFromEitherChartsMenu) {
+// The band and the expected curve can each be hidden from either chart's
+// menu, and hide on both.
+TEST_F(MainformTest, BandAndExpectedCurveHideFromEitherChartsMenu) {
   TMForm& form = MakeForm();
-  for (TChart* chart : {form.CChart, form.NChart}) {
-    ASSERT_TRUE(chart->ContextMenu()->actions().contains(form.BandAction));
-    EXPECT_TRUE(chart->BandVisible());
+  const struct {
+    QAction* action;
+    bool (TChart::*visible)() const;
+  } overlays[] = {{form.BandAction, &TChart::BandVisible},
+                  {form.ExpectedAction, &TChart::ExpectedVisible}};
+  for (const auto& overlay : overlays) {
+    for (TChart* chart : {form.CChart, form.NChart}) {
+      ASSERT_TRUE(chart->ContextMenu()->actions().contains(overlay.action));
+      EXPECT_TRUE((chart->*overlay.visible)());
+    }
+    overlay.action->trigger();
+    EXPECT_FALSE((form.CChart->*overlay.visible)());
+    EXPECT_FALSE((form.NChart->*overlay.visible)());
   }
-  form.BandAction->trigger();
-  EXPECT_FALSE(form.CChart->BandVisible());
-  EXPECT_FALSE(form.NChart->BandVisible());
   form.ShowBand(true);
   EXPECT_TRUE(form.BandAction->isChecked());
   EXPECT_TRUE(form.NChart->BandVisible());
+  EXPECT_FALSE(form.NChart->ExpectedVisible());
+}
+
+// The expected count is drawn at every step and kept in the run record; the
+// readout shows all its lines inside the count chart at the first size, and
+// starts its averages again when the species change.
+TEST_F(MainformTest, ExpectedCurveAndReadoutFollowTheRun) {
+  TMForm& form = MakeForm();
+  form.show();
+  for (int step = 0; step < 3; ++step) form.TimerTimer();
+  ASSERT_EQ(form.NChart->ExpectedPointCount(), 3);
+  EXPECT_EQ(form.CChart->ExpectedPointCount(), 3);
+  EXPECT_NEAR(form.Record().Samples()[2].ExpectedCount, 1.5760336799639100,
+              1e-12);  // the series: 1.57603367996391
+  const QStringList lines = form.Readout->text().split(QLatin1Char('\n'));
+  ASSERT_EQ(lines.size(), 5) << form.Readout->text().toStdString();
+  EXPECT_TRUE(lines[3].startsWith(QStringLiteral("expected 1.576 of 720")))
+      << lines[3].toStdString();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(form.NChart->rect().contains(form.Readout->geometry()));
+  for (const QString& line : lines)
+    EXPECT_LE(form.Readout->fontMetrics().horizontalAdvance(line),
+              form.Readout->contentsRect().width());
+
+  // Apply Species: the mean forgets the counts before, and the expected
+  // curve starts again from the new placement.
+  form.ApplySpSpeedButton->click();
+  form.TimerTimer();
+  EXPECT_EQ(form.Statistics().RecentMean(), form.Record().Samples().back().InsideCount);
+  EXPECT_NEAR(form.Record().Samples().back().ExpectedCount, 0.30330782312774329, 1e-12);
+  EXPECT_TRUE(Messages.empty());
 }

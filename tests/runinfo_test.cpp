@@ -2,6 +2,7 @@
 // statistics, and the exports written from the run record.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -29,48 +30,73 @@ TEST(RunInfo, ExpectedBandIsTwoBinomialSigmasAroundTheReference) {
 }
 
 TEST(RunInfo, EquilibrationIsWhenTheRecentMeanFirstEntersTheBand) {
+  const double none = std::nan("");
   TRunStatistics statistics;
   statistics.Expect(100, TBand{100.0, 20.0});
+  statistics.RestartAverages({0.0, 100.0, "", 60.0});
   // 100 steps at 0 then 90 each: the mean of the latest 100 steps reaches
-  // 80 (the band's lower edge) once 89 of them are 90s, at step 189.
+  // 63.2 (the filling mark) once 71 of them are 90s, at step 171, and 80
+  // (the band's lower edge) once 89 are, at step 189.
   for (int step = 1; step <= 200; ++step) {
-    statistics.Record(step <= 100 ? 0 : 90, step * 0.5);
+    statistics.Record(step <= 100 ? 0 : 90, step * 0.5, step * 0.45);
     if (step == 188) {
       EXPECT_FALSE(statistics.EquilibrationTime());
     }
   }
   ASSERT_TRUE(statistics.EquilibrationTime());
   EXPECT_EQ(*statistics.EquilibrationTime(), 189 * 0.5);
+  EXPECT_EQ(*statistics.MeasuredFillingTime(), 171 * 0.5);
   EXPECT_EQ(statistics.RecentMean(), 90.0);
   EXPECT_EQ(statistics.Steps(), 200);
   EXPECT_EQ(statistics.ReadoutText('.'),
             "t 100 s, step 200\ninside 90, mean 90, ref 100\xC2\xB1"
             "20\n"
-            "in band at t 94.5 s, mean -10 %");
-  // Leaving the band later keeps the time; a restart forgets it.
-  for (int step = 0; step < 100; ++step) statistics.Record(0, 200.0);
+            "in band at t 94.5 s, mean -10 %\n"
+            "expected 90 of 100 (diffusion)\n"
+            "63.2 % filled: expected 60 s, run 85.5 s");
+  // Leaving the band later keeps the times.
+  for (int step = 0; step < 100; ++step) statistics.Record(0, 200.0, 90.0);
   EXPECT_EQ(*statistics.EquilibrationTime(), 189 * 0.5);
+  // New species: the mean, its times and the expectation start again, and
+  // the old counts no longer pull the mean (it used to read -50 % here).
+  statistics.RestartAverages({std::nullopt, 0.0, "species 2 was placed in other ribs", {}});
+  statistics.Record(100, 200.5, none);
+  EXPECT_EQ(statistics.ReadoutText('.'),
+            "t 200.5 s, step 301\ninside 100, mean 100, ref 100\xC2\xB1"
+            "20\n"
+            "in band at t 200.5 s, mean +0 %\n"
+            "no expected curve: species 2 was placed in other ribs");
+  statistics.RestartAverages({0.0, 100.0, "", {}});
+  statistics.Record(0, 201.0, 0.0);
+  EXPECT_NE(statistics.ReadoutText('.').find("not in band yet, mean -100 %\n"), std::string::npos);
+  EXPECT_NE(statistics.ReadoutText('.').find("filled: expected already, run not yet"),
+            std::string::npos);
+  // A restart forgets everything.
   statistics.Restart();
   EXPECT_FALSE(statistics.EquilibrationTime());
   EXPECT_EQ(statistics.ReadoutText(','),
             "t 0 s, step 0\ninside 0, mean 0\n"
-            "no reference to compare with");
+            "no reference to compare with\n"
+            "no expected curve: ");
   // A large species and a long run read as whole numbers, not 7.2e+04.
   statistics.Expect(71999, TBand{71999.0, 537.2});
-  statistics.Record(71234, 12345.6);
+  statistics.RestartAverages({0.0, 72000.0, "", 0.25});
+  statistics.Record(71234, 12345.6, 71999.5);
   EXPECT_EQ(statistics.ReadoutText('.'),
             "t 12346 s, step 1\ninside 71234, mean 71234, ref 71999\xC2\xB1"
             "537\n"
-            "not in band yet, mean -1.1 %");
+            "not in band yet, mean -1.1 %\n"
+            "expected 72000 of 72000 (diffusion)\n"
+            "63.2 % filled: expected 0.25 s, run 12346 s");
 }
 
 TEST(RunInfo, StepsPerSecondOverTheLatestSecond) {
   TRunStatistics statistics;
   statistics.MarkWallTime(10.0);
-  for (int k = 0; k < 50; ++k) statistics.Record(0, 0.0);
+  for (int k = 0; k < 50; ++k) statistics.Record(0, 0.0, 0.0);
   statistics.MarkWallTime(10.1);  // too soon to say
   EXPECT_FALSE(statistics.StepsPerSecond());
-  for (int k = 0; k < 50; ++k) statistics.Record(0, 0.0);
+  for (int k = 0; k < 50; ++k) statistics.Record(0, 0.0, 0.0);
   statistics.MarkWallTime(10.5);
   ASSERT_TRUE(statistics.StepsPerSecond());
   EXPECT_DOUBLE_EQ(*statistics.StepsPerSecond(), 200.0);
@@ -80,8 +106,8 @@ TEST(RunInfo, RunCsvHasTheSettingsThenOneRowPerStep) {
   TVolume volume;
   SetDefaultParameters(volume);
   AddDefaultSpecies(volume);
-  const std::vector<TRunSample> samples = {{0.0001, 0, 719, 0, 7.2e20},
-                                           {0.0001 + 0.0001, 1, 719, 1e18, 7.2e20}};
+  const std::vector<TRunSample> samples = {{0.0001, 0, 719, 0, 7.2e20, 0.0},
+                                           {0.0001 + 0.0001, 1, 719, 1e18, 7.2e20, std::nan("")}};
   std::istringstream csv(RunCsv(volume, samples));
   std::vector<std::string> lines;
   for (std::string line; std::getline(csv, line);) lines.push_back(line);
@@ -95,9 +121,9 @@ TEST(RunInfo, RunCsvHasTheSettingsThenOneRowPerStep) {
             "SP_D Diffusion Coefficient [m2/s]: 1.43e-10; molecules 719999");
   EXPECT_EQ(lines[8],
             "t [s],inside count,reference count,inside concentration [m^-3],"
-            "total concentration [m^-3]");
-  EXPECT_EQ(lines[9], "0.0001,0,719,0,7.2e+20");
-  EXPECT_EQ(lines[10], "0.0002,1,719,1e+18,7.2e+20");
+            "total concentration [m^-3],expected count");
+  EXPECT_EQ(lines[9], "0.0001,0,719,0,7.2e+20,0");
+  EXPECT_EQ(lines[10], "0.0002,1,719,1e+18,7.2e+20,");
   for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(lines[i].find(','), std::string::npos) << i;
 }
 
@@ -107,17 +133,17 @@ TEST(RunInfo, RunCsvHasTheSettingsThenOneRowPerStep) {
 // time, equal times in the order the steps came.
 TEST(RunInfo, ExportsKeepStepOrderInTheCsvAndTimeOrderInTheCurves) {
   const double third = 1.0 / 3.0;
-  const std::vector<TRunSample> backwards = {{-0.0001, 3, 9, 2.9629629629629626e17, third},
-                                             {-0.0002, 2, 9, 1e-5, third},
-                                             {-0.0002, 7, 9, 5e5, third},
-                                             {-0.0003, 1234567, 9, 1234567.0, third}};
+  const std::vector<TRunSample> backwards = {{-0.0001, 3, 9, 2.9629629629629626e17, third, 1.5},
+                                             {-0.0002, 2, 9, 1e-5, third, 1.5},
+                                             {-0.0002, 7, 9, 5e5, third, 1.5},
+                                             {-0.0003, 1234567, 9, 1234567.0, third, 1.5}};
   TVolume volume;
   const std::string csv = RunCsv(volume, backwards);
   EXPECT_EQ(csv.substr(csv.find("\n-0.0001")),
-            "\n-0.0001,3,9,2.9629629629629626e+17,0.3333333333333333\n"
-            "-0.0002,2,9,1e-05,0.3333333333333333\n"
-            "-0.0002,7,9,500000,0.3333333333333333\n"
-            "-0.0003,1234567,9,1.234567e+06,0.3333333333333333\n");
+            "\n-0.0001,3,9,2.9629629629629626e+17,0.3333333333333333,1.5\n"
+            "-0.0002,2,9,1e-05,0.3333333333333333,1.5\n"
+            "-0.0002,7,9,500000,0.3333333333333333,1.5\n"
+            "-0.0003,1234567,9,1.234567e+06,0.3333333333333333,1.5\n");
   EXPECT_EQ(CurveText(backwards, TCurve::Count),
             "-0.0003 ; 1.23457e+06\r\n-0.0002 ; 2\r\n-0.0002 ; 7\r\n-0.0001 ; 3\r\n");
   EXPECT_EQ(CurveText(backwards, TCurve::Concentration),
@@ -131,7 +157,7 @@ TEST(RunInfo, ExportsKeepStepOrderInTheCsvAndTimeOrderInTheCurves) {
   EXPECT_EQ(record.Samples().size(), 4u);
   EXPECT_EQ(record.Samples()[2].InsideCount, 7);
   EXPECT_EQ(record.Statistics().Steps(), 4);
-  record.Restart();
+  record.Restart({});
   EXPECT_TRUE(record.Samples().empty());
   EXPECT_EQ(record.Statistics().Steps(), 0);
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The README's sweep, at a tiny size: the GNU parallel and Slurm scripts from
-# examples/sweep give the same CSVs, and the Python lines read them and plot.
-# The README must show those files as they are. A part whose tool is missing
+# examples/sweep give the same CSVs, and the Python lines read them and plot;
+# examples/filling plots one of them against its expected curve. The README
+# must show the sweep's files as they are. A part whose tool is missing
 # is skipped with a message; exit 77 (skipped) when GNU parallel is missing.
 #
 #   sweep_test.sh <kelvane-run> <source folder>
@@ -55,6 +56,8 @@ if "$python" -c 'import pandas, matplotlib' 2>/dev/null; then
   (cd "$work/slurm" && "$python" "$examples/equilibration.py") | tee "$work/table"
   [ "$(grep -c 'E-0\|e-0' "$work/table")" -eq 4 ] || { echo "no row per rib" >&2; exit 1; }
   [ -s "$work/slurm/equilibration.png" ] || { echo "no plot" >&2; exit 1; }
+  (cd "$work/slurm" && "$python" "$source/examples/filling/filling.py" runs/rib-1E-6.csv)
+  [ -s "$work/slurm/filling.png" ] || { echo "no filling plot" >&2; exit 1; }
 else
   echo "skipped the Python lines: pandas or matplotlib is missing (python3-pandas, python3-matplotlib)"
 fi

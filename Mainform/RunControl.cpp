@@ -224,6 +224,5 @@ void TMForm::ExportRunButtonClick() {
 }
 
 void TMForm::ExportRun(const QString& fileName) {
-  WriteFileAtomically(QFile::encodeName(fileName).toStdString(),
-                      RunCsv(*Volume, RunRecord.Samples()));
+  WriteFileAtomically(QFile::encodeName(fileName).toStdString(), RunCsv(*Volume, RunRecord));
 }

@@ -67,7 +67,7 @@ std::string Parameter(const char* key, double value) {
 
 }  // namespace
 
-std::string RunCsvHeader(const TVolume& volume) {
+std::string RunCsvHeader(const TVolume& volume, bool speciesChangedWhileRunning) {
   // Header lines carry no commas, so that a spreadsheet keeps each in one cell.
   std::string text = "# Kelvane " KELVANE_VERSION " run export\n";
   text += "# seeds: placement " + std::to_string(PlacementSeed) + "; x " +
@@ -85,6 +85,10 @@ std::string RunCsvHeader(const TVolume& volume) {
             Parameter(Key::SP_A, species.Radius) + "; " + Parameter(Key::SP_D, species.Diffusion) +
             "; molecules " + std::to_string(species.SlotCount) + "\n";
   }
+  if (speciesChangedWhileRunning)
+    text +=
+        "# species changed while the run went on: the species above are the last ones; "
+        "opened as a session they start again at time 0\n";
   text +=
       "t [s],inside count,reference count,inside concentration [m^-3],"
       "total concentration [m^-3],expected count\n";
@@ -101,8 +105,8 @@ std::string RunCsvLine(const TRunSample& sample) {
          Exact(sample.TotalConcentration) + "," + expected + "\n";
 }
 
-std::string RunCsv(const TVolume& volume, const std::vector<TRunSample>& samples) {
-  std::string text = RunCsvHeader(volume);
-  for (const TRunSample& sample : samples) text += RunCsvLine(sample);
+std::string RunCsv(const TVolume& volume, const TRunRecord& record) {
+  std::string text = RunCsvHeader(volume, record.SpeciesChangedWhileRunning());
+  for (const TRunSample& sample : record.Samples()) text += RunCsvLine(sample);
   return text;
 }

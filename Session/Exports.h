@@ -34,6 +34,8 @@ std::string CurveText(const std::vector<TRunSample>& samples, TCurve curve);
 // expected count by the diffusion equation, empty where there is none. Numbers with '.', in the
 // shortest text that reads back as the same double, in exponent form below
 // 1e-4 and from 1e6 on.
-std::string RunCsvHeader(const TVolume& volume);
+// A run whose species changed while it ran says so in a header line: its
+// last setup alone does not replay it.
+std::string RunCsvHeader(const TVolume& volume, bool speciesChangedWhileRunning = false);
 std::string RunCsvLine(const TRunSample& sample);
-std::string RunCsv(const TVolume& volume, const std::vector<TRunSample>& samples);
+std::string RunCsv(const TVolume& volume, const TRunRecord& record);

@@ -15,11 +15,13 @@ TRunSample SampleOf(const TVolume& volume, std::int32_t insideCount, std::int32_
 
 void TRunRecord::Restart(const TFillingExpectation& expectation) {
   AllSamples.clear();
+  ChangedWhileRunning = false;
   RunStatistics.Restart();
   RunStatistics.RestartAverages(expectation);
 }
 
 void TRunRecord::SpeciesChanged(const TFillingExpectation& expectation) {
+  ChangedWhileRunning = ChangedWhileRunning || !AllSamples.empty();
   RunStatistics.RestartAverages(expectation);
 }
 

@@ -38,10 +38,14 @@ class TRunRecord {
   void Add(const TRunSample& sample, const std::optional<TBand>& band);
 
   const std::vector<TRunSample>& Samples() const { return AllSamples; }
+  // The species changed after the run's first step: its last setup alone
+  // does not replay it.
+  bool SpeciesChangedWhileRunning() const { return ChangedWhileRunning; }
   const TRunStatistics& Statistics() const { return RunStatistics; }
   TRunStatistics& Statistics() { return RunStatistics; }
 
  private:
   std::vector<TRunSample> AllSamples;  // 40 bytes a step
+  bool ChangedWhileRunning = false;
   TRunStatistics RunStatistics;
 };

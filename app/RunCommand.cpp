@@ -18,6 +18,7 @@
 #include "Session/OutputFile.h"
 #include "Session/Parameters.h"
 #include "Session/RunRecord.h"
+#include "Session/SessionFile.h"
 #include "Statg/Statg.h"
 
 #ifndef KELVANE_VERSION
@@ -98,6 +99,19 @@ std::vector<std::string> Fields(const std::string& text) {
   return fields;
 }
 
+// Refuses what the model does not serve: a negative concentration or
+// coefficient, a radius of 0 or below.
+void CheckSpecies(const TSpeciesRequest& species, const TSpeciesTexts& texts) {
+  const TSpeciesValues& values = species.Values;
+  if (values.Concentration < 0.0)
+    throw TBadInput(species.Option + ": the concentration " + texts.Concentration + " is below 0");
+  if (!(values.Radius > 0.0))
+    throw TBadInput(species.Option + ": the radius " + texts.Radius + " is not above 0");
+  if (!species.DiffusionFromRadius && values.Diffusion < 0.0)
+    throw TBadInput(species.Option + ": the diffusion coefficient " + texts.Diffusion +
+                    " is below 0");
+}
+
 TSpeciesRequest Species(const std::string& option, const std::string& text, bool withDiffusion) {
   TSpeciesRequest species;
   species.Option = option + " " + text;
@@ -110,12 +124,7 @@ TSpeciesRequest Species(const std::string& option, const std::string& text, bool
   values.Concentration = Number(species.Option, fields[0]);
   values.Radius = Number(species.Option, fields[1]);
   if (withDiffusion) values.Diffusion = Number(species.Option, fields[2]);
-  if (values.Concentration < 0.0)
-    throw TBadInput(species.Option + ": the concentration " + fields[0] + " is below 0");
-  if (!(values.Radius > 0.0))
-    throw TBadInput(species.Option + ": the radius " + fields[1] + " is not above 0");
-  if (withDiffusion && values.Diffusion < 0.0)
-    throw TBadInput(species.Option + ": the diffusion coefficient " + fields[2] + " is below 0");
+  CheckSpecies(species, {fields[0], fields[1], withDiffusion ? fields[2] : std::string()});
   return species;
 }
 
@@ -127,6 +136,11 @@ const char* const FooterText = R"help(The species are run in the order given, ac
 less half a step. --csv writes what "Export run..." writes; --curves what
 the "C1(t)" and "N1(t)" buttons write. KELVANE_THREADS also sets --threads.
 Folders named by --csv and --curves are made when missing.
+
+--session takes the parameters and species of a session file (the window's
+"Save session...") or of a run CSV (--csv, "Export run..."); options given
+beside it override its values, --species and --species-radius its species.
+A run CSV's own setup runs again to the same bytes.
 
 Numbers are read as the window's tables read them, with '.' as the decimal
 point ("1E-6", "7.2e20", "293.15"). --species-radius derives the diffusion
@@ -157,7 +171,7 @@ struct TCommandLine {
   CLI::App App{"Runs Kelvane's diffusion simulation without a window.", "kelvane-run"};
   std::optional<std::string> OuterRib, InnerRib, Viscosity, Temperature, TimeStep;
   std::vector<std::string> SpeciesTexts, SpeciesRadiusTexts;
-  std::optional<std::string> Steps, Until, Threads;
+  std::optional<std::string> Steps, Until, Threads, Session;
   std::string Csv, Curves;
   CLI::Option* SpeciesOption = nullptr;
   CLI::Option* SpeciesRadiusOption = nullptr;
@@ -201,10 +215,39 @@ struct TCommandLine {
     App.add_option("--curves", Curves, "Write C1(t).txt and N1(t).txt into DIR")->type_name("DIR");
     App.add_option("--threads", Threads, "Threads per step, 1 to 1024 (default: all cores)")
         ->type_name("N");
+    App.add_option("--session", Session, "Start from a session file or a run CSV (see below)")
+        ->type_name("FILE");
+  }
+
+  // The parameters and species of --session FILE, checked as the options
+  // that would give them are.
+  void TakeSession(TRunPlan& plan) const {
+    TSession session;
+    try {
+      session = ReadSession(*Session);
+    } catch (const TError& error) {
+      throw TBadInput(std::string("--session: ") + error.what());
+    }
+    plan.Parameters = session.Simulation;
+    const double values[5] = {session.Simulation.OuterRib, session.Simulation.InnerRib,
+                              session.Simulation.Viscosity, session.Simulation.Temperature,
+                              session.Simulation.TimeStep};
+    for (std::size_t i = 0; i < 5; ++i)
+      if (!(values[i] > 0.0))
+        throw TBadInput("--session " + *Session + ": " + SimulationKey(i) + " " +
+                        session.SimulationTexts[i] + " is not above 0");
+    for (std::size_t i = 0; i < session.Species.size(); ++i) {
+      TSpeciesRequest species;
+      species.Option = "--session " + *Session + ": species " + std::to_string(i + 1);
+      species.Values = session.Species[i];
+      CheckSpecies(species, session.SpeciesTexts[i]);
+      plan.Species.push_back(species);
+    }
   }
 
   TRunPlan Plan() const {
     TRunPlan plan;
+    if (Session) TakeSession(plan);
     TSimulationValues& p = plan.Parameters;
     if (OuterRib) p.OuterRib = Positive("--outer-rib", *OuterRib);
     if (InnerRib) p.InnerRib = Positive("--inner-rib", *InnerRib);
@@ -216,6 +259,8 @@ struct TCommandLine {
                       " is not below the outer rib " + NumberToText(p.OuterRib, '.'));
     // Both options fill their lists in order; the order of the species is
     // the order in which they were given, across both.
+    // Species given as options replace the session's.
+    if (!SpeciesTexts.empty() || !SpeciesRadiusTexts.empty()) plan.Species.clear();
     std::size_t withDiffusion = 0, withoutDiffusion = 0;
     for (const CLI::Option* option : App.parse_order()) {
       if (option == SpeciesOption)

@@ -4,7 +4,7 @@
 
 # Building the window and kelvane-run, and starting the window.
 KELVANE_BUILD_PACKAGES=(
-  cmake make g++ pkg-config libcli11-dev
+  cmake make g++ pkg-config libcli11-dev libtomlplusplus-dev
   qt6-base-dev libgl-dev libqcustomplot-dev fonts-dejavu-core
 )
 

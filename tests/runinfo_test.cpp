@@ -13,6 +13,16 @@
 #include "Session/RunRecord.h"
 #include "Session/RunStatistics.h"
 
+namespace {
+
+TRunRecord RecordOf(const std::vector<TRunSample>& samples) {
+  TRunRecord record;
+  for (const TRunSample& sample : samples) record.Add(sample, std::nullopt);
+  return record;
+}
+
+}  // namespace
+
 TEST(RunInfo, ExpectedBandIsTwoBinomialSigmasAroundTheReference) {
   // The defaults: 719 molecules expected in 1e-18 m^3 of 1e-15 m^3.
   const std::optional<TBand> band = ExpectedBand(719, 1e-18, 1e-15);
@@ -108,7 +118,7 @@ TEST(RunInfo, RunCsvHasTheSettingsThenOneRowPerStep) {
   AddDefaultSpecies(volume);
   const std::vector<TRunSample> samples = {{0.0001, 0, 719, 0, 7.2e20, 0.0},
                                            {0.0001 + 0.0001, 1, 719, 1e18, 7.2e20, std::nan("")}};
-  std::istringstream csv(RunCsv(volume, samples));
+  std::istringstream csv(RunCsv(volume, RecordOf(samples)));
   std::vector<std::string> lines;
   for (std::string line; std::getline(csv, line);) lines.push_back(line);
   ASSERT_EQ(lines.size(), 11u);
@@ -138,7 +148,7 @@ TEST(RunInfo, ExportsKeepStepOrderInTheCsvAndTimeOrderInTheCurves) {
                                              {-0.0002, 7, 9, 5e5, third, 1.5},
                                              {-0.0003, 1234567, 9, 1234567.0, third, 1.5}};
   TVolume volume;
-  const std::string csv = RunCsv(volume, backwards);
+  const std::string csv = RunCsv(volume, RecordOf(backwards));
   EXPECT_EQ(csv.substr(csv.find("\n-0.0001")),
             "\n-0.0001,3,9,2.9629629629629626e+17,0.3333333333333333,1.5\n"
             "-0.0002,2,9,1e-05,0.3333333333333333,1.5\n"

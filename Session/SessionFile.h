@@ -1,0 +1,73 @@
+// Sessions: a setup a user can save, reopen, send to a colleague and run
+// headless. A session holds the five simulation texts and each species' three
+// texts as the window's tables show them (with '.' as the decimal point), and
+// the numbers they read as. Plain C++.
+//
+// The session file is TOML, read and written with toml++:
+//
+//   # Kelvane session
+//   format = 1
+//
+//   [simulation]
+//   SIM_B0 = '1E-5'            # the table keys; every value a text in quotes
+//   SIM_B1 = '1E-6'
+//   SIM_DT = '0.0001'
+//   SIM_Q = '0.001'
+//   SIM_T = '293.15'
+//
+//   [[species]]                # one table per species, in the list's order
+//   SP_A = '1.5E-9'
+//   SP_C = '7.2E20'
+//   SP_D = '1.43E-10'
+//
+// A run CSV (Exports.h) is a session too: its "#" header lines hold every
+// applied value exactly.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Session/Parameters.h"
+
+// The session file format this program writes, and the newest it reads.
+inline constexpr int SessionFormat = 1;
+
+struct TSpeciesTexts {
+  std::string Concentration;  // SP_C
+  std::string Radius;         // SP_A
+  std::string Diffusion;      // SP_D
+};
+
+struct TSession {
+  // In the order of SimulationRows: SIM_B0, SIM_B1, SIM_Q, SIM_T, SIM_DT.
+  std::array<std::string, 5> SimulationTexts;
+  std::vector<TSpeciesTexts> SpeciesTexts;  // at least one
+  // The numbers the texts read as (TextToNumber with '.').
+  TSimulationValues Simulation;
+  std::vector<TSpeciesValues> Species;
+  // From a run CSV of a window run whose species changed while it ran: the
+  // setup is the last one, and a replay starts it at time 0.
+  bool SpeciesChangedWhileRunning = false;
+};
+
+// A session from texts with '.' as the decimal point. Throws TError naming the
+// first text that is no number ("SIM_DT: 'x' is not a valid floating point
+// value") or "no species" for an empty list.
+TSession SessionFromTexts(const std::array<std::string, 5>& simulationTexts,
+                          const std::vector<TSpeciesTexts>& speciesTexts);
+
+// Reads a session file or a run CSV, told apart by the CSV's first line.
+// Anything unreadable, truncated or malformed (a text that is no number, a
+// missing or unknown key, a newer format, a CSV without its header) throws
+// one TError "<name>:<line>: <what is wrong>".
+TSession ReadSession(const std::string& fileName);
+// The same for `text`, read from a file named `name`.
+TSession ParseSession(std::string_view text, const std::string& name);
+
+// The session file's text, with the format version.
+std::string SessionFileText(const TSession& session);
+
+// The key of the row a simulation text belongs to: SIM_B0 .. SIM_DT.
+const char* SimulationKey(std::size_t index);

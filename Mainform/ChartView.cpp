@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "Diffunit/Diffunit.h"
+#include "Mainform/CurveGraph.h"
 #include "Mainform/ErrorDisplay.h"
 #include "Session/Conversions.h"
 #include "Session/OutputFile.h"
@@ -42,34 +43,6 @@ class TTickLabels : public TTicker {
 
  private:
   char Separator;
-};
-
-// A graph that draws values <= 0 on a logarithmic value axis at the lower
-// edge of the plot area instead of dropping them off-screen. Only the
-// (already thinned) copy made for drawing is changed; the stored points keep
-// their values.
-class TCurveGraph : public QCPGraph {
- public:
-  TCurveGraph(QCPAxis* keyAxis, QCPAxis* valueAxis) : QCPGraph(keyAxis, valueAxis) {}
-
- protected:
-  // QCustomPlot maps the lower end of a value range (and the upper end of a
-  // key range) one pixel outside its clip, so a curve lying on the lower
-  // edge, such as a count of 0, would vanish. One more pixel right and below
-  // keeps it on the edge, where it is drawn over the axis line.
-  QRect clipRect() const override { return QCPGraph::clipRect().adjusted(0, 0, 1, 1); }
-
-  void getOptimizedLineData(QVector<QCPGraphData>* lineData,
-                            const QCPGraphDataContainer::const_iterator& begin,
-                            const QCPGraphDataContainer::const_iterator& end) const override {
-    QCPGraph::getOptimizedLineData(lineData, begin, end);
-    const QCPAxis* axis = valueAxis();
-    if (!axis || axis->scaleType() != QCPAxis::stLogarithmic) return;
-    const double lowerEdge = axis->range().lower;
-    for (QCPGraphData& point : *lineData) {
-      if (point.value <= 0.0) point.value = lowerEdge;  // NaN stays a gap
-    }
-  }
 };
 
 // A range of non-zero size around [lower, upper]: a single value gets a
@@ -153,17 +126,18 @@ TChart::TChart(QWidget* parent, const QString& title, const QString& leftAxisTit
   SetUpInteractions();
 }
 
-QCPGraph* TChart::Curve(int curve) const {
+TCurveGraph* TChart::Curve(int curve) const {
   if (curve < 0 || curve > 1) throw std::out_of_range("chart curve index out of range");
-  return graph(curve);
+  return static_cast<TCurveGraph*>(graph(curve));
 }
 
 void TChart::ClearCurves() {
-  Curve(0)->data()->clear();
-  Curve(1)->data()->clear();
+  for (TCurveGraph* graph : {Curve(0), Curve(1), Expected}) {
+    graph->data()->clear();
+    graph->PointsReordered();
+  }
   BandLower->data()->clear();
   BandUpper->data()->clear();
-  Expected->data()->clear();
   HasY = false;
   LowestY = HighestY = 0.0;
   UserRanges = false;  // a new run starts in the automatic ranges
@@ -176,6 +150,7 @@ void TChart::AppendPoint(int curve, double x, double y) {
   const bool atEnd = points.isEmpty() || !(x < (points.constEnd() - 1)->key);
   points.add(QCPGraphData(x, y));  // appends, prepends or inserts at the first x >= new x
   if (!atEnd) {
+    Curve(curve)->PointsReordered();
     // The container inserts in front of equal x; move the new point behind
     // them so that equal x keep their arrival order.
     const QCPGraphData probe(x, y);
@@ -245,7 +220,9 @@ bool TChart::BandVisible() const { return BandUpper->visible(); }
 
 void TChart::AppendExpected(double x, double y) {
   // Time runs one way in a run, so the points come at one end or the other.
-  Expected->data()->add(QCPGraphData(x, y));
+  QCPGraphDataContainer& points = *Expected->data();
+  if (!points.isEmpty() && x < (points.constEnd() - 1)->key) Expected->PointsReordered();
+  points.add(QCPGraphData(x, y));
   Changed();
 }
 

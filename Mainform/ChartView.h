@@ -9,6 +9,7 @@
 
 class QAction;
 class QMenu;
+class TCurveGraph;
 
 enum class TChartScale { Linear, Logarithmic };
 
@@ -81,7 +82,7 @@ class TChart : public QCustomPlot {
   bool UserRanges = false;
 
   // The curve's graph; throws std::out_of_range for an index other than 0 or 1.
-  QCPGraph* Curve(int curve) const;
+  TCurveGraph* Curve(int curve) const;
   // Fits every axis to the points held: O(1), from the sorted x ends and the
   // running y extremes.
   void FitRanges();
@@ -92,7 +93,7 @@ class TChart : public QCustomPlot {
   bool RepaintsHeld = false;
   QCPGraph* BandLower;
   QCPGraph* BandUpper;
-  QCPGraph* Expected;
+  TCurveGraph* Expected;
   TChartScale Scale;
   // Smallest and largest finite y of both curves since the last clear.
   double LowestY = 0.0;

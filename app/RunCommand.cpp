@@ -152,7 +152,8 @@ species 2 onwards are added with "+ Species", the parameters are typed and
 applied with "Apply", each species whose values or volume differ from the
 start's is typed and applied with "Apply Species", and the run goes on for
 the steps asked. The outputs are then the same bytes as the window's exports.
-Without --species the run has the window's default species (%s).
+Without --species the run has the window's default species:
+%s.
 
 Exit status: 0 done; 1 a step failed (the outputs hold the steps before it)
 or an output could not be written; 2 bad input (nothing is run or written);

@@ -160,4 +160,7 @@ TEST_F(RunCommandTest, HelpAndVersion) {
   for (const char* option :
        {"--outer-rib", "--species-radius", "--until", "--curves", "Exit status"})
     EXPECT_NE(result.Out.find(option), std::string::npos) << option;
+  // Within 80 columns (the defaults are filled in from the window's constants).
+  std::istringstream lines(result.Out);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
 }

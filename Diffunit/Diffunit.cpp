@@ -193,24 +193,54 @@ void TSpecies::PlaceInShell(TVolume& volume, std::vector<TMolCoord>& molecules,
   }
 }
 
-void TSpecies::Populate(double concentration, double diffusion, double radius) {
-  // Everything is derived and checked before any field, array or stream changes.
-  const double variance = CheckedResult(CheckedResult(2.0 * diffusion) * Volume->TimeStep);
+namespace {
+
+// What populating a species of `concentration` and `diffusion` in `volume`
+// gives, beside `heldElsewhere` bytes of other species; throws TError for
+// what does not fit.
+struct TPopulation {
+  double Sigma;
+  std::int32_t InnerCount;
+  std::int32_t ShellCount;
+  std::int64_t SlotCount;
+};
+
+TPopulation PlannedPopulation(const TVolume& volume, double concentration, double diffusion,
+                              std::size_t heldElsewhere) {
+  const double variance = CheckedResult(CheckedResult(2.0 * diffusion) * volume.TimeStep);
   if (variance < 0.0) throw TError(FloatInvalidMessage);  // square root of a negative
-  const double sigma = std::sqrt(variance);
-  const std::int32_t innerCount = TruncatedCount(CheckedResult(concentration * Volume->InnerVolume),
-                                                 "number of molecules in the inner cube");
-  const std::int32_t shellCount = TruncatedCount(CheckedResult(concentration * Volume->ShellVolume),
-                                                 "number of molecules in the medium");
-  const std::int64_t slotCount = std::int64_t{shellCount} + innerCount;
-  RefuseBeyondCountRange(slotCount, "one species");
+  TPopulation population;
+  population.Sigma = std::sqrt(variance);
+  population.InnerCount = TruncatedCount(CheckedResult(concentration * volume.InnerVolume),
+                                         "number of molecules in the inner cube");
+  population.ShellCount = TruncatedCount(CheckedResult(concentration * volume.ShellVolume),
+                                         "number of molecules in the medium");
+  population.SlotCount = std::int64_t{population.ShellCount} + population.InnerCount;
+  RefuseBeyondCountRange(population.SlotCount, "one species");
   // Step and the totals add the counts of all species in 32 bits; on a machine
   // with more than 48 GiB several species could together pass 2^31 molecules.
-  const std::size_t heldElsewhere = Volume->MoleculeBytes(this);
   const std::int64_t allSlots =
-      slotCount + static_cast<std::int64_t>(heldElsewhere / sizeof(TMolCoord));
+      population.SlotCount + static_cast<std::int64_t>(heldElsewhere / sizeof(TMolCoord));
   RefuseBeyondCountRange(allSlots, "all species together");
-  CheckMoleculeMemory(slotCount, heldElsewhere);
+  CheckMoleculeMemory(population.SlotCount, heldElsewhere);
+  return population;
+}
+
+}  // namespace
+
+void TVolume::CheckSpecies(double concentration, double diffusion) const {
+  CheckedResult(concentration + TotalConcentration);
+  PlannedPopulation(*this, concentration, diffusion, MoleculeBytes());
+}
+
+void TSpecies::Populate(double concentration, double diffusion, double radius) {
+  // Everything is derived and checked before any field, array or stream changes.
+  const TPopulation population =
+      PlannedPopulation(*Volume, concentration, diffusion, Volume->MoleculeBytes(this));
+  const double sigma = population.Sigma;
+  const std::int32_t innerCount = population.InnerCount;
+  const std::int32_t shellCount = population.ShellCount;
+  const std::int64_t slotCount = population.SlotCount;
 
   std::vector<TMolCoord> molecules;
   try {

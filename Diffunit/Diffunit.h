@@ -156,6 +156,8 @@ class TVolume {
 
   // Note the argument order: concentration, diffusion coefficient, radius.
   void AddSpecies(double concentration, double diffusion, double radius);
+  // Throws the TError that AddSpecies would for these values, placing nothing.
+  void CheckSpecies(double concentration, double diffusion) const;
   void ReplaceSpecies(int index, double concentration, double diffusion, double radius);
   void RemoveSpecies(int index);
 

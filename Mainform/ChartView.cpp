@@ -122,6 +122,10 @@ TChart::TChart(QWidget* parent, const QString& title, const QString& leftAxisTit
   Expected->setLineStyle(QCPGraph::lsLine);
   Expected->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
   Expected->setAdaptiveSampling(true);
+  // The legend lists the run and the overlays only, once there are any.
+  legend->clearItems();
+  legend->setFont(QFont("Arial", 8));
+  legend->setBrush(QColor(255, 255, 255, 215));
   FitRanges();
   SetUpInteractions();
 }
@@ -235,6 +239,90 @@ bool TChart::ExpectedVisible() const { return Expected->visible(); }
 
 int TChart::ExpectedPointCount() const { return Expected->data()->size(); }
 
+namespace {
+
+// Overlay colours, in turn: distinct from the run's red, green and blue, and
+// lighter than them.
+const QColor OverlayColours[] = {{31, 119, 180},  {255, 127, 14},  {148, 103, 189}, {140, 86, 75},
+                                 {227, 119, 194}, {127, 127, 127}, {188, 189, 34},  {23, 190, 207}};
+
+}  // namespace
+
+void TChart::AddOverlay(const QString& label, const std::vector<double>& x,
+                        const std::vector<double>& y) {
+  auto* graph = new TCurveGraph(xAxis, yAxis);
+  QColor colour = OverlayColours[OverlaysMade++ % std::size(OverlayColours)];
+  colour.setAlpha(150);
+  graph->setPen(QPen(colour, 1.0));
+  graph->setLineStyle(QCPGraph::lsLine);
+  graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
+  graph->setAdaptiveSampling(true);
+  graph->setName(label);
+  // Under the run's own curves.
+  graph->setLayer("main");
+  TOverlay overlay{graph, HUGE_VAL, -HUGE_VAL, HUGE_VAL, -HUGE_VAL};
+  QVector<QCPGraphData> points;
+  points.reserve(static_cast<qsizetype>(x.size()));
+  for (std::size_t i = 0; i < x.size() && i < y.size(); ++i) {
+    points.append(QCPGraphData(x[i], y[i]));
+    if (std::isfinite(x[i])) {
+      overlay.LowestX = std::min(overlay.LowestX, x[i]);
+      overlay.HighestX = std::max(overlay.HighestX, x[i]);
+    }
+    if (std::isfinite(y[i])) {
+      overlay.LowestY = std::min(overlay.LowestY, y[i]);
+      overlay.HighestY = std::max(overlay.HighestY, y[i]);
+    }
+  }
+  graph->data()->set(points, std::is_sorted(x.begin(), x.end()));
+  Overlays.push_back(overlay);
+  UpdateLegend();
+  FitRanges();
+  Changed();
+}
+
+void TChart::RemoveOverlay(int index) {
+  if (index < 0 || index >= OverlayCount()) return;
+  removeGraph(Overlays[static_cast<std::size_t>(index)].Graph);
+  Overlays.erase(Overlays.begin() + index);
+  UpdateLegend();
+  FitRanges();
+  Changed();
+}
+
+void TChart::ClearOverlays() {
+  while (!Overlays.empty()) RemoveOverlay(OverlayCount() - 1);
+}
+
+void TChart::SetOverlayLabel(int index, const QString& label) {
+  if (index < 0 || index >= OverlayCount()) return;
+  TCurveGraph* graph = Overlays[static_cast<std::size_t>(index)].Graph;
+  if (graph->name() == label) return;
+  graph->setName(label);
+  Changed();
+}
+
+QString TChart::OverlayLabel(int index) const {
+  return index >= 0 && index < OverlayCount()
+             ? Overlays[static_cast<std::size_t>(index)].Graph->name()
+             : QString();
+}
+
+void TChart::SetLegendPlace(Qt::Alignment place) {
+  axisRect()->insetLayout()->setInsetAlignment(0, place);
+  HasLegend = true;
+  UpdateLegend();
+}
+
+void TChart::UpdateLegend() {
+  legend->clearItems();
+  legend->setVisible(HasLegend && !Overlays.empty());
+  if (!legend->visible()) return;
+  Curve(1)->setName(QStringLiteral("this run"));
+  Curve(1)->addToLegend();
+  for (const TOverlay& overlay : Overlays) overlay.Graph->addToLegend();
+}
+
 void TChart::HoldRepaints(bool held) {
   RepaintsHeld = held;
   Changed();
@@ -263,6 +351,21 @@ void TChart::FitRanges() {
       hasX = true;
     }
   }
+  double lowestY = LowestY;
+  double highestY = HighestY;
+  bool hasY = HasY;
+  for (const TOverlay& overlay : Overlays) {
+    if (overlay.LowestX <= overlay.HighestX) {
+      lowestX = hasX ? std::min(lowestX, overlay.LowestX) : overlay.LowestX;
+      highestX = hasX ? std::max(highestX, overlay.HighestX) : overlay.HighestX;
+      hasX = true;
+    }
+    if (overlay.LowestY <= overlay.HighestY) {
+      lowestY = hasY ? std::min(lowestY, overlay.LowestY) : overlay.LowestY;
+      highestY = hasY ? std::max(highestY, overlay.HighestY) : overlay.HighestY;
+      hasY = true;
+    }
+  }
   // Ranges that QCustomPlot finds invalid (beyond about 1e250) are ignored by
   // setRange, which keeps the previous one: nothing to guard here.
   const QCPRange x = hasX ? Widened(lowestX, highestX, false) : QCPRange(0.0, 1.0);
@@ -270,16 +373,16 @@ void TChart::FitRanges() {
   xAxis2->setRange(x);
 
   QCPRange y;
-  if (!HasY) {
+  if (!hasY) {
     y = logarithmic ? QCPRange(1.0, 10.0) : QCPRange(0.0, 1.0);
   } else if (logarithmic) {
     // The range spans the logs of the extremes; a bound <= 0 counts as 1 (log 0).
-    double lower = LowestY > 0.0 ? LowestY : 1.0;
-    double upper = HighestY > 0.0 ? HighestY : 1.0;
+    double lower = lowestY > 0.0 ? lowestY : 1.0;
+    double upper = highestY > 0.0 ? highestY : 1.0;
     if (lower > upper) std::swap(lower, upper);
     y = Widened(lower, upper, true);
   } else {
-    y = Widened(LowestY, HighestY, false);
+    y = Widened(lowestY, highestY, false);
   }
   yAxis->setRange(y);
   yAxis2->setRange(y);

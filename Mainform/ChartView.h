@@ -6,6 +6,7 @@
 #include <qcustomplot.h>
 
 #include <QString>
+#include <vector>
 
 class QAction;
 class QMenu;
@@ -46,6 +47,21 @@ class TChart : public QCustomPlot {
   void SetExpectedVisible(bool visible);
   bool ExpectedVisible() const;
   int ExpectedPointCount() const;
+
+  // Runs to compare with (kept runs, runs read from files): lighter curves
+  // beside the run's own, each with a legend entry ("this run" joins them),
+  // in the automatic ranges and in saved and copied images, and never among
+  // the curves read above. `x` and `y` hold one point per step.
+  void AddOverlay(const QString& label, const std::vector<double>& x, const std::vector<double>& y);
+  void RemoveOverlay(int index);
+  void ClearOverlays();
+  void SetOverlayLabel(int index, const QString& label);
+  int OverlayCount() const { return static_cast<int>(Overlays.size()); }
+  QString OverlayLabel(int index) const;
+  // Shows the overlays' legend at `place` in the plot area (by default the
+  // chart has none: one legend for both charts keeps the count chart's
+  // readout clear).
+  void SetLegendPlace(Qt::Alignment place);
 
   // While held, changes do not ask for a repaint; whoever holds them repaints
   // (replot) when it sees fit, so that a fast run is not slowed by paints it
@@ -89,6 +105,17 @@ class TChart : public QCustomPlot {
 
   // Asks for a repaint at the next turn of the event loop, unless held.
   void Changed();
+
+  // The legend shows while there are overlays.
+  void UpdateLegend();
+
+  struct TOverlay {
+    TCurveGraph* Graph;
+    double LowestX, HighestX, LowestY, HighestY;  // finite extremes; none: Lowest > Highest
+  };
+  std::vector<TOverlay> Overlays;
+  int OverlaysMade = 0;  // picks each new overlay's colour
+  bool HasLegend = false;
 
   bool RepaintsHeld = false;
   QCPGraph* BandLower;

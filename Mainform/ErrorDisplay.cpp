@@ -23,6 +23,24 @@ void MessageBoxDisplay(const QString& message) {
 
 }  // namespace
 
+TErrorDisplay& InstalledNoteDisplay() {
+  static TErrorDisplay display;
+  return display;
+}
+
+TErrorDisplay SetNoteDisplay(TErrorDisplay display) {
+  return std::exchange(InstalledNoteDisplay(), std::move(display));
+}
+
+void ShowNote(const QString& message) {
+  if (const TErrorDisplay& display = InstalledNoteDisplay()) {
+    display(message);
+  } else if (qApp) {
+    QMessageBox::information(QApplication::activeWindow(),
+                             QGuiApplication::applicationDisplayName(), message);
+  }
+}
+
 TErrorDisplay SetErrorDisplay(TErrorDisplay display) {
   return std::exchange(InstalledErrorDisplay(), std::move(display));
 }

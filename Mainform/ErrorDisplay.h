@@ -12,6 +12,11 @@ using TErrorDisplay = std::function<void(const QString& message)>;
 // one it replaces.
 TErrorDisplay SetErrorDisplay(TErrorDisplay display);
 void ShowError(const QString& message);
+// A note for the user that is no error (an information box, or what tests
+// install with SetNoteDisplay).
+TErrorDisplay SetNoteDisplay(TErrorDisplay display);
+void ShowNote(const QString& message);
+
 // Shows the exception being handled; call only inside a catch block. TError
 // and other std::exception show their message, anything else an empty text.
 void ShowCurrentException();

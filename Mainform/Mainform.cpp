@@ -200,6 +200,7 @@ void TMForm::BuildControls() {
   leftLayout->AddWidget(RunPanel, TDock::Top);
   BuildRunPanel();
   MoleculeViewButton = MakeButton(RunPanel, QStringLiteral("Molecules..."), {139, 2, 76, 22});
+  BuildSessionControls();
 
   // Design size of the client area; the window's frame is the system's. The
   // layouts place everything at once, shown or not.

@@ -10,6 +10,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMenu>
 #include <QString>
 #include <QTimer>
 #include <QToolButton>
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "Diffunit/Diffunit.h"
 #include "Mainform/ChartView.h"
@@ -24,6 +26,7 @@
 #include "Mainform/ErrorDisplay.h"
 #include "Mainform/ValueList.h"
 #include "Session/RunRecord.h"
+#include "Session/SessionFile.h"
 
 // The user's decimal separator for the parameter tables and the tick labels.
 // The entry point sets it once from SystemDecimalSeparator() before the
@@ -76,6 +79,18 @@ class TMForm : public QWidget {
   QAction* BandAction;              // in the charts' menus: shows the expected band
   QAction* ExpectedAction;          // in the charts' menus: shows the expected filling curve
   QToolButton* MoleculeViewButton;  // "Molecules...": opens the molecule view
+  // Sessions and kept runs, in the run panel's second row.
+  QToolButton* OpenSessionButton;  // "Open...", with the recent sessions beside it
+  QToolButton* SaveSessionButton;  // "Save..."
+  QToolButton* KeepRunButton;      // "Keep run": the curves stay as a lighter overlay
+  QToolButton* RunsButton;         // "Runs": compare with a file, remove kept runs
+  QAction* OpenSessionAction;
+  QAction* SaveSessionAction;
+  QAction* KeepRunAction;
+  QAction* CompareAction;
+  QAction* ClearKeptRunsAction;
+  QMenu* RecentMenu;
+  QMenu* RunsMenu;
 
   explicit TMForm(QWidget* owner = nullptr);
   ~TMForm() override;
@@ -110,6 +125,12 @@ class TMForm : public QWidget {
   void SliceTimerTimer();
   void ExportRunButtonClick();
   void MoleculeViewButtonClick();
+  // Sessions and kept runs (Sessions.cpp).
+  void OpenSessionClick();
+  void SaveSessionClick();
+  void KeepRunClick();
+  void CompareClick();
+  void ClearKeptRunsClick();
 
  public:
   // The engine's step report: one sample in the run record, one point on
@@ -124,6 +145,29 @@ class TMForm : public QWidget {
   void ExportRun(const QString& fileName);
   // Shows or hides the expected-fluctuation band on both charts.
   void ShowBand(bool visible);  // and checks BandAction to match
+  // Opens a session file or a run CSV as a user would set it up by hand: the
+  // start state, "+ Species" for species 2 on, the parameters typed and
+  // applied, then each species typed and applied where it differs from the
+  // start's. A file that cannot be read or set up changes nothing and throws
+  // TError naming it. `kelvane FILE` opens FILE at start.
+  void OpenSession(const QString& fileName);
+  // Writes the tables' texts, and those of the species not shown, as a
+  // session file. Throws TError naming a text that is no number.
+  void SaveSession(const QString& fileName);
+  // The session the tables show now.
+  TSession TablesSession() const;
+  // Runs kept beside this one: the run's curves so far, or a run CSV's.
+  // At most MostKeptRuns; their legend says what sets each apart from the
+  // run now.
+  static constexpr int MostKeptRuns = 8;
+  void KeepRun();
+  void CompareWithFile(const QString& fileName);
+  void RemoveKeptRun(int index);
+  void ClearKeptRuns();
+  int KeptRunCount() const { return static_cast<int>(KeptRuns.size()); }
+  // The sessions opened or saved last, newest first (at most 8), kept
+  // between runs of the program.
+  QStringList RecentSessions() const;
   // Shows or hides the expected filling curve on both charts.
   void ShowExpected(bool visible);  // and checks ExpectedAction to match
   // Every step since the last Apply, and the readout's statistics.
@@ -142,9 +186,30 @@ class TMForm : public QWidget {
   QElapsedTimer ChartPaintClock;  // since the charts last repainted during a fast run
   // Made when first opened: a window of its own.
   TMoleculeView* MoleculeView = nullptr;
+  // What each kept run ran with, for its legend ("kept 1: D 7.15E-11").
+  struct TKept {
+    QString Name;
+    TSession Setup;
+  };
+  std::vector<TKept> KeptRuns;
+  int KeptRunsMade = 0;   // numbers the next kept run
+  QString SessionFolder;  // where the session dialogs opened last, for this session
 
   void BuildControls();
   void BuildRunPanel();
+  void BuildSessionControls();
+  // Shortcuts shown in the tooltips of the run and export buttons.
+  void SetShortcuts();
+  // Back to the state of the program's start: a fresh engine and random
+  // streams, the default tables and one species, empty curves.
+  void ResetToStart();
+  void AddKeptRun(const QString& name, const TSession& setup, const std::vector<double>& times,
+                  const std::vector<double>& counts, const std::vector<double>& concentrations);
+  // The kept runs' legend entries, against the run now.
+  void RelabelKeptRuns();
+  void RememberSession(const QString& fileName);
+  void FillRecentMenu();
+  void FillRunsMenu();
   void ConnectHandlers();
   // One engine step; a failure pauses the run before it propagates.
   void StepOnce();

@@ -60,8 +60,6 @@ void TMForm::BuildRunPanel() {
   SpeedBox->setGeometry(2, 2, 56, 22);
 
   ExportRunButton = MakeButton(RunPanel, QStringLiteral("Export run..."), {60, 2, 79, 22});
-  ExportRunButton->setToolTip(
-      QStringLiteral("Every step since Apply, with the parameters and species, as one CSV file"));
 
   // The readout floats over the lower right of the count chart, where the
   // curves rarely go once the inner cube has filled, so that all its lines
@@ -91,6 +89,9 @@ void TMForm::BuildRunPanel() {
   BandAction->setCheckable(true);
   BandAction->setChecked(true);
   connect(BandAction, &QAction::toggled, this, &TMForm::ShowBand);
+  // Kept runs are named in one legend, at the lower right of the
+  // concentration chart, where its curves do not go once the cube fills.
+  CChart->SetLegendPlace(Qt::AlignRight | Qt::AlignBottom);
   CChart->AddMenuAction(BandAction);
   NChart->AddMenuAction(BandAction);
   ExpectedAction = new QAction(QStringLiteral("Expected curve (diffusion equation)"), this);
@@ -151,6 +152,7 @@ void TMForm::AfterEngineChange() {
   statistics.MarkWallTime(WallSeconds());
   Readout->setText(QString::fromStdString(statistics.ReadoutText(DecimalSeparator)));
   PlaceReadout();
+  RelabelKeptRuns();
   if (Timer->isActive() && StopStep > 0 && RunRecord.Statistics().Steps() >= StopStep)
     PauseButtonClick();
   RepaintCharts();

@@ -1,8 +1,11 @@
 #include "Mainform/ValueList.h"
 
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPalette>
+#include <QSignalBlocker>
+#include <QStyle>
 #include <QStyledItemDelegate>
 
 namespace {
@@ -64,6 +67,36 @@ TValueList::TValueList(QWidget* parent, const QString& keyTitle, const QString& 
   QPalette colours = palette();
   colours.setColor(QPalette::Base, colours.color(QPalette::Button));
   setPalette(colours);
+  connect(header, &QHeaderView::sectionResized, this, &TValueList::UpdateCutTexts);
+  connect(this, &QTableWidget::itemChanged, this, &TValueList::UpdateCutTexts);
+  UpdateCutTexts();
+}
+
+void TValueList::UpdateCutTexts() {
+  // The room a cell's text has: its column less the margins the style draws
+  // on both sides.
+  const int margin = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1);
+  const auto tip = [](const QFontMetrics& metrics, const QString& text, int room) {
+    return metrics.horizontalAdvance(text) > room ? text : QString();
+  };
+  const QFontMetrics cellText(font());
+  const QFontMetrics headerText(horizontalHeader()->font());
+  for (int column = 0; column < columnCount(); ++column) {
+    const int room = columnWidth(column) - margin;
+    if (QTableWidgetItem* title = horizontalHeaderItem(column)) {
+      const QString full = tip(headerText, title->text(), room - margin);
+      if (title->toolTip() != full) title->setToolTip(full);
+    }
+    for (int row = 0; row < rowCount(); ++row) {
+      QTableWidgetItem* cell = item(row, column);
+      if (!cell) continue;
+      const QString full = tip(cellText, cell->text(), room);
+      if (cell->toolTip() != full) {
+        const QSignalBlocker quiet(this);  // a tooltip is no change of the value
+        cell->setToolTip(full);
+      }
+    }
+  }
 }
 
 void TValueList::AppendRow(const QString& key, const QString& value) {
@@ -76,6 +109,7 @@ void TValueList::AppendRow(const QString& key, const QString& value) {
   auto* valueItem = new QTableWidgetItem(value);
   valueItem->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable);
   setItem(row, 1, valueItem);
+  UpdateCutTexts();
 }
 
 int TValueList::FindRow(const QString& key) const {
@@ -92,6 +126,7 @@ QString TValueList::Key(int row) const {
 void TValueList::SetKeyDesc(const QString& key, const QString& caption) {
   const int row = FindRow(key);
   if (row >= 0) item(row, 0)->setText(caption);
+  UpdateCutTexts();
 }
 
 QString TValueList::Value(const QString& key) const {

@@ -26,4 +26,9 @@ class TValueList : public QTableWidget {
   int FindRow(const QString& key) const;
   // The key of `row`, or an empty text.
   QString Key(int row) const;
+
+ private:
+  // A caption or text cut short by its column shows in full as a tooltip;
+  // one that fits has none.
+  void UpdateCutTexts();
 };

@@ -150,6 +150,7 @@ TSession ParseToml(std::string_view text, const std::string& name) {
 // Run CSV headers (Exports.cpp writes them)
 
 constexpr std::string_view CsvStart = "# Kelvane ";
+constexpr std::string_view CsvEnd = " run export";
 constexpr std::string_view CsvColumnsStart = "t [s],";
 constexpr std::string_view ChangedLineStart = "# species changed while the run went on";
 
@@ -238,7 +239,12 @@ TSession Parse(std::istream& in, const std::string& name) {
   std::string first;
   if (!std::getline(in, first) && in.bad())
     throw TError("Cannot read " + name + ": " + std::strerror(errno));
-  if (StartsWith(first, CsvStart)) return ParseCsvHeader(in, first, name);
+  // "# Kelvane 0.1 run export" (a session file's own comment says "session").
+  std::string_view firstLine(first);
+  if (!firstLine.empty() && firstLine.back() == '\r') firstLine.remove_suffix(1);
+  if (StartsWith(firstLine, CsvStart) && firstLine.size() >= CsvEnd.size() &&
+      firstLine.substr(firstLine.size() - CsvEnd.size()) == CsvEnd)
+    return ParseCsvHeader(in, first, name);
   if (StartsWith(first, CsvColumnsStart))
     Fail(name, 1, "a run CSV without its '#' header lines: it holds no setup");
   std::string text = first + (in.eof() ? "" : "\n");
@@ -283,6 +289,18 @@ TSession SessionFromTexts(const std::array<std::string, 5>& simulationTexts,
                                number(prefix + Key::SP_D, texts.Diffusion)});
   }
   return session;
+}
+
+void CheckSession(const TSession& session) {
+  TVolume volume;
+  SetParameters(volume, session.Simulation);
+  for (std::size_t i = 0; i < session.Species.size(); ++i) {
+    try {
+      volume.CheckSpecies(session.Species[i].Concentration, session.Species[i].Diffusion);
+    } catch (const TError& error) {
+      throw TError("species " + std::to_string(i + 1) + ": " + error.what());
+    }
+  }
 }
 
 TSession ParseSession(std::string_view text, const std::string& name) {

@@ -69,5 +69,10 @@ TSession ParseSession(std::string_view text, const std::string& name);
 // The session file's text, with the format version.
 std::string SessionFileText(const TSession& session);
 
+// Throws the TError the engine would give when this session is set up (a rib
+// whose cube overflows, a species that does not fit), naming the species,
+// without placing any molecule.
+void CheckSession(const TSession& session);
+
 // The key of the row a simulation text belongs to: SIM_B0 .. SIM_DT.
 const char* SimulationKey(std::size_t index);

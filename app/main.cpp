@@ -1,6 +1,7 @@
 // Entry point: the application object, the one window, the event loop.
-// The command line is ignored (Qt may take its own options from it) and the
-// exit code is always 0.
+// `kelvane FILE` opens the session file or run CSV FILE at start (Qt takes
+// its own options from the command line first); the exit code is always 0.
+#include <QTimer>
 #include <memory>
 
 #include "Mainform/Mainform.h"
@@ -12,6 +13,15 @@ int main(int argc, char** argv) {
     auto form = std::make_unique<TMForm>();
     MForm = form.get();
     form->show();
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() > 1)
+      QTimer::singleShot(0, form.get(), [window = form.get(), file = arguments[1]] {
+        try {
+          window->OpenSession(file);
+        } catch (...) {
+          ShowCurrentException();  // the window stays as it started
+        }
+      });
     application.exec();
   } catch (...) {
     // An error while the window is being built ends the program after its

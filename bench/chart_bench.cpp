@@ -1,6 +1,7 @@
 // Cost of the chart view with long runs: a full repaint of both charts at
 // their design size (549 x 220 pixels) with every curve holding N points,
-// appending, and the memory each point takes.
+// with and without kept runs beside them, appending, keeping a run, and the
+// memory each point takes.
 //
 //   QT_QPA_PLATFORM=offscreen build/bench/chart_bench
 //
@@ -14,6 +15,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "Mainform/ChartView.h"
 
@@ -45,24 +47,52 @@ struct TCharts {
   }
 };
 
+// A run kept beside the one on the charts: the same shape, a little lower.
+void KeepALikeRun(TChart& cChart, TChart& nChart, int points, int which) {
+  std::vector<double> times(static_cast<std::size_t>(points));
+  std::vector<double> counts(times.size());
+  std::vector<double> concentrations(times.size());
+  double t = 0.0;
+  for (std::size_t k = 0; k < times.size(); ++k) {
+    t += 0.0001;
+    times[k] = t;
+    counts[k] = std::floor((650.0 - 20.0 * which) * (1.0 - std::exp(-t / 2.0)));
+    concentrations[k] = counts[k] / 1e-18;
+  }
+  const QString label = QStringLiteral("kept %1: D 7.15E-11").arg(which + 1);
+  nChart.AddOverlay(label, times, counts);
+  cChart.AddOverlay(label, times, concentrations);
+}
+
 // A shown widget replotted immediately: layout, drawing of every layer into
-// the paint buffers and the paint of the widget.
+// the paint buffers and the paint of the widget. Arguments: points per
+// curve, kept runs beside them.
 void BM_RepaintBothCharts(benchmark::State& state) {
   TCharts charts;
-  FillLikeARun(charts.C, charts.N, static_cast<int>(state.range(0)));
+  const int points = static_cast<int>(state.range(0));
+  FillLikeARun(charts.C, charts.N, points);
+  for (int kept = 0; kept < state.range(1); ++kept) KeepALikeRun(charts.C, charts.N, points, kept);
+  charts.C.SetLegendPlace(Qt::AlignRight | Qt::AlignBottom);
   charts.C.show();
   charts.N.show();
   QApplication::processEvents();
+  // The first paint summarizes the curves, as the window's paints do while
+  // the run grows.
+  charts.C.replot(QCustomPlot::rpImmediateRefresh);
+  charts.N.replot(QCustomPlot::rpImmediateRefresh);
   for (auto _ : state) {
     charts.C.replot(QCustomPlot::rpImmediateRefresh);
     charts.N.replot(QCustomPlot::rpImmediateRefresh);
   }
-  state.counters["points_per_curve"] = static_cast<double>(state.range(0));
+  state.counters["points_per_curve"] = static_cast<double>(points);
+  state.counters["kept_runs"] = static_cast<double>(state.range(1));
 }
 BENCHMARK(BM_RepaintBothCharts)
-    ->Arg(1000)
-    ->Arg(100000)
-    ->Arg(1000000)
+    ->Args({1000, 0})
+    ->Args({100000, 0})
+    ->Args({1000000, 0})
+    ->Args({10000000, 0})
+    ->Args({10000000, 2})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
@@ -96,5 +126,24 @@ void BM_AppendRun(benchmark::State& state) {
   state.counters["bytes_per_point"] = bytesPerPoint;
 }
 BENCHMARK(BM_AppendRun)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// Keeping a run of N steps on both charts, and the heap it takes per step.
+void BM_KeepRun(benchmark::State& state) {
+  const int points = static_cast<int>(state.range(0));
+  double bytesPerPoint = 0.0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto charts = std::make_unique<TCharts>();
+    const std::size_t before = mallinfo2().uordblks;
+    state.ResumeTiming();
+    KeepALikeRun(charts->C, charts->N, points, 0);
+    state.PauseTiming();
+    bytesPerPoint = static_cast<double>(mallinfo2().uordblks - before) / points;
+    charts.reset();
+    state.ResumeTiming();
+  }
+  state.counters["bytes_per_kept_step"] = bytesPerPoint;
+}
+BENCHMARK(BM_KeepRun)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <sstream>
@@ -750,14 +751,15 @@ TEST_F(MainformTest, EverySpeedGivesTheSameCurvesAndFiles) {
 }
 
 // kelvane-run's run is the window's: the same values typed and applied, the
-// same steps, the same bytes in all three exports.
+// same steps, the same bytes in all three exports. So is the session saved
+// from the typed tables, opened in a new window or given to kelvane-run.
 TEST_F(MainformTest, TheCommandLineRunIsTheWindowsRun) {
-  struct TSession {
+  struct TTypedSession {
     std::vector<std::pair<const char*, const char*>> parameters;  // typed, then Apply
     std::vector<std::vector<const char*>> species;  // C, radius and D, or C and radius
     std::vector<std::string> arguments;
   };
-  const TSession sessions[] = {
+  const TTypedSession sessions[] = {
       {{{Key::SIM_B0, "1.2E-5"},
         {Key::SIM_B1, "1.5E-6"},
         {Key::SIM_T, "310"},
@@ -772,7 +774,31 @@ TEST_F(MainformTest, TheCommandLineRunIsTheWindowsRun) {
       // No species: the default one, applied again in the new volume.
       {{{Key::SIM_B1, "2E-6"}}, {}, {"--inner-rib", "2E-6"}},
   };
-  for (const TSession& session : sessions) {
+  // 12 steps of `form` flat out, then its three exports into the working folder.
+  const auto runAndExport = [&](TMForm& form) {
+    form.SpeedBox->setCurrentIndex(3);
+    form.PauseAtStep(12);
+    form.PauseButton->click();
+    ASSERT_TRUE(WaitUntil([&] { return !form.Timer->isActive(); }));
+    form.SaveCButton->click();
+    form.SaveNButton->click();
+    form.ExportRun(QStringLiteral("run.csv"));
+    ASSERT_TRUE(Messages.empty()) << Messages[0].toStdString();
+  };
+  const auto sameExports = [](const std::string& folder) {
+    for (const char* name : {"C1(t).txt", "N1(t).txt", "run.csv"})
+      EXPECT_EQ(ReadFile((folder + "/" + name).c_str()), ReadFile(name)) << folder << name;
+  };
+  const auto command = [](std::vector<std::string> arguments, const std::string& folder) {
+    for (const std::string& argument :
+         {std::string("--steps"), std::string("12"), std::string("--curves"), folder,
+          std::string("--csv"), folder + "/run.csv"})
+      arguments.push_back(argument);
+    std::ostringstream out, err;
+    TConsole console{out, err};
+    ASSERT_EQ(RunCommand(arguments, console), RunSucceeded) << err.str();
+  };
+  for (const TTypedSession& session : sessions) {
     ResetStreams();
     TMForm& form = MakeForm();
     for (std::size_t i = 1; i < session.species.size(); ++i) form.AddSpeciesButtonClick();
@@ -791,25 +817,20 @@ TEST_F(MainformTest, TheCommandLineRunIsTheWindowsRun) {
         form.SpeedButtonRecalcDClick();
       form.ApplySpSpeedButtonClick();
     }
-    form.SpeedBox->setCurrentIndex(3);
-    form.PauseAtStep(12);
-    form.PauseButton->click();
-    ASSERT_TRUE(WaitUntil([&] { return !form.Timer->isActive(); }));
-    form.SaveCButton->click();
-    form.SaveNButton->click();
-    form.ExportRun(QStringLiteral("run.csv"));
-    ASSERT_TRUE(Messages.empty()) << Messages[0].toStdString();
-
-    std::vector<std::string> arguments = session.arguments;
-    for (const char* argument : {"--steps", "12", "--curves", "cli", "--csv", "cli/run.csv"})
-      arguments.push_back(argument);
-    std::ostringstream out, err;
-    TConsole console{out, err};
-    ASSERT_EQ(RunCommand(arguments, console), RunSucceeded) << err.str();
-    for (const char* name : {"C1(t).txt", "N1(t).txt", "run.csv"})
-      EXPECT_EQ(ReadFile((std::string("cli/") + name).c_str()), ReadFile(name)) << name;
+    form.SaveSession(QStringLiteral("typed.kelvane"));
+    runAndExport(form);
+    command(session.arguments, "cli");
+    sameExports("cli");
     const std::string counts = ReadFile("N1(t).txt");
     EXPECT_EQ(std::count(counts.begin(), counts.end(), '\n'), 12);
+
+    // The saved session: in kelvane-run, and opened in a new window.
+    command({"--session", "typed.kelvane"}, "session");
+    sameExports("session");
+    std::filesystem::rename("run.csv", "typed.csv");
+    MakeForm().OpenSession(QStringLiteral("typed.kelvane"));
+    runAndExport(*Form);
+    EXPECT_EQ(ReadFile("run.csv"), ReadFile("typed.csv"));
   }
 }
 

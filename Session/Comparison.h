@@ -1,0 +1,33 @@
+// Runs kept beside the current one, to compare with: a run the window kept,
+// or one read back from a run CSV. Plain C++.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Session/SessionFile.h"
+
+class TVolume;
+
+struct TKeptRun {
+  std::string Name;  // "kept 1", or the CSV's file name
+  TSession Setup;
+  // The measured curves, step by step.
+  std::vector<double> Times;           // s
+  std::vector<double> Counts;          // molecules inside the inner cube
+  std::vector<double> Concentrations;  // m^-3
+};
+
+// The setup `volume` runs with, as a session (its texts as the tables show
+// the values, with '.').
+TSession SessionOf(const TVolume& volume);
+
+// What sets `kept` apart from `current`, for a legend: each value of `kept`
+// that differs, as "dt 0.0002", "b1 2E-6", "D 7.15E-11" (species numbered
+// when there are several: "D2 7.15E-11"), or "2 species"; "same setup" when
+// nothing does. Numbers with `separator`.
+std::string SetupDifference(const TSession& kept, const TSession& current, char separator);
+
+// A run CSV's setup and measured curves. Throws TError "<name>:<line>: ..."
+// for what is no run CSV (or "Cannot read <name>: ...").
+TKeptRun ReadRunCsv(const std::string& fileName);

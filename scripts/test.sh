@@ -56,7 +56,7 @@ cmake --build "$root/build-fuzz" -j "$jobs"
 fuzz_corpus="$(mktemp -d)"
 trap 'rm -rf "$fuzz_corpus"' EXIT
 mkdir -p "$root/build-fuzz/artifacts"
-for fuzzer in engine_fuzz text_to_number_fuzz; do
+for fuzzer in engine_fuzz text_to_number_fuzz session_fuzz; do
   cp -r "$root/fuzz/corpus/$fuzzer" "$fuzz_corpus/$fuzzer"
   # A fixed seed keeps this smoke run repeatable; long runs use fresh seeds.
   "$root/build-fuzz/fuzz/$fuzzer" -seed=1 -max_total_time=5 -timeout=10 \

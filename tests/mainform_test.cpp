@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "Mainform/LongWork.h"
+#include "Session/Exports.h"
 #include "Session/Parameters.h"
 #include "Statg/Statg.h"
 #include "app/RunCommand.h"
@@ -916,4 +918,135 @@ TEST_F(MainformTest, ExpectedCurveAndReadoutFollowTheRun) {
   EXPECT_EQ(form.Statistics().RecentMean(), form.Record().Samples().back().InsideCount);
   EXPECT_NEAR(form.Record().Samples().back().ExpectedCount, 0.30330782312774329, 1e-12);
   EXPECT_TRUE(Messages.empty());
+}
+
+// ---------------------------------------------------------------------------
+// Sessions and kept runs
+
+namespace {
+
+const char* const TwoSpecies =
+    "format = 1\n[simulation]\nSIM_B0 = '1E-5'\nSIM_B1 = '2E-6'\nSIM_Q = '0.001'\n"
+    "SIM_T = '293.15'\nSIM_DT = '0.0001'\n[[species]]\nSP_C = '7.2E20'\nSP_A = '1.5E-9'\n"
+    "SP_D = '1.43E-10'\n[[species]]\nSP_C = '1E20'\nSP_A = '3E-9'\nSP_D = '7.15E-11'\n";
+
+}  // namespace
+
+// A hand-written session opens to its texts and its known curve; a file
+// that cannot be read, or set up, is named and changes nothing.
+TEST_F(MainformTest, OpeningASessionSetsUpTheWindowAndABadOneChangesNothing) {
+  DecimalSeparator = ',';
+  WriteFile("two.kelvane", TwoSpecies);
+  TMForm& form = MakeForm();
+  form.OpenSession(QStringLiteral("two.kelvane"));
+  EXPECT_EQ(Text(form.ValueListSimulation, Key::SIM_T), QStringLiteral("293,15"));
+  EXPECT_EQ(Text(form.ValueListSimulation, Key::SIM_B1), QStringLiteral("2E-6"));
+  ASSERT_EQ(form.SpeciesList->count(), 2);
+  EXPECT_EQ(Text(form.ValueListSpecies, Key::SP_D), QStringLiteral("7,15E-11"));
+  for (int step = 0; step < 3; ++step) form.TimerTimer();
+  form.SaveNButton->click();
+  // 5759 + 799 molecules in the wider cube; the first three counts.
+  EXPECT_EQ(form.Record().Samples()[0].ReferenceCount, 6558);
+  EXPECT_EQ(ReadFile("N1(t).txt"), "0.0001 ; 0\r\n0.0002 ; 1\r\n0.0003 ; 2\r\n");
+
+  const std::string two = TwoSpecies;
+  const struct {
+    const char* name;
+    std::string text;
+    const char* message;
+  } bad[] = {
+      {"newer.kelvane", "format = 2\n", "newer.kelvane:1: format 2 comes from a newer Kelvane"},
+      {"gap.kelvane", two.substr(0, two.rfind("SP_D")), "gap.kelvane:12: species 2 has no SP_D"},
+      {"huge.kelvane", std::string(two).replace(two.find("7.2E20"), 6, "7.2E30"),
+       "huge.kelvane: species 1: The number of molecules in the inner cube is too large"},
+      {"missing.kelvane", "", "Cannot read missing.kelvane"},
+  };
+  for (const auto& b : bad) {
+    if (*b.text.c_str()) WriteFile(b.name, b.text);
+    Messages.clear();
+    try {
+      form.OpenSession(QString::fromLatin1(b.name));
+      ADD_FAILURE() << b.name;
+    } catch (const TError& error) {
+      EXPECT_EQ(std::string(error.what()).rfind(b.message, 0), 0u) << error.what();
+    }
+    EXPECT_EQ(form.SpeciesList->count(), 2);
+    EXPECT_EQ(form.Record().Samples().size(), 3u);
+  }
+
+  // A window run whose species changed while it ran says so, and so does
+  // opening it.
+  std::vector<QString> notes;
+  const TErrorDisplay previous =
+      SetNoteDisplay([&](const QString& note) { notes.push_back(note); });
+  form.ApplySpSpeedButtonClick();
+  form.TimerTimer();
+  form.ExportRun(QStringLiteral("changed.csv"));
+  form.OpenSession(QStringLiteral("changed.csv"));
+  SetNoteDisplay(previous);
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_TRUE(notes[0].contains(QStringLiteral("starts again from time 0")));
+  EXPECT_EQ(form.RecentSessions().first(),
+            QFileInfo(QStringLiteral("changed.csv")).absoluteFilePath());
+}
+
+// Kept and compared runs lie over both charts, say in their legend what sets
+// them apart from the run now, and never reach the curve files.
+TEST_F(MainformTest, KeptRunsOverlayTheChartsAndLeaveTheExports) {
+  TMForm& form = MakeForm();
+  ShrinkSelectedSpecies(form);
+  for (int step = 0; step < 5; ++step) form.TimerTimer();
+  form.KeepRunButton->click();
+  ASSERT_EQ(form.NChart->OverlayCount(), 1);
+  EXPECT_EQ(form.CChart->OverlayLabel(0), QStringLiteral("kept 1: same setup"));
+  EXPECT_TRUE(form.CChart->legend->visible());
+  SetText(form.ValueListSpecies, Key::SP_D, "2E-10");
+  form.ApplySpSpeedButtonClick();
+  EXPECT_EQ(form.NChart->OverlayLabel(0), QStringLiteral("kept 1: D 1.43E-10"));
+  form.ExportRun(QStringLiteral("run.csv"));
+  form.CompareWithFile(QStringLiteral("run.csv"));
+  EXPECT_EQ(form.CChart->OverlayLabel(1), QStringLiteral("run.csv: same setup"));
+  form.SaveCButton->click();
+  const std::string concentrations = ReadFile("C1(t).txt");
+  EXPECT_EQ(concentrations, CurveText(form.Record().Samples(), TCurve::Concentration));
+  EXPECT_EQ(std::count(concentrations.begin(), concentrations.end(), '\n'), 5);
+
+  while (form.KeptRunCount() < TMForm::MostKeptRuns) form.KeepRun();
+  form.KeepRunAction->trigger();
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_TRUE(Messages[0].startsWith(QStringLiteral("The charts hold 8 kept runs already")));
+  form.RemoveKeptRun(0);
+  EXPECT_EQ(form.CChart->OverlayLabel(0), QStringLiteral("run.csv: same setup"));
+  form.ClearKeptRunsAction->trigger();
+  EXPECT_EQ(form.CChart->OverlayCount(), 0);
+  EXPECT_EQ(form.NChart->OverlayCount(), 0);
+  EXPECT_FALSE(form.CChart->legend->visible());
+}
+
+// The recent sessions (8, newest first) outlive the window; the buttons say
+// their keys; a caption cut short by its column shows in full as a tooltip.
+TEST_F(MainformTest, RecentSessionsKeysAndHints) {
+  TMForm& form = MakeForm();
+  for (int i = 0; i < 9; ++i) form.SaveSession(QStringLiteral("s%1.kelvane").arg(i));
+  const QStringList recent = MakeForm().RecentSessions();
+  ASSERT_EQ(recent.size(), 8);
+  EXPECT_TRUE(recent.first().endsWith(QStringLiteral("/s8.kelvane")));
+  EXPECT_TRUE(recent.last().endsWith(QStringLiteral("/s1.kelvane")));
+
+  const TMForm& window = *Form;
+  for (const QToolButton* button :
+       {window.ApplyButton, window.PauseButton, window.SaveCButton, window.SaveNButton,
+        window.ExportRunButton, window.OpenSessionButton, window.SaveSessionButton,
+        window.KeepRunButton}) {
+    const QKeySequence keys =
+        button->defaultAction() ? button->defaultAction()->shortcut() : button->shortcut();
+    EXPECT_FALSE(keys.isEmpty()) << button->text().toStdString();
+    EXPECT_TRUE(button->toolTip().contains(keys.toString(QKeySequence::NativeText)))
+        << button->toolTip().toStdString();
+  }
+  EXPECT_EQ(window.OpenSessionAction->shortcut(), QKeySequence(QKeySequence::Open));
+  const TValueList* table = window.ValueListSimulation;
+  EXPECT_EQ(table->item(0, 0)->toolTip(), QStringLiteral("External Cube Rib [m]"));
+  EXPECT_EQ(table->item(3, 0)->toolTip(), QString());  // "Temperature [K]" fits
+  EXPECT_EQ(table->horizontalHeaderItem(0)->toolTip(), QStringLiteral("Simulation Parameters"));
 }

@@ -102,7 +102,10 @@ TEST_F(RunCommandTest, BadInputIsNamedAndWritesNothing) {
        "--species 7.2E25,1E-9,1E-10"},  // over 2^31 molecules
       {{"--steps", "1", "--species-radius", "1E20,0"}, "--species-radius 1E20,0"},
       {{"--steps", "1", "--csv", "run.csv/run.csv"}, "--csv"},
+      {{"--steps", "1", "--session", "missing.kelvane"}, "--session: Cannot read missing.kelvane"},
+      {{"--steps", "1", "--session", "newer.kelvane"}, "--session: newer.kelvane:1: format 9"},
   };
+  WriteFile("newer.kelvane", "format = 9\n");
   for (const auto& c : cases) {
     std::vector<std::string> arguments = c.arguments;
     // The refusal comes before any output is opened, whichever it is.
@@ -119,7 +122,7 @@ TEST_F(RunCommandTest, BadInputIsNamedAndWritesNothing) {
   EXPECT_EQ(Command({"--steps", "1", "--csv", "."}).Code, BadInput);
   EXPECT_EQ(Command({"--steps", "1", "--csv", "-", "--curves", "run.csv"}).Code, BadInput);
   EXPECT_EQ(ReadFile("run.csv"), "kept");
-  EXPECT_EQ(Entries(), std::vector<std::string>{"run.csv"});
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"newer.kelvane", "run.csv"}));
 }
 
 // A step that fails keeps the steps before it; a stopped run and an output
@@ -149,6 +152,23 @@ TEST_F(RunCommandTest, FailuresKeepWhatTheyShould) {
     EXPECT_THROW(file.Commit(), TError);
   }
   EXPECT_EQ(Entries(), (std::vector<std::string>{"run.csv", "target"}));
+}
+
+// A run CSV runs again to the same bytes, whatever its values; an option
+// beside it overrides the value it holds.
+TEST_F(RunCommandTest, SessionReplaysItsRun) {
+  ASSERT_EQ(Command({"--steps", "30", "--time-step", "0.000123456789", "--inner-rib", "2E-6",
+                     "--species-radius", "3E20,3E-9", "--species", "1E20,1E-9,2E-10", "--csv",
+                     "first.csv"})
+                .Code,
+            RunSucceeded);
+  ASSERT_EQ(Command({"--session", "first.csv", "--steps", "30", "--csv", "again.csv"}).Code,
+            RunSucceeded);
+  EXPECT_EQ(ReadFile("again.csv"), ReadFile("first.csv"));
+  const TResult wider = Command({"--session", "first.csv", "--steps", "1", "--inner-rib", "3E-6"});
+  EXPECT_NE(wider.Out.find("SIM_B1 Internal Cube Rib [m]: 3e-06\n"), std::string::npos);
+  EXPECT_NE(wider.Out.find("SIM_DT Simulation Time Step [s]: 0.000123456789\n"), std::string::npos);
+  EXPECT_NE(wider.Out.find("# species 2: SP_C Concentration [m-3]: 1e+20"), std::string::npos);
 }
 
 TEST_F(RunCommandTest, HelpAndVersion) {

@@ -1,0 +1,151 @@
+// Sessions: session files and run CSV headers read back to the texts and
+// numbers written, every malformed file named with its line, and the legend
+// of a kept run.
+#include <gtest/gtest.h>
+
+#include "Session/Comparison.h"
+#include "Session/Exports.h"
+#include "Session/SessionFile.h"
+#include "tests/test_support.h"
+
+namespace {
+
+// The message a text is refused with, or "" when it reads.
+std::string Refusal(const std::string& text, const std::string& name = "bad.kelvane") {
+  try {
+    ParseSession(text, name);
+  } catch (const TError& error) {
+    return error.what();
+  }
+  return "";
+}
+
+const char* const HandWritten = R"(# two species in a wider inner cube
+format = 1
+[simulation]
+SIM_B0 = "1E-5"
+SIM_B1 = "2E-6"     # wider than the default
+SIM_Q = "0.001"
+SIM_T = "293.15"
+SIM_DT = "0.0001"
+[[species]]
+SP_C = "7.2E20"
+SP_A = "1.5E-9"
+SP_D = "1.43E-10"
+[[species]]
+SP_C = "1e20"
+SP_A = "3E-9"
+SP_D = "7.15E-11"
+)";
+
+}  // namespace
+
+TEST(Session, HandWrittenFileReadsItsTextsAndWritesBackTheSame) {
+  const TSession session = ParseSession(HandWritten, "two.kelvane");
+  EXPECT_EQ(session.SimulationTexts[1], "2E-6");
+  EXPECT_EQ(session.Simulation.InnerRib, 2e-6);
+  ASSERT_EQ(session.Species.size(), 2u);
+  EXPECT_EQ(session.SpeciesTexts[1].Concentration, "1e20");
+  EXPECT_EQ(session.Species[1].Diffusion, 7.15e-11);
+  EXPECT_FALSE(session.SpeciesChangedWhileRunning);
+  const TSession again = ParseSession(SessionFileText(session), "again.kelvane");
+  EXPECT_EQ(again.SimulationTexts, session.SimulationTexts);
+  EXPECT_EQ(again.SpeciesTexts[1].Diffusion, "7.15E-11");
+  EXPECT_EQ(again.Species[0], session.Species[0]);
+}
+
+// A run CSV's header holds every value to the last bit, and says when its
+// species changed while it ran.
+TEST(Session, RunCsvHeaderIsASession) {
+  TVolume volume;
+  volume.SetParameters(1e-5, 1e-6, 0.001, 293.15, 0.000123456789);
+  AddSpecies(volume, {3e20, 3e-9, 1.0 / 3.0 * 1e-10});
+  const TSession session = ParseSession(RunCsvHeader(volume, true) + "0.1,2,3,4,5,6\n", "run.csv");
+  EXPECT_EQ(session.Simulation.TimeStep, 0.000123456789);
+  EXPECT_EQ(session.Species[0].Diffusion, 1.0 / 3.0 * 1e-10);
+  EXPECT_TRUE(session.SpeciesChangedWhileRunning);
+  EXPECT_FALSE(ParseSession(RunCsvHeader(volume), "run.csv").SpeciesChangedWhileRunning);
+}
+
+TEST(Session, EveryMalformedFileIsNamedWithItsLine) {
+  const std::string simulation =
+      "[simulation]\nSIM_B0 = '1E-5'\nSIM_B1 = '1E-6'\nSIM_Q = '0.001'\nSIM_T = '293.15'\n"
+      "SIM_DT = '0.0001'\n";
+  const std::string species = "[[species]]\nSP_C = '7.2E20'\nSP_A = '1.5E-9'\nSP_D = '1.43E-10'\n";
+  const struct {
+    std::string text;
+    const char* refusal;
+  } cases[] = {
+      {"format = 1\n" + simulation + species, ""},
+      {"format = 2\n" + simulation + species, "bad.kelvane:1: format 2 comes from a newer Kelvane"},
+      {simulation + species, "bad.kelvane:1: no format version"},
+      {"format = 1\n" + simulation + "[[species]]\nSP_C = '7.2E20'\nSP_A = '1.5E-9'\n",
+       "bad.kelvane:8: species 1 has no SP_D"},
+      {"format = 1\n" + std::string(simulation).replace(simulation.find("1E-5"), 4, "1,5E-5") +
+           species,
+       "bad.kelvane:3: SIM_B0: '1,5E-5' is not a valid"},
+      {"format = 1\n[simulation]\nSIM_B0 = '1E-5'\n" + species,
+       "bad.kelvane:2: [simulation] has no SIM_B1"},
+      {"format = 1\n" + simulation + species + "colour = 'red'\n",
+       "bad.kelvane:12: unknown key 'colour'"},
+      {"format = 1\n" + simulation + species + "SP_X = '1'\n",
+       "bad.kelvane:12: unknown key 'SP_X'"},
+      {"format = 1\n" + simulation + "[[species]]\nSP_C = 'many'\nSP_A = '1.5E-9'\nSP_D = '1'\n",
+       "bad.kelvane:9: species 1 SP_C: 'many' is not a valid"},
+      {"format = 1\n" + simulation.substr(0, 40), "bad.kelvane:4: Error while parsing"},
+      {"format = 1\n" + simulation, "bad.kelvane:"},  // no species
+      {"format = 1\n[simulation]\nSIM_B0 = 1e-5\n",
+       "bad.kelvane:3: SIM_B0 must be a text in quotes"},
+      {"t [s],inside count\n0.0001,0\n", "bad.kelvane:1: a run CSV without its '#' header lines"},
+      {"# Kelvane 0.1 run export\n# SIM_B0 External Cube Rib [m]: 1e-05\n",
+       "bad.kelvane:2: the file ends within its header"},
+      {"# Kelvane 0.1 run export\n# species 2: SP_C C: 1\nt [s],\n",
+       "bad.kelvane:2: expected species 1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::string refusal = Refusal(c.text);
+    if (*c.refusal == '\0')
+      EXPECT_EQ(refusal, "");
+    else
+      EXPECT_EQ(refusal.rfind(c.refusal, 0), 0u) << refusal;
+    EXPECT_EQ(refusal.find('\n'), std::string::npos);
+  }
+  TWorkDir work;
+  try {
+    ReadSession("missing.kelvane");
+    ADD_FAILURE();
+  } catch (const TError& error) {
+    EXPECT_STREQ(error.what(), "Cannot read missing.kelvane: No such file or directory");
+  }
+}
+
+TEST(Session, KeptRunLegendSaysWhatDiffersAndCsvRowsReadBack) {
+  const TSession now = ParseSession(HandWritten, "now");
+  TSession kept = now;
+  EXPECT_EQ(SetupDifference(kept, now, '.'), "same setup");
+  kept.Simulation.TimeStep = 0.0002;
+  kept.Species[1].Diffusion = 7.5e-11;
+  EXPECT_EQ(SetupDifference(kept, now, ','), "dt 0,0002, D2 7,5E-11");
+  kept.Species.pop_back();
+  EXPECT_EQ(SetupDifference(kept, now, '.'), "dt 0.0002, 1 species");
+
+  TWorkDir work;
+  TVolume volume;
+  SetDefaultParameters(volume);
+  AddDefaultSpecies(volume);
+  WriteFile("run.csv",
+            RunCsvHeader(volume) + "0.0001,0,719,0,7.2e+20,0.3\n0.0002,3,719,3e+18,7.2e+20,\n");
+  const TKeptRun run = ReadRunCsv("run.csv");
+  EXPECT_EQ(run.Name, "run.csv");
+  EXPECT_EQ(run.Times, (std::vector<double>{0.0001, 0.0002}));
+  EXPECT_EQ(run.Counts, (std::vector<double>{0, 3}));
+  EXPECT_EQ(run.Concentrations[1], 3e18);
+  WriteFile("run.csv", RunCsvHeader(volume) + "0.0001,0,719,0,7.2e+20\n0.0002,three,719\n");
+  try {
+    ReadRunCsv("run.csv");
+    ADD_FAILURE();
+  } catch (const TError& error) {
+    EXPECT_STREQ(error.what(), "run.csv:11: not a row of the run");
+  }
+}

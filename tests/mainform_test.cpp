@@ -1011,6 +1011,11 @@ TEST_F(MainformTest, KeptRunsOverlayTheChartsAndLeaveTheExports) {
   EXPECT_EQ(concentrations, CurveText(form.Record().Samples(), TCurve::Concentration));
   EXPECT_EQ(std::count(concentrations.begin(), concentrations.end(), '\n'), 5);
 
+  // The automatic ranges take in a compared run that went further.
+  WriteFile("long.csv", RunCsvHeader(form.Engine()) + "2.5,700,719,7e20,7.2e20,719\n");
+  form.CompareWithFile(QStringLiteral("long.csv"));
+  EXPECT_GE(form.CChart->xAxis->range().upper, 2.5);
+  EXPECT_GE(form.CChart->yAxis->range().upper, 7e20);
   while (form.KeptRunCount() < TMForm::MostKeptRuns) form.KeepRun();
   form.KeepRunAction->trigger();
   ASSERT_EQ(Messages.size(), 1u);

@@ -107,42 +107,38 @@ void BM_PixmapBothCharts(benchmark::State& state) {
 }
 BENCHMARK(BM_PixmapBothCharts)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Appending a whole run, four points per step, and the heap it takes.
-void BM_AppendRun(benchmark::State& state) {
-  const int points = static_cast<int>(state.range(0));
-  double bytesPerPoint = 0.0;
+// Times `fill` on fresh charts; the heap it took, per one of `units`.
+template <class TFill>
+double TimedHeapGrowth(benchmark::State& state, TFill&& fill, double units) {
+  double perUnit = 0.0;
   for (auto _ : state) {
     state.PauseTiming();
     auto charts = std::make_unique<TCharts>();
     const std::size_t before = mallinfo2().uordblks;
     state.ResumeTiming();
-    FillLikeARun(charts->C, charts->N, points);
+    fill(*charts);
     state.PauseTiming();
-    bytesPerPoint = static_cast<double>(mallinfo2().uordblks - before) / (4.0 * points);
+    perUnit = static_cast<double>(mallinfo2().uordblks - before) / units;
     charts.reset();
     state.ResumeTiming();
   }
+  return perUnit;
+}
+
+// Appending a whole run, four points per step, and the heap it takes.
+void BM_AppendRun(benchmark::State& state) {
+  const int points = static_cast<int>(state.range(0));
+  state.counters["bytes_per_point"] = TimedHeapGrowth(
+      state, [&](TCharts& charts) { FillLikeARun(charts.C, charts.N, points); }, 4.0 * points);
   state.SetItemsProcessed(state.iterations() * 4 * points);
-  state.counters["bytes_per_point"] = bytesPerPoint;
 }
 BENCHMARK(BM_AppendRun)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 // Keeping a run of N steps on both charts, and the heap it takes per step.
 void BM_KeepRun(benchmark::State& state) {
   const int points = static_cast<int>(state.range(0));
-  double bytesPerPoint = 0.0;
-  for (auto _ : state) {
-    state.PauseTiming();
-    auto charts = std::make_unique<TCharts>();
-    const std::size_t before = mallinfo2().uordblks;
-    state.ResumeTiming();
-    KeepALikeRun(charts->C, charts->N, points, 0);
-    state.PauseTiming();
-    bytesPerPoint = static_cast<double>(mallinfo2().uordblks - before) / points;
-    charts.reset();
-    state.ResumeTiming();
-  }
-  state.counters["bytes_per_kept_step"] = bytesPerPoint;
+  state.counters["bytes_per_kept_step"] = TimedHeapGrowth(
+      state, [&](TCharts& charts) { KeepALikeRun(charts.C, charts.N, points, 0); }, points);
 }
 BENCHMARK(BM_KeepRun)->Arg(1000000)->Unit(benchmark::kMillisecond);
 

@@ -176,6 +176,9 @@ class TMForm : public QWidget {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  // The readout lets the mouse through to the chart under it; its tooltip
+  // comes from the chart's tooltip event there.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   std::unique_ptr<TVolume> Volume;  // the program's one engine

@@ -12,6 +12,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -79,6 +81,7 @@ void TMForm::BuildRunPanel() {
       "dashed curve) and what it tends to; filled: when the expected curve, and the mean of the "
       "run, reach 63.2 % of that"));
   connect(NChart, &QCustomPlot::afterReplot, this, &TMForm::PlaceReadout);
+  NChart->installEventFilter(this);
 
   SliceTimer = new QTimer(this);
   SliceTimer->setSingleShot(true);
@@ -157,6 +160,17 @@ void TMForm::AfterEngineChange() {
     PauseButtonClick();
   RepaintCharts();
   emit EngineChanged();
+}
+
+bool TMForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == NChart && event->type() == QEvent::ToolTip) {
+    const auto* help = static_cast<QHelpEvent*>(event);
+    if (Readout->isVisible() && Readout->geometry().contains(help->pos())) {
+      QToolTip::showText(help->globalPos(), Readout->toolTip(), NChart);
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void TMForm::SpeciesChanged() {

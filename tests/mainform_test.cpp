@@ -5,11 +5,13 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QProgressDialog>
 #include <QTimer>
+#include <QToolTip>
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -907,6 +909,12 @@ TEST_F(MainformTest, ExpectedCurveAndReadoutFollowTheRun) {
       << lines[3].toStdString();
   QCoreApplication::processEvents();
   EXPECT_TRUE(form.NChart->rect().contains(form.Readout->geometry()));
+  // Clicks pass through the readout to the chart; its tooltip still shows.
+  QHelpEvent hover(QEvent::ToolTip, form.Readout->geometry().center(),
+                   form.NChart->mapToGlobal(form.Readout->geometry().center()));
+  QCoreApplication::sendEvent(form.NChart, &hover);
+  EXPECT_TRUE(QToolTip::isVisible());
+  EXPECT_EQ(QToolTip::text(), form.Readout->toolTip());
   for (const QString& line : lines)
     EXPECT_LE(form.Readout->fontMetrics().horizontalAdvance(line),
               form.Readout->contentsRect().width());

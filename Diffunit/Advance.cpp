@@ -145,7 +145,7 @@ bool Avx512Supported() {
 
 bool Avx2Supported() {
   __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2");
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 }
 
 namespace {

@@ -64,7 +64,7 @@ void AdvanceReference(TSpecies& species);
 void AdvanceAvx512(TSpecies& species);
 bool Avx512Supported();
 
-// Four molecules at a time in 256-bit lanes. Needs AVX2.
+// Four molecules at a time in 256-bit lanes. Needs AVX2 and FMA.
 void AdvanceAvx2(TSpecies& species);
 bool Avx2Supported();
 

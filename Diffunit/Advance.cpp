@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "Diffunit/Diffunit.h"
 #include "Diffunit/Kernels.h"
@@ -109,13 +112,6 @@ void AdvanceReference(TSpecies& species) { AdvanceWith(species, MoveMoleculesRef
 void AdvanceAvx512(TSpecies& species) { AdvanceWith(species, MoveMoleculesAvx512); }
 void AdvanceAvx2(TSpecies& species) { AdvanceWith(species, MoveMoleculesAvx2); }
 
-TKernelParts PartsOf(TAdvanceKernel kernel) {
-  if (kernel == AdvanceReference) return {MoveMoleculesReference, ScanReference};
-  if (kernel == AdvanceAvx512) return {MoveMoleculesAvx512, ScanAvx512};
-  if (kernel == AdvanceAvx2) return {MoveMoleculesAvx2, ScanAvx2};
-  return {};
-}
-
 std::int32_t ParallelStepMinimum = 10000;
 std::int32_t SmallestStepPiece = 4096;
 
@@ -149,15 +145,42 @@ bool Avx512Supported() {
 
 bool Avx2Supported() {
   __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2");
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 }
 
-TAdvanceKernel FastestKernel() {
-  if (Avx512Supported()) return AdvanceAvx512;
-  if (Avx2Supported()) return AdvanceAvx2;
-  return AdvanceReference;
+namespace {
+bool Anywhere() { return true; }
+}  // namespace
+
+const TKernel Kernels[KernelCount] = {
+    {"reference", 1, Anywhere, AdvanceReference, MoveMoleculesReference, ScanReference},
+    {"avx2", 4, Avx2Supported, AdvanceAvx2, MoveMoleculesAvx2, ScanAvx2},
+    {"avx512", 8, Avx512Supported, AdvanceAvx512, MoveMoleculesAvx512, ScanAvx512},
+};
+
+const TKernel& FastestKernel() {
+  for (int k = KernelCount - 1; k > 0; --k)
+    if (Kernels[k].Supported()) return Kernels[k];
+  return Kernels[0];
 }
 
-TAdvanceKernel AdvanceKernel = FastestKernel();
+const TKernel& KernelFromEnvironment(const char* value) {
+  if (!value) return FastestKernel();
+  const TKernel& fastest = FastestKernel();
+  for (const TKernel& kernel : Kernels) {
+    if (std::strcmp(value, kernel.Name) != 0) continue;
+    if (kernel.Supported()) return kernel;
+    std::fprintf(stderr, "Kelvane: KELVANE_KERNEL=\"%s\" is not supported on this CPU; using %s\n",
+                 value, fastest.Name);
+    return fastest;
+  }
+  std::fprintf(stderr,
+               "Kelvane: KELVANE_KERNEL=\"%s\" is not a kernel (reference, avx2 or avx512); "
+               "using %s\n",
+               value, fastest.Name);
+  return fastest;
+}
 
-void TSpecies::Advance() { AdvanceKernel(*this); }
+const TKernel* StepKernel = &KernelFromEnvironment(std::getenv("KELVANE_KERNEL"));
+
+void TSpecies::Advance() { StepKernel->Advance(*this); }

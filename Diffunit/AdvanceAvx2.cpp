@@ -1,23 +1,31 @@
 // The moving part and the scan of the AVX2 kernel: four molecules at a time,
 // with exactly the arithmetic of the reference loop. The method is that of
-// AdvanceAvx512.cpp (see there): every packed double is a lane with its own
-// axis' stream, blocks are moved as if none of their molecules escaped and
-// keep the molecules before the first escape, and the lanes' states jump
-// ahead instead of drawing one by one.
+// AdvanceAvx512.cpp (see there), with as many of its means as AVX2 and FMA
+// have: every packed double is a lane with its own axis' stream, blocks are
+// moved as if none of their molecules escaped and keep the molecules before
+// the first escape, the lanes' states jump ahead instead of drawing one by
+// one, a uniform takes one fused multiply-add after the integer multiply,
+// and the escape test reads the positions one addition before they are final.
 //
-// This is the only code compiled for AVX2 (see the target pragma below), and
-// it runs only after Avx2Supported() said yes. What the headers define stays
-// generic, since they come before the pragma: the jump tables are built at
-// compile time (KernelTables.h) and the wall placement is the engine's
-// PlaceAtWall. AVX2 alone does not enable fused multiply-add, and no
-// intrinsic here uses it.
+// This is the only code compiled for AVX2 and FMA (see the target pragma
+// below), and it runs only after Avx2Supported() said yes. What the headers
+// define stays generic, since they come before the pragma: the jump tables
+// are built at compile time (KernelTables.h) and the wall placement is the
+// engine's PlaceAtWall.
 //
-// One uniform in five instructions. A lane holds twice its state, 2 s mod 2^32,
-// in its low half. The 32 x 32 -> 64-bit multiply by 16807^k leaves twice the
-// state k draws later in the low half (no mask needed: (2 s) a mod 2^32 =
-// 2 (s a mod 2^31)); with 0x43300000 blended into the high half that is the
-// double 2^52 + 2 s' exactly, minus 2^52 it is 2 s', and times UniformScale / 2
-// it is s' * UniformScale rounded once: the same bits as NextUniform.
+// One uniform in three instructions. A lane holds twice its state,
+// 2 s mod 2^32, in its low half. The 32 x 32 -> 64-bit multiply by 16807^k
+// leaves twice the state k draws later in the low half (no mask needed:
+// (2 s) a mod 2^32 = 2 (s a mod 2^31)); with 0x43300000 blended into the
+// high half that is the double d = 2^52 + 2 s' exactly (2 s' < 2^32 fits the
+// mantissa). Then u = fma(d, U / 2, -2^51 U), U = UniformScale: U / 2 and
+// 2^51 U = 2^52 U / 2 are U times powers of two, so exact doubles, and the
+// fused multiply-add forms d U / 2 - 2^51 U = 2 s' U / 2 = s' U exactly and
+// rounds it once, as NextUniform rounds the same real s' U once (to nearest,
+// the mode the whole program runs in): the same double. For s' = 0 the exact
+// result 0 comes out as +0.0 (an exact zero sum is +0 when rounding to
+// nearest), as 0.0 * U is; otherwise it is normal, so flush-to-zero modes
+// change nothing either.
 #include <immintrin.h>
 
 #include <cmath>
@@ -28,14 +36,14 @@
 #include "Diffunit/Kernels.h"
 #include "Statg/Statg.h"
 
-// Everything below, and only that, is compiled for AVX2. Naming the
+// Everything below, and only that, is compiled for AVX2 and FMA. Naming the
 // instruction sets here rather than on the command line lets the file build
 // with any flags, and keeps what the headers above define generic.
 #if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
 #elif defined(__GNUC__)
 #pragma GCC push_options
-#pragma GCC target("avx2")
+#pragma GCC target("avx2,fma")
 #endif
 
 namespace {
@@ -61,8 +69,9 @@ std::int32_t StateOfLane(long long lane) {
 struct TConstants {
   __m256i Magic;  // 0x43300000 in each high half: the double 2^52
   __m256d TwoTo52;
-  __m256d HalfScale;  // UniformScale / 2, exact
-  __m256d Six;        // the mean of twelve uniforms
+  __m256d HalfScale;      // UniformScale / 2, exact
+  __m256d MinusBiasHalf;  // -(2^52 UniformScale / 2) = -(2^51 UniformScale), exact
+  __m256d Six;            // the mean of twelve uniforms
   __m256d Zero;
   __m256d AbsMask;  // every bit but the sign
   __m256d Sigma;
@@ -76,6 +85,7 @@ TConstants MakeConstants(const TVolume& volume, double sigma) {
   c.Magic = _mm256_set1_epi64x(0x4330000000000000LL);
   c.TwoTo52 = _mm256_set1_pd(4503599627370496.0);
   c.HalfScale = _mm256_set1_pd(UniformScale * 0.5);
+  c.MinusBiasHalf = _mm256_set1_pd(-(2251799813685248.0 * UniformScale));
   c.Six = _mm256_set1_pd(6.0);
   c.Zero = _mm256_setzero_pd();
   c.AbsMask = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FFFFFFFFFFFFFFFLL));
@@ -100,18 +110,19 @@ inline void JumpAll(__m256i& base0, __m256i& base1, __m256i& base2,
   base2 = Jumped(base2, jumps[2]);
 }
 
-// The k-th uniform (k = 1 .. 12) after the held states `base` of the lanes.
+// The k-th uniform (k = 1 .. 12) after the held states `base` of the lanes:
+// NextUniform's value, in three instructions (see "One uniform" above).
 inline __m256d Uniform(const TConstants& c, __m256i base, int k) {
   const __m256i held = Jumped(base, BroadcastPowers.Of[k]);
   const __m256i biased = _mm256_blend_epi32(held, c.Magic, 0xAA);
-  const __m256d twice = _mm256_sub_pd(_mm256_castsi256_pd(biased), c.TwoTo52);
-  return _mm256_mul_pd(twice, c.HalfScale);
+  return _mm256_fmadd_pd(_mm256_castsi256_pd(biased), c.HalfScale, c.MinusBiasHalf);
 }
 
 // The displacement NextNormal(0.0, Sigma, stream) of every lane from the held
-// state at the start of the lane's window: twelve uniforms added one at a time
-// from 0.0, then (sum - 6.0) * Sigma + 0.0, each step rounded to double.
-inline __m256d Displacements(const TConstants& c, __m256i base) {
+// state at the start of the lane's window, but for the final + 0.0 of the
+// mean: twelve uniforms added one at a time from 0.0, then (sum - 6.0) Sigma,
+// each step rounded to double.
+inline __m256d StepsWithoutMean(const TConstants& c, __m256i base) {
   __m256d sum = Uniform(c, base, 1);  // 0.0 + u is u exactly
   sum = _mm256_add_pd(sum, Uniform(c, base, 2));
   sum = _mm256_add_pd(sum, Uniform(c, base, 3));
@@ -124,8 +135,7 @@ inline __m256d Displacements(const TConstants& c, __m256i base) {
   sum = _mm256_add_pd(sum, Uniform(c, base, 10));
   sum = _mm256_add_pd(sum, Uniform(c, base, 11));
   sum = _mm256_add_pd(sum, Uniform(c, base, 12));
-  // The + 0.0 of the mean matters: it turns a -0.0 step into +0.0.
-  return _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(sum, c.Six), c.Sigma), c.Zero);
+  return _mm256_mul_pd(_mm256_sub_pd(sum, c.Six), c.Sigma);
 }
 
 // Lane mask (all ones in a lane) of the first `n` of up to 12 packed doubles,
@@ -181,17 +191,24 @@ std::int32_t MoveMoleculesAvx2(const TVolume& volume, TMolCoord* molecules, std:
       p2 = _mm256_maskload_pd(packed + 8, PartMask(c, 3 * n, 2));
     }
 
-    // p <- p + N(0, Sigma) in every lane, as if no molecule of the block escaped.
-    const __m256d moved0 = _mm256_add_pd(p0, Displacements(c, base0));
-    const __m256d moved1 = _mm256_add_pd(p1, Displacements(c, base1));
-    const __m256d moved2 = _mm256_add_pd(p2, Displacements(c, base2));
-    const __m256d magnitude0 = _mm256_and_pd(moved0, c.AbsMask);
-    const __m256d magnitude1 = _mm256_and_pd(moved1, c.AbsMask);
-    const __m256d magnitude2 = _mm256_and_pd(moved2, c.AbsMask);
+    // p <- p + N(0, Sigma) in every lane, as if no molecule of the block
+    // escaped. As in the AVX-512 kernel, (p + d) + 0.0 is added, the same
+    // double as p + (d + 0.0) (the two differ only for p = d = -0.0, where
+    // the final + 0.0 makes +0.0 again), and the tests read p + d, one
+    // addition earlier, with the magnitude of the result.
+    const __m256d sum0 = _mm256_add_pd(p0, StepsWithoutMean(c, base0));
+    const __m256d sum1 = _mm256_add_pd(p1, StepsWithoutMean(c, base1));
+    const __m256d sum2 = _mm256_add_pd(p2, StepsWithoutMean(c, base2));
+    const __m256d magnitude0 = _mm256_and_pd(sum0, c.AbsMask);
+    const __m256d magnitude1 = _mm256_and_pd(sum1, c.AbsMask);
+    const __m256d magnitude2 = _mm256_and_pd(sum2, c.AbsMask);
     // Ordered, non-signalling compares: false for a NaN, like the scalar > and <.
     const unsigned out = (Beyond(magnitude0, c.OuterRib) | Beyond(magnitude1, c.OuterRib) << 4 |
                           Beyond(magnitude2, c.OuterRib) << 8) &
                          valid;
+    const __m256d moved0 = _mm256_add_pd(sum0, c.Zero);
+    const __m256d moved1 = _mm256_add_pd(sum1, c.Zero);
+    const __m256d moved2 = _mm256_add_pd(sum2, c.Zero);
     const unsigned in = Within(magnitude0, c.InnerRib) | Within(magnitude1, c.InnerRib) << 4 |
                         Within(magnitude2, c.InnerRib) << 8;
     // Bit 3 j set when molecule j has all three coordinates inside.
@@ -387,7 +404,8 @@ void ScanAvx2(const TVolume& volume, const TMolCoord* molecules, std::int32_t co
       unsigned out = Beyond(magnitude, _mm256_add_pd(c.OuterRib, doubt)) & validBits;
       const unsigned stays = Within(magnitude, _mm256_sub_pd(c.OuterRib, doubt)) & validBits;
       if (__builtin_expect((out | stays) != validBits, 0)) {
-        const __m256d exact = _mm256_add_pd(p, Displacements(c, base));
+        // (Without the + 0.0 of the mean: the magnitude is the same.)
+        const __m256d exact = _mm256_add_pd(p, StepsWithoutMean(c, base));
         out = Beyond(_mm256_and_pd(exact, c.AbsMask), c.OuterRib) & validBits;
       }
       if (__builtin_expect(out == 0, 1)) {

@@ -397,14 +397,13 @@ void TVolume::Step() {
   Time = CheckedResult(TimeStep + Time);
   std::int32_t insideCount = 0;
   for (TSpecies& species : Species) {
-    const TKernelParts parts = PartsOf(AdvanceKernel);
+    const TKernel& kernel = *StepKernel;
     TWorkers* const workers =
-        species.InsideCount + species.OutsideCount >= ParallelStepMinimum && parts.Scan ? Workers()
-                                                                                        : nullptr;
+        species.InsideCount + species.OutsideCount >= ParallelStepMinimum ? Workers() : nullptr;
     if (workers)
       AdvanceWith(species, [&](const TVolume& volume, TMolCoord* molecules, std::int32_t count,
                                double sigma, TStreamStates& streams) {
-        return workers->Move(parts, volume, molecules, count, sigma, streams);
+        return workers->Move(kernel, volume, molecules, count, sigma, streams);
       });
     else
       species.Advance();

@@ -64,16 +64,9 @@ void AdvanceReference(TSpecies& species);
 void AdvanceAvx512(TSpecies& species);
 bool Avx512Supported();
 
-// Four molecules at a time in 256-bit lanes. Needs AVX2.
+// Four molecules at a time in 256-bit lanes. Needs AVX2 and FMA.
 void AdvanceAvx2(TSpecies& species);
 bool Avx2Supported();
-
-// The fastest kernel this CPU supports: AVX-512, else AVX2, else the reference.
-TAdvanceKernel FastestKernel();
-
-// The kernel that TSpecies::Advance runs: FastestKernel() from start-up on.
-// Tests and benchmarks may point it at another supported kernel.
-extern TAdvanceKernel AdvanceKernel;
 
 // The wall placement of ReinjectAtWall, for kernels that hold StepStateY and
 // StepStateZ in their own registers: `yState` and `zState` are the states that
@@ -119,13 +112,34 @@ void ScanAvx512(const TVolume& volume, const TMolCoord* molecules, std::int32_t 
 void ScanAvx2(const TVolume& volume, const TMolCoord* molecules, std::int32_t count, double sigma,
               TStreamStates& streams);
 
-// The moving part and the scan of a kernel, for a step shared among threads;
-// both empty for a function that is none of the kernels above.
-struct TKernelParts {
-  TMoveMolecules Move = nullptr;
-  TScanMolecules Scan = nullptr;
+// One kernel: a row of the kernel table. Everything that differs between
+// the kernels is here; the engine, the tests and the benchmarks read the rows.
+struct TKernel {
+  const char* Name;        // as KELVANE_KERNEL names it
+  int Lanes;               // molecules a block of its lanes holds (1: one at a time)
+  bool (*Supported)();     // whether this CPU (and its operating system) runs it
+  TAdvanceKernel Advance;  // a whole step of one species on the calling thread
+  TMoveMolecules Move;     // the moving part, for a step shared among threads
+  TScanMolecules Scan;     // the scan of a shared step
 };
-TKernelParts PartsOf(TAdvanceKernel kernel);
+
+// Every kernel, the slowest first: reference, avx2, avx512. Rows are never
+// copied: a kernel is known by its address in this table.
+constexpr int KernelCount = 3;
+extern const TKernel Kernels[KernelCount];
+
+// The fastest kernel this CPU supports.
+const TKernel& FastestKernel();
+
+// The kernel that `value` (the text of KELVANE_KERNEL, or null) names, if
+// this CPU supports it; otherwise, with one line on standard error naming
+// the value (none for null), the fastest supported kernel.
+const TKernel& KernelFromEnvironment(const char* value);
+
+// The kernel that TSpecies::Advance and TVolume::Step run: the one
+// KELVANE_KERNEL names, else the fastest, from start-up on. Tests and
+// benchmarks may point it at another supported row of Kernels.
+extern const TKernel* StepKernel;
 
 // Species with fewer active molecules than this are stepped on one thread:
 // handing out the work would cost more than it saves. Tests lower it to share

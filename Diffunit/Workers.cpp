@@ -42,7 +42,7 @@ int ThreadsFromEnvironment(const char* value, int fallback) {
 
 struct TWorkers::TStepJob {
   TWorkers* Self;
-  TKernelParts Parts;
+  const TKernel* Kernel;
   const TVolume* Volume;
   TMolCoord* Molecules;
   std::int32_t Count;
@@ -106,7 +106,7 @@ void TWorkers::Run(TJob job, void* context) {
   Done.wait(lock, [&] { return Pending == 0; });
 }
 
-std::int32_t TWorkers::Move(TKernelParts parts, const TVolume& volume, TMolCoord* molecules,
+std::int32_t TWorkers::Move(const TKernel& kernel, const TVolume& volume, TMolCoord* molecules,
                             std::int32_t count, double sigma, TStreamStates& streams) {
   const std::int32_t smallest = std::max(SmallestStepPiece, std::int32_t{1});
   PieceSize = std::max(smallest, (count + (MostPieces - 1)) / MostPieces);
@@ -117,7 +117,7 @@ std::int32_t TWorkers::Move(TKernelParts parts, const TVolume& volume, TMolCoord
   Claimed.store(0, std::memory_order_relaxed);
   for (TCount& inside : Inside) inside.Inside = 0;
 
-  TStepJob job{this, parts, &volume, molecules, count, sigma};
+  TStepJob job{this, &kernel, &volume, molecules, count, sigma};
   Run(StepPart, &job);
 
   std::int32_t inside = 0;
@@ -166,7 +166,7 @@ void TWorkers::Scan(const TStepJob& job) {
     const std::int32_t begin = piece * PieceSize;
     const std::int32_t end = std::min(job.Count, begin + PieceSize);
     const TClock::time_point start = TClock::now();
-    job.Parts.Scan(*job.Volume, job.Molecules + begin, end - begin, job.Sigma, streams);
+    job.Kernel->Scan(*job.Volume, job.Molecules + begin, end - begin, job.Sigma, streams);
     scanning += TClock::now() - start;
     ++piece;
     PieceStart[static_cast<std::size_t>(piece)] = streams;
@@ -177,7 +177,7 @@ void TWorkers::Scan(const TStepJob& job) {
   const std::int32_t begin = std::min(job.Count, piece * PieceSize);
   const TClock::time_point start = TClock::now();
   Inside[0].Inside +=
-      job.Parts.Move(*job.Volume, job.Molecules + begin, job.Count - begin, job.Sigma, streams);
+      job.Kernel->Move(*job.Volume, job.Molecules + begin, job.Count - begin, job.Sigma, streams);
   const TClock::duration moving = TClock::now() - start;
   Finish = streams;
 
@@ -196,7 +196,7 @@ void TWorkers::MovePiece(const TStepJob& job, std::int32_t piece, std::int32_t& 
   TStreamStates streams = PieceStart[static_cast<std::size_t>(piece)];
   const std::int32_t begin = piece * PieceSize;
   const std::int32_t end = std::min(job.Count, begin + PieceSize);
-  inside += job.Parts.Move(*job.Volume, job.Molecules + begin, end - begin, job.Sigma, streams);
+  inside += job.Kernel->Move(*job.Volume, job.Molecules + begin, end - begin, job.Sigma, streams);
 }
 
 void TWorkers::MoveClaimed(const TStepJob& job, std::int32_t& inside) {

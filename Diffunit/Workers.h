@@ -70,9 +70,9 @@ class TWorkers {
 
   int Threads() const { return static_cast<int>(Inside.size()); }
 
-  // TMoveMolecules of `parts`, shared among the threads (see above): the
-  // same molecules, count and streams after it as parts.Move alone gives.
-  std::int32_t Move(TKernelParts parts, const TVolume& volume, TMolCoord* molecules,
+  // TMoveMolecules of `kernel`, shared among the threads (see above): the
+  // same molecules, count and streams after it as kernel.Move alone gives.
+  std::int32_t Move(const TKernel& kernel, const TVolume& volume, TMolCoord* molecules,
                     std::int32_t count, double sigma, TStreamStates& streams);
 
   // Runs job(index, context) for every index 0 .. Threads() - 1 at once,

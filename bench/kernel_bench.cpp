@@ -54,8 +54,9 @@ const TStart& Start() {
 // sees exactly the same work.
 constexpr int StepsPerRun = 20;
 
-void BM_Advance(benchmark::State& state, TAdvanceKernel kernel, bool (*supported)()) {
-  if (supported && !supported()) {
+// One benchmark per row of the kernel table.
+void BM_Advance(benchmark::State& state, const TKernel* kernel) {
+  if (!kernel->Supported()) {
     state.SkipWithError("this CPU does not support the kernel");
     return;
   }
@@ -64,25 +65,25 @@ void BM_Advance(benchmark::State& state, TAdvanceKernel kernel, bool (*supported
   start.Streams.Restore();
   std::int64_t moved = 0;
   for (auto _ : state) {
-    kernel(species);
+    kernel->Advance(species);
     moved += species.ActiveCount;
   }
   benchmark::DoNotOptimize(species.InsideCount);
   state.SetItemsProcessed(moved);
 }
-BENCHMARK_CAPTURE(BM_Advance, Reference, AdvanceReference, nullptr)
-    ->Iterations(StepsPerRun)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Advance, Avx512, AdvanceAvx512, Avx512Supported)
-    ->Iterations(StepsPerRun)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Advance, Avx2, AdvanceAvx2, Avx2Supported)
-    ->Iterations(StepsPerRun)
-    ->Unit(benchmark::kMillisecond);
+
+void RegisterKernels() {
+  for (const TKernel& kernel : Kernels)
+    benchmark::RegisterBenchmark((std::string("BM_Advance/") + kernel.Name).c_str(), BM_Advance,
+                                 &kernel)
+        ->Iterations(StepsPerRun)
+        ->Unit(benchmark::kMillisecond);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  TRatioReporter reporter("BM_Advance/Reference/iterations:20", "step");
+  RegisterKernels();
+  TRatioReporter reporter("BM_Advance/reference/iterations:20", "step");
   return RunInterleaved(argc, argv, reporter);
 }

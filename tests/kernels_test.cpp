@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -42,35 +43,26 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
+// A row of the kernel table on a number of threads.
 struct TKernelCase {
-  const char* Name;
-  TAdvanceKernel Advance;
-  bool (*Supported)();
-  int Lanes;
+  const TKernel* Kernel;
   int Threads;
 };
 
 // Names the kernel in test output.
-void PrintTo(const TKernelCase& kernel, std::ostream* out) {
-  *out << kernel.Name << " on " << kernel.Threads << " threads";
+void PrintTo(const TKernelCase& c, std::ostream* out) {
+  *out << c.Kernel->Name << " on " << c.Threads << " threads";
 }
 
-bool Anywhere() { return true; }
-
-// The reference loop itself only shared among threads.
-const TKernelCase Kernels[] = {
-    {"Reference", AdvanceReference, Anywhere, 8, 2},
-    {"Reference", AdvanceReference, Anywhere, 8, 3},
-    {"Reference", AdvanceReference, Anywhere, 8, 7},
-    {"Avx512", AdvanceAvx512, Avx512Supported, 8, 1},
-    {"Avx512", AdvanceAvx512, Avx512Supported, 8, 2},
-    {"Avx512", AdvanceAvx512, Avx512Supported, 8, 3},
-    {"Avx512", AdvanceAvx512, Avx512Supported, 8, 7},
-    {"Avx2", AdvanceAvx2, Avx2Supported, 4, 1},
-    {"Avx2", AdvanceAvx2, Avx2Supported, 4, 2},
-    {"Avx2", AdvanceAvx2, Avx2Supported, 4, 3},
-    {"Avx2", AdvanceAvx2, Avx2Supported, 4, 7},
-};
+// Every kernel of the table on 1, 2, 3 and 7 threads, but the reference on one
+// (the reference itself).
+std::vector<TKernelCase> KernelCases() {
+  std::vector<TKernelCase> cases;
+  for (const TKernel& kernel : Kernels)
+    for (int threads : {1, 2, 3, 7})
+      if (&kernel != &Kernels[0] || threads > 1) cases.push_back({&kernel, threads});
+  return cases;
+}
 
 std::string Describe(const TStreamStates& s) {
   return "P " + std::to_string(s.Placement) + ", X " + std::to_string(s.X) + ", Y " +
@@ -95,7 +87,7 @@ int DrawsBetween(std::int32_t from, std::int32_t to, int limit) {
 // Two engines that take the same actions from the same stream states.
 class TTwin {
  public:
-  explicit TTwin(TAdvanceKernel kernel, int threads = 1) : Kernel(kernel) {
+  explicit TTwin(const TKernel& kernel, int threads = 1) : Kernel(&kernel) {
     Reference.SetThreadCount(1);
     Fast.SetThreadCount(threads);
     Reference.SetStepCallback(ReferenceReports.Callback());
@@ -125,10 +117,10 @@ class TTwin {
   // One Step of each engine, by its own kernel, then everything compared.
   ::testing::AssertionResult Step() {
     ::testing::AssertionResult streams = Both([this](TVolume& v) {
-      AdvanceKernel = &v == &Reference ? AdvanceReference : Kernel;
+      StepKernel = &v == &Reference ? &Kernels[0] : Kernel;
       v.Step();
     });
-    AdvanceKernel = FastestKernel();
+    StepKernel = &FastestKernel();
     if (!streams) return streams;
     return Same();
   }
@@ -166,7 +158,7 @@ class TTwin {
   }
 
  private:
-  TAdvanceKernel Kernel;
+  const TKernel* Kernel;
   TRecorder ReferenceReports;
   TRecorder FastReports;
 };
@@ -188,18 +180,19 @@ std::vector<TMolCoord> Scattered(int n, double b0, std::int32_t seed) {
 class KernelsTest : public ::testing::TestWithParam<TKernelCase> {
  protected:
   void SetUp() override {
-    if (!GetParam().Supported())
-      GTEST_SKIP() << "this CPU cannot run the " << GetParam().Name << " kernel";
+    if (!GetParam().Kernel->Supported())
+      GTEST_SKIP() << "this CPU cannot run the " << GetParam().Kernel->Name << " kernel";
     ResetStreams();
     ParallelStepMinimum = 0;
     SmallestStepPiece = 5;  // pieces end inside blocks of lanes
   }
   void TearDown() override {
-    AdvanceKernel = FastestKernel();
+    StepKernel = &FastestKernel();
     ParallelStepMinimum = SavedMinimum;
     SmallestStepPiece = SavedPiece;
   }
-  TTwin Twin() const { return TTwin(GetParam().Advance, GetParam().Threads); }
+  TTwin Twin() const { return TTwin(*GetParam().Kernel, GetParam().Threads); }
+  int Lanes() const { return GetParam().Kernel->Lanes; }
 
  private:
   const std::int32_t SavedMinimum = ParallelStepMinimum;
@@ -208,15 +201,44 @@ class KernelsTest : public ::testing::TestWithParam<TKernelCase> {
 
 }  // namespace
 
+// The fastest supported row is chosen, and the table runs from the slowest up.
 TEST(KernelChoiceTest, FastestSupportedKernelIsChosen) {
-  const TAdvanceKernel expected = Avx512Supported() ? AdvanceAvx512
-                                  : Avx2Supported() ? AdvanceAvx2
-                                                    : AdvanceReference;
-  EXPECT_EQ(FastestKernel(), expected);
-  EXPECT_EQ(AdvanceKernel, expected);
-  std::printf("kernel on this CPU: %s\n", expected == AdvanceAvx512 ? "AVX-512"
-                                          : expected == AdvanceAvx2 ? "AVX2"
-                                                                    : "reference");
+  const TKernel* expected = &Kernels[0];
+  for (const TKernel& kernel : Kernels)
+    if (kernel.Supported()) expected = &kernel;
+  EXPECT_EQ(&FastestKernel(), expected);
+  EXPECT_STREQ(Kernels[0].Name, "reference");
+  EXPECT_TRUE(Kernels[0].Supported());
+  for (int k = 1; k < KernelCount; ++k) EXPECT_GT(Kernels[k].Lanes, Kernels[k - 1].Lanes);
+  std::printf("kernel on this CPU: %s\n", expected->Name);
+}
+
+// KELVANE_KERNEL: a supported kernel's name chooses it silently; any other
+// value (unknown, or a kernel this CPU cannot run) is named in one line on
+// standard error and the fastest kernel runs.
+TEST(KernelChoiceTest, EnvironmentNamesAKernelElseFastestWithOneLine) {
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(&KernelFromEnvironment(nullptr), &FastestKernel());
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  std::vector<std::string> values = {"", "AVX512", "avx", "avx2 ", " reference", "fast", "avx-512"};
+  for (const TKernel& kernel : Kernels) values.push_back(kernel.Name);
+  for (const std::string& value : values) {
+    const TKernel* named = nullptr;
+    for (const TKernel& kernel : Kernels)
+      if (value == kernel.Name) named = &kernel;
+    const bool chosen = named && named->Supported();
+    ::testing::internal::CaptureStderr();
+    const TKernel& kernel = KernelFromEnvironment(value.c_str());
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(&kernel, chosen ? named : &FastestKernel()) << '"' << value << '"';
+    if (chosen) {
+      EXPECT_EQ(said, "") << value;
+    } else {
+      EXPECT_NE(said.find("KELVANE_KERNEL=\"" + value + "\""), std::string::npos) << said;
+      EXPECT_NE(said.find(FastestKernel().Name), std::string::npos) << said;
+      EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    }
+  }
 }
 
 // The window's default parameters: 719,999 molecules, about 3 % escaping per step.
@@ -283,7 +305,7 @@ TEST_P(KernelsTest, SeveralSpeciesWithRemovalAndReplacement) {
 // them escape. With the wide step even the unused lanes after the last
 // molecule would often "escape", which must not count.
 TEST_P(KernelsTest, EveryMoleculeCount) {
-  const int most = 2 * GetParam().Lanes + 1;
+  const int most = 2 * Lanes() + 1;
   for (double sigma : {0.3, 1.5}) {
     for (int n = 0; n <= std::max(most, 40); ++n) {
       SCOPED_TRACE("molecules: " + std::to_string(n) + ", sigma " + std::to_string(sigma));
@@ -308,7 +330,7 @@ TEST_P(KernelsTest, EveryMoleculeCount) {
 // One molecule placed beyond the wall on one axis, in every lane of the first
 // blocks: it escapes on that axis after the displacements of the axes before.
 TEST_P(KernelsTest, EscapesOnEachAxisInEveryLane) {
-  const int n = 2 * GetParam().Lanes + 2;
+  const int n = 2 * Lanes() + 2;
   for (int axis = 0; axis < 3; ++axis) {
     for (int lane = 0; lane < n; ++lane) {
       SCOPED_TRACE("axis " + std::to_string(axis) + ", molecule " + std::to_string(lane));
@@ -327,7 +349,7 @@ TEST_P(KernelsTest, EscapesOnEachAxisInEveryLane) {
 // Several escapes in one block: every molecule, every other one, and runs of
 // escapes on alternating axes.
 TEST_P(KernelsTest, ManyEscapesInOneBlock) {
-  const int n = 3 * GetParam().Lanes + 1;
+  const int n = 3 * Lanes() + 1;
   for (int pattern = 0; pattern < 4; ++pattern) {
     SCOPED_TRACE("pattern " + std::to_string(pattern));
     std::vector<TMolCoord> molecules = Scattered(n, 1.5, 99 + pattern);
@@ -373,7 +395,7 @@ TEST_P(KernelsTest, BoundariesSignedZerosAndOddValues) {
 // the step d + 0.0, so -0.0 plus a -0.0 step (sigma +-0, or a product that
 // underflows) is +0.0, never -0.0.
 TEST_P(KernelsTest, NegativeZeroStepsInFullAndPartialBlocks) {
-  const int lanes = GetParam().Lanes;
+  const int lanes = Lanes();
   for (int n : {lanes, lanes + 1, 2 * lanes, 2 * lanes + 3}) {
     for (double sigma : {0.0, -0.0, 1e-320, -1e-320}) {
       SCOPED_TRACE("molecules " + std::to_string(n) + ", sigma " + std::to_string(sigma));
@@ -438,7 +460,7 @@ TEST_P(KernelsTest, StepAllocatesNothing) {
   AddDefaultSpecies(v);
   v.AddSpecies(1e21, 3e-10, 1e-9);
   v.SetThreadCount(GetParam().Threads);
-  AdvanceKernel = GetParam().Advance;
+  StepKernel = GetParam().Kernel;
   v.Step();  // makes the worker threads, once
   const long before = AllocationCount;
   for (int step = 0; step < 5; ++step) v.Step();
@@ -446,20 +468,14 @@ TEST_P(KernelsTest, StepAllocatesNothing) {
 }
 
 namespace {
-std::string KernelName(const ::testing::TestParamInfo<TKernelCase>& kernel) {
-  return std::string(kernel.param.Name) + "_" + std::to_string(kernel.param.Threads) + "Threads";
+std::string KernelName(const ::testing::TestParamInfo<TKernelCase>& c) {
+  return std::string(c.param.Kernel->Name) + "_" + std::to_string(c.param.Threads) + "Threads";
 }
 }  // namespace
 
-INSTANTIATE_TEST_SUITE_P(Kernels, KernelsTest, ::testing::ValuesIn(Kernels), KernelName);
+INSTANTIATE_TEST_SUITE_P(Kernels, KernelsTest, ::testing::ValuesIn(KernelCases()), KernelName);
 
 namespace {
-
-struct TScanCase {
-  const char* Name;
-  TScanMolecules Scan;
-  bool (*Supported)();
-};
 
 // Molecules whose coordinate on `axis` lands exactly on the wall (+-b0, or
 // one unit in the last place either side) after the step the reference
@@ -485,9 +501,6 @@ std::vector<TMolCoord> OnTheWall(int n, int axis, double b0, double sigma, TStre
 // leaves them, over any run of them: spread ones, ones whose steps end on
 // the wall, odd values and odd step widths.
 TEST(ScanTest, LeavesTheStreamsWhereMovingDoes) {
-  const TScanCase scans[] = {{"Reference", ScanReference, Anywhere},
-                             {"Avx512", ScanAvx512, Avx512Supported},
-                             {"Avx2", ScanAvx2, Avx2Supported}};
   const double inf = std::numeric_limits<double>::infinity();
   const TStreamStates start{PlacementSeed, StepSeedX, StepSeedY, StepSeedZ};
   TVolume volume;
@@ -505,20 +518,20 @@ TEST(ScanTest, LeavesTheStreamsWhereMovingDoes) {
   odd[21].x = 1e308;
   odd[30].y = 4.9406564584124654e-324;
   sets.push_back({odd, 0.1});
-  for (const TScanCase& scan : scans) {
-    if (!scan.Supported()) continue;
+  for (const TKernel& kernel : Kernels) {
+    if (!kernel.Supported()) continue;
     for (std::size_t set = 0; set < sets.size(); ++set) {
       const std::vector<TMolCoord>& molecules = sets[set].first;
       const double sigma = sets[set].second;
       const int n = static_cast<int>(molecules.size());
       for (const auto& [begin, count] :
            {std::pair{0, n}, {0, 1}, {5, 13}, {n / 3, n - n / 3}, {7, 0}}) {
-        SCOPED_TRACE(std::string(scan.Name) + ", set " + std::to_string(set) + ", molecules " +
+        SCOPED_TRACE(std::string(kernel.Name) + ", set " + std::to_string(set) + ", molecules " +
                      std::to_string(begin) + " + " + std::to_string(count));
         std::vector<TMolCoord> moved = molecules;
         TStreamStates afterMoving = start, afterScanning = start;
         MoveMoleculesReference(volume, moved.data() + begin, count, sigma, afterMoving);
-        scan.Scan(volume, molecules.data() + begin, count, sigma, afterScanning);
+        kernel.Scan(volume, molecules.data() + begin, count, sigma, afterScanning);
         EXPECT_EQ(afterScanning, afterMoving)
             << "scan " << Describe(afterScanning) << ", moving " << Describe(afterMoving);
       }

@@ -64,31 +64,19 @@ const TKnownRun KnownRuns[] = {
      {641655635, 1446665119, 1019551741, 1747737469}},
 };
 
-struct TKernelCase {
-  const char* Name;
-  TAdvanceKernel Advance;
-  bool (*Supported)();
-};
-
-const TKernelCase Kernels[] = {
-    {"reference", AdvanceReference, nullptr},
-    {"Avx512", AdvanceAvx512, Avx512Supported},
-    {"Avx2", AdvanceAvx2, Avx2Supported},
-};
-
 bool SameBits(const TMolCoord& a, const TMolCoord& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 }  // namespace
 
 TEST(KnownAnswers, RunsFromTheSeedsWithEveryKernelAndThreadCount) {
-  for (const TKernelCase& kernel : Kernels) {
-    if (kernel.Supported && !kernel.Supported()) continue;
+  for (const TKernel& kernel : Kernels) {
+    if (!kernel.Supported()) continue;
     for (const TKnownRun& known : KnownRuns) {
       for (int threads : {1, 3}) {
         SCOPED_TRACE(std::string(kernel.Name) + ", " + known.Name + ", threads " +
                      std::to_string(threads));
         TStreamStates().Restore();
-        AdvanceKernel = kernel.Advance;
+        StepKernel = &kernel;
         TVolume volume;
         volume.SetThreadCount(threads);
         TRecorder recorder;
@@ -110,7 +98,7 @@ TEST(KnownAnswers, RunsFromTheSeedsWithEveryKernelAndThreadCount) {
       }
     }
   }
-  AdvanceKernel = FastestKernel();
+  StepKernel = &FastestKernel();
 }
 
 // Counts are products truncated toward zero: 719.9999999999999 molecules are

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHelpEvent>
@@ -10,6 +11,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QProgressDialog>
+#include <QSettings>
 #include <QTimer>
 #include <QToolTip>
 #include <algorithm>
@@ -45,13 +47,15 @@ bool WaitUntil(const std::function<bool()>& condition) {
 }
 
 // Every test starts from the program's start: streams at their seeds, '.'
-// as separator, in an empty working directory, with the error display
-// recording instead of opening message boxes.
+// as separator, in an empty working directory that also holds the settings
+// (tests run side by side must not share a recent-sessions list), with the
+// error display recording instead of opening message boxes.
 class MainformTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetStreams();
     DecimalSeparator = '.';
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QDir::currentPath());
     Previous = SetErrorDisplay([this](const QString& message) { Messages.push_back(message); });
   }
   void TearDown() override {

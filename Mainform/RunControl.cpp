@@ -156,8 +156,7 @@ void TMForm::AfterEngineChange() {
   Readout->setText(QString::fromStdString(statistics.ReadoutText(DecimalSeparator)));
   PlaceReadout();
   RelabelKeptRuns();
-  if (Timer->isActive() && StopStep > 0 && RunRecord.Statistics().Steps() >= StopStep)
-    PauseButtonClick();
+  if (Timer->isActive() && StopStep > 0 && statistics.Steps() >= StopStep) PauseButtonClick();
   RepaintCharts();
   emit EngineChanged();
 }

@@ -47,14 +47,19 @@ void Attach(QToolButton* button, QAction* action) {
   button->setText(caption);
 }
 
+// "hint (Ctrl+K)": a tooltip that names the keys.
+QString HintWithKeys(const QString& hint, const QKeySequence& keys) {
+  return hint + QStringLiteral(" (") + keys.toString(QKeySequence::NativeText) +
+         QStringLiteral(")");
+}
+
 // An action of the window with `keys`, its tooltip naming them.
 QAction* MakeAction(QWidget* window, const QString& text, const QKeySequence& keys,
                     const QString& hint) {
   auto* action = new QAction(text, window);
   action->setShortcut(keys);
   action->setShortcutContext(Qt::WindowShortcut);
-  action->setToolTip(hint + QStringLiteral(" (") + keys.toString(QKeySequence::NativeText) +
-                     QStringLiteral(")"));
+  action->setToolTip(HintWithKeys(hint, keys));
   window->addAction(action);
   return action;
 }
@@ -62,8 +67,7 @@ QAction* MakeAction(QWidget* window, const QString& text, const QKeySequence& ke
 // Gives a button of the designed tool bars a shortcut and says it in its tooltip.
 void SetButtonShortcut(QToolButton* button, const QKeySequence& keys, const QString& hint) {
   button->setShortcut(keys);
-  button->setToolTip(hint + QStringLiteral(" (") + keys.toString(QKeySequence::NativeText) +
-                     QStringLiteral(")"));
+  button->setToolTip(HintWithKeys(hint, keys));
 }
 
 QSettings Settings() { return QSettings(QStringLiteral("Kelvane"), QStringLiteral("Kelvane")); }
@@ -147,18 +151,13 @@ TSession TMForm::TablesSession() const {
   };
   std::array<std::string, 5> simulation;
   for (std::size_t i = 0; i < 5; ++i) simulation[i] = text(ValueListSimulation, SimulationKey(i));
-  std::vector<TSpeciesTexts> species;
-  for (int i = 0; i < SpeciesList->count(); ++i) {
-    if (SpeciesList->item(i)->isSelected()) {
-      species.push_back({text(ValueListSpecies, Key::SP_C), text(ValueListSpecies, Key::SP_A),
-                         text(ValueListSpecies, Key::SP_D)});
-    } else {
-      // What the table would show for it.
-      const TSpeciesValues values = SpeciesValuesOf(*Volume, i);
-      species.push_back({NumberToText(values.Concentration, '.'), NumberToText(values.Radius, '.'),
-                         NumberToText(values.Diffusion, '.')});
-    }
-  }
+  // The species not shown as the table would show them: the engine's values.
+  std::vector<TSpeciesTexts> species = SessionOf(*Volume).SpeciesTexts;
+  for (int i = 0; i < SpeciesList->count(); ++i)
+    if (SpeciesList->item(i)->isSelected())
+      species[static_cast<std::size_t>(i)] = {text(ValueListSpecies, Key::SP_C),
+                                              text(ValueListSpecies, Key::SP_A),
+                                              text(ValueListSpecies, Key::SP_D)};
   return SessionFromTexts(simulation, species);
 }
 

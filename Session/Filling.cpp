@@ -227,11 +227,13 @@ double InsideShare(double q, double u) {
 
 namespace {
 
-// The expected count `steps` steps from now (a whole or fractional number).
-std::optional<double> CountAfter(const TVolume& volume, double steps) {
+// The expected count `steps` steps from now (a whole or fractional number),
+// or none, with the reason in `why` when given.
+std::optional<double> CountAfter(const TVolume& volume, double steps, std::string* why = nullptr) {
   double count = 0.0;
+  int number = 0;
   for (const TSpecies& species : volume.Species) {
-    const std::optional<double> one = SpeciesCount(volume, species, steps, 0, nullptr);
+    const std::optional<double> one = SpeciesCount(volume, species, steps, ++number, why);
     if (!one) return std::nullopt;
     count += *one;
   }
@@ -261,20 +263,15 @@ std::optional<double> ExpectedCount(const TVolume& volume) { return CountAfter(v
 
 TFillingExpectation Expectation(const TVolume& volume) {
   TFillingExpectation expectation;
-  double count = 0.0;
-  int number = 0;
+  expectation.Count = CountAfter(volume, 0.0, &expectation.Why);
+  if (!expectation.Count) return expectation;
   for (const TSpecies& species : volume.Species) {
-    const std::optional<double> one =
-        SpeciesCount(volume, species, 0.0, ++number, &expectation.Why);
-    if (!one) return expectation;
-    count += *one;
     if (species.SlotCount == 0) continue;
     const double q = species.PlacedInnerRib / species.PlacedOuterRib;
     expectation.Limit += species.SlotCount * (q * q * q);
   }
-  expectation.Count = count;
   const double target = FillingShare * expectation.Limit;
-  if (count < target && volume.TimeStep != 0.0)
+  if (*expectation.Count < target && volume.TimeStep != 0.0)
     expectation.FillingTime = volume.Time + StepsToReach(volume, target) * volume.TimeStep;
   return expectation;
 }

@@ -45,26 +45,26 @@ struct TSourceLines {
 };
 
 // The session of the texts read, or TError at the line of the first text
-// that is no number.
+// that is no number (in the order SessionFromTexts reads them).
 TSession Checked(const std::array<std::string, 5>& simulation,
                  const std::vector<TSpeciesTexts>& species, const TSourceLines& lines,
                  const std::string& name, std::size_t endLine) {
   if (species.empty()) Fail(name, endLine, "no species");
-  try {
-    return SessionFromTexts(simulation, species);
-  } catch (const TError& error) {
-    // SessionFromTexts names the key first: find its line.
-    const std::string what = error.what();
-    std::size_t line = endLine;
-    for (std::size_t i = 0; i < 5; ++i)
-      if (what.rfind(std::string(SimulationKey(i)) + ":", 0) == 0) line = lines.Simulation[i];
-    const std::size_t number = what.rfind("species ", 0) == 0 ? std::stoul(what.substr(8)) : 0;
-    if (number > 0 && number <= lines.Species.size())
-      for (std::size_t k = 0; k < 3; ++k)
-        if (what.find(std::string(SpeciesKeys[k]) + ":") != std::string::npos)
-          line = lines.Species[number - 1][k];
-    Fail(name, line, what);
+  const auto check = [&](const std::string& what, const std::string& text, std::size_t line) {
+    try {
+      TextToNumber(text, '.');
+    } catch (const TError& error) {
+      Fail(name, line, what + ": " + error.what());
+    }
+  };
+  for (std::size_t i = 0; i < 5; ++i) check(SimulationKey(i), simulation[i], lines.Simulation[i]);
+  for (std::size_t s = 0; s < species.size(); ++s) {
+    const std::string number = "species " + std::to_string(s + 1) + " ";
+    check(number + Key::SP_C, species[s].Concentration, lines.Species[s][0]);
+    check(number + Key::SP_A, species[s].Radius, lines.Species[s][1]);
+    check(number + Key::SP_D, species[s].Diffusion, lines.Species[s][2]);
   }
+  return SessionFromTexts(simulation, species);
 }
 
 // ---------------------------------------------------------------------------

@@ -239,7 +239,7 @@ std::int32_t MoveMoleculesAvx2(const TVolume& volume, TMolCoord* molecules, std:
       continue;
     }
     // The states after the escaping molecule and its re-injection, which the
-    // next block starts from; lanes 1 and 2 hold those of StepStateY and StepStateZ.
+    // next block starts from; lanes 1 and 2 hold those of the Y and Z streams.
     JumpAll(base0, base1, base2, BlockJumps.Of[TTables::FirstEscapeAt(first)]);
     const __m128i xy = _mm256_castsi256_si128(base0);
     PlaceAtWall(volume.OuterRib, placement, StateOfLane(_mm_extract_epi64(xy, 1)),

@@ -16,8 +16,8 @@
 // Draws in parallel. The generator is state <- state * 16807 mod 2^31, so the
 // state k draws ahead is state * 16807^k mod 2^31, and a lane can compute any
 // draw of its stream without the draws before it. Molecule j of a block takes
-// draws 12 j + 1 .. 12 j + 12 after the block's start from StepStateX, and
-// from StepStateY and StepStateZ as well unless an earlier molecule of the
+// draws 12 j + 1 .. 12 j + 12 after the block's start from the X stream, and
+// from the Y and Z streams as well unless an earlier molecule of the
 // block escaped (its re-injection draws one uniform from each of those streams
 // and it skips its remaining axes). So a block is moved as if none of its
 // molecules escaped; the molecules before the first escape are exactly what
@@ -313,7 +313,7 @@ std::int32_t MoveMoleculesAvx512(const TVolume& volume, TMolCoord* molecules, st
     _mm512_mask_storeu_pd(packed + 16, static_cast<__mmask8>(keptLanes >> 16), moved2);
     inside += __builtin_popcount(insideMolecules & keptLanes);
     // The states after the escaping molecule and its re-injection, which the
-    // next block starts from; lanes 1 and 2 hold those of StepStateY and StepStateZ.
+    // next block starts from; lanes 1 and 2 hold those of the Y and Z streams.
     JumpAll(base0, base1, base2, BlockJumps.Of[TTables::FirstEscapeAt(first)]);
     const __m128i yz = _mm512_castsi512_si128(_mm512_alignr_epi64(base0, base0, 1));
     PlaceAtWall(volume.OuterRib, placement, StateOfLane(_mm_cvtsi128_si64(yz)),

@@ -248,7 +248,7 @@ void TSpecies::Populate(double concentration, double diffusion, double radius) {
   } catch (const std::bad_alloc&) {
     throw TError("Not enough memory for " + std::to_string(slotCount) + " molecules");
   }
-  const std::int32_t placement = PlacementState;
+  const std::int32_t placement = Volume->Streams.Placement;
   PlaceInShell(*Volume, molecules, shellCount, static_cast<std::int32_t>(slotCount), placement);
 
   Radius = radius;
@@ -267,13 +267,15 @@ void TSpecies::Populate(double concentration, double diffusion, double radius) {
   StepsTaken = 0;
   // No draw, no change: a jump would clear bit 31, which only a draw does.
   if (shellCount > 0)
-    PlacementState = Jumped(placement, JumpMultiplier(3 * static_cast<std::uint64_t>(shellCount)));
+    Volume->Streams.Placement =
+        Jumped(placement, JumpMultiplier(3 * static_cast<std::uint64_t>(shellCount)));
 }
 
-void ReinjectAtWall(const TVolume& volume, TMolCoord& p) {
-  NextUniform(StepStateY);
-  NextUniform(StepStateZ);
-  PlaceAtWall(volume.OuterRib, PlacementState, StepStateY, StepStateZ, p);
+void ReinjectAtWall(TVolume& volume, TMolCoord& p) {
+  TStreamStates& streams = volume.Streams;
+  NextUniform(streams.Y);
+  NextUniform(streams.Z);
+  PlaceAtWall(volume.OuterRib, streams.Placement, streams.Y, streams.Z, p);
 }
 
 namespace {
@@ -300,7 +302,9 @@ int DefaultThreadCount() {
 
 }  // namespace
 
-TVolume::TVolume() : ThreadCount(DefaultThreadCount()) {}
+TVolume::TVolume() : TVolume(TStreamStates()) {}
+
+TVolume::TVolume(const TStreamStates& seeds) : Streams(seeds), ThreadCount(DefaultThreadCount()) {}
 
 TVolume::~TVolume() = default;
 

@@ -8,7 +8,10 @@
 // obtained by truncating products toward zero.
 //
 // Every operation either completes or throws TError and leaves the engine and
-// the random streams exactly as they were (except Step, see there).
+// its random streams exactly as they were (except Step, see there). Each
+// engine draws only from its own four streams (TVolume::Streams; Statg.h says
+// which part of the step draws from which), so engines in one process never
+// change each other's numbers.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +21,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "Statg/Statg.h"
 
 // The one error type of the program: a message for the user.
 class TError : public std::runtime_error {
@@ -87,7 +92,7 @@ class TSpecies {
 
   // Sets every field but Volume from the arguments and the current parameters
   // of Volume, and places ShellCount molecules uniformly in the eight corner
-  // blocks of the shell (3 draws each from PlacementState). Allocates
+  // blocks of the shell (3 draws each from Volume's placement stream). Allocates
   // SlotCount * 24 bytes once. Throws TError, changing nothing, when the
   // counts do not fit or come out negative, or the array does not fit in memory.
   void Populate(double concentration, double diffusion, double radius);
@@ -124,11 +129,16 @@ class TVolume {
   std::int32_t TotalInnerCount = 0;  // sum of the species' InnerCount
   TStepCallback OnStep;
   std::vector<TSpecies> Species;
+  // The engine's four random streams: every draw of populating, stepping and
+  // re-injecting comes from here and moves only these.
+  TStreamStates Streams;
 
   // Steps on as many threads as the machine has cores, or as the environment
   // variable KELVANE_THREADS says (a whole number from 1 to 1024; any other
-  // value is ignored with one line on standard error).
+  // value is ignored with one line on standard error). The streams start
+  // from the fixed seeds, or from `seeds`.
   TVolume();
+  explicit TVolume(const TStreamStates& seeds);
   ~TVolume();
   // Species point back here, so the engine stays where it was made.
   TVolume(const TVolume&) = delete;
@@ -193,6 +203,6 @@ class TVolume {
 };
 
 // Puts `p` at a uniform random point of the outer wall of `volume`: side and
-// face from PlacementState, the two free coordinates from StepStateY and
-// StepStateZ in x, y, z order. Exactly four draws.
-void ReinjectAtWall(const TVolume& volume, TMolCoord& p);
+// face from its placement stream, the two free coordinates from its Y and Z
+// streams in x, y, z order. Exactly four draws.
+void ReinjectAtWall(TVolume& volume, TMolCoord& p);

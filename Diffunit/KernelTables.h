@@ -77,7 +77,7 @@ struct TKernelTables {
   // the first escape is packed double e (molecule e / 3, axis e % 3): the
   // molecules up to that one drew their x steps, the escaping one its y and z
   // steps only up to the axis it left on, and its re-injection one more
-  // uniform each from StepStateY and StepStateZ. Entry NoneEscaped(n): no
+  // uniform each from the Y and Z streams. Entry NoneEscaped(n): no
   // escape among n molecules.
   static constexpr TLaneTable<BlockJumpEntries> MakeBlockJumps() {
     const TPowers powers = MakePowers();

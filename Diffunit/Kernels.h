@@ -42,15 +42,17 @@ using TScanMolecules = void (*)(const TVolume& volume, const TMolCoord* molecule
 void TopUpAtWall(TSpecies& species);
 
 // A whole step of `species` around a moving part `move` (called as
-// TMoveMolecules is): the counters before and after, the program-wide
-// streams handed in and taken back, and the top-up. Every kernel is this.
+// TMoveMolecules is): the counters before and after, the engine's streams
+// handed in and taken back, and the top-up. Every kernel is this.
 template <class TMove>
 void AdvanceWith(TSpecies& species, TMove&& move) {
   species.ActiveCount = species.InsideCount + species.OutsideCount;
-  TStreamStates streams = TStreamStates::Current();
+  // A local copy, so that the kernels keep the states in registers: nothing
+  // they write can alias them.
+  TStreamStates streams = species.Volume->Streams;
   const std::int32_t inside =
       move(*species.Volume, species.Molecules.data(), species.ActiveCount, species.Sigma, streams);
-  streams.Restore();
+  species.Volume->Streams = streams;
   species.InsideCount = inside;
   species.OutsideCount = species.ActiveCount - inside;
   TopUpAtWall(species);
@@ -68,8 +70,8 @@ bool Avx512Supported();
 void AdvanceAvx2(TSpecies& species);
 bool Avx2Supported();
 
-// The wall placement of ReinjectAtWall, for kernels that hold StepStateY and
-// StepStateZ in their own registers: `yState` and `zState` are the states that
+// The wall placement of ReinjectAtWall, for kernels that hold the Y and Z
+// stream states in their own registers: `yState` and `zState` are the states that
 // the two free coordinates' draws leave; side and face are drawn from
 // `placement`. The same draws and the same bits as ReinjectAtWall.
 // Inline, so that the kernels keep it on their escape path without a call; it

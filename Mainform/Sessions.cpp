@@ -16,7 +16,6 @@
 #include "Session/Conversions.h"
 #include "Session/OutputFile.h"
 #include "Session/Parameters.h"
-#include "Statg/Statg.h"
 
 namespace {
 
@@ -169,7 +168,6 @@ void TMForm::SaveSession(const QString& fileName) {
 
 void TMForm::ResetToStart() {
   if (Timer->isActive()) PauseButtonClick();
-  TStreamStates().Restore();
   Volume = std::make_unique<TVolume>();
   for (const TParameterRow& row : SimulationRows)
     ValueListSimulation->SetValue(

@@ -1,10 +1,22 @@
 // Random numbers for the diffusion engine.
 //
 // A multiplicative congruential generator on caller-held 32-bit states and a
-// central-limit normal deviate built from twelve of its uniforms. Four
-// program-wide streams serve the engine: placement (and the side/face of a
-// wall re-injection), and one per displacement axis. They start from fixed
-// seeds and are never reseeded, so the same actions give the same numbers.
+// central-limit normal deviate built from twelve of its uniforms. Each engine
+// (TVolume) holds four streams of its own, TStreamStates, which start from
+// fixed seeds (or seeds the engine is given) and move only by its draws, so
+// the same actions give the same numbers, however many engines a process runs.
+//
+// Who draws from which stream, in the order of the draws:
+// - Placement: populating a species, 3 uniforms per placed molecule (x, y,
+//   z); and every re-injection at the wall, 2 (the side, then the face).
+// - X: the step's x displacement, 12 uniforms per moved molecule.
+// - Y: the y displacement, 12 per molecule that did not leave on x; and 1
+//   per re-injection (the first free coordinate on the wall).
+// - Z: the z displacement, 12 per molecule that left on neither x nor y; and
+//   1 per re-injection (the second free coordinate).
+// A molecule leaving the outer cube is re-injected at once, before the next
+// molecule draws, and so is each spare slot activated at the end of a step
+// (the top-up): 4 draws each, Y and Z first, then the side and face.
 #pragma once
 
 #include <cstdint>
@@ -21,28 +33,13 @@ constexpr std::uint32_t StateMask = 0x7FFFFFFFu;
 // The double nearest 1/(2^31 - 1) (bits 0x3E00000000200000): maps a state to [0, 1].
 constexpr double UniformScale = 4.656612875245797e-10;
 
-// The program-wide streams. Only draws change them.
-extern std::int32_t PlacementState;
-extern std::int32_t StepStateX;
-extern std::int32_t StepStateY;
-extern std::int32_t StepStateZ;
-
-// The four program-wide streams at one moment, to save, compare and put back.
-// A default-made one holds the seeds.
+// The four generator states of one engine. A default-made one holds the seeds.
 struct TStreamStates {
   std::int32_t Placement = PlacementSeed;
   std::int32_t X = StepSeedX;
   std::int32_t Y = StepSeedY;
   std::int32_t Z = StepSeedZ;
 
-  static TStreamStates Current() { return {PlacementState, StepStateX, StepStateY, StepStateZ}; }
-  // Sets the program-wide streams to these states.
-  void Restore() const {
-    PlacementState = Placement;
-    StepStateX = X;
-    StepStateY = Y;
-    StepStateZ = Z;
-  }
   bool operator==(const TStreamStates& o) const {
     return Placement == o.Placement && X == o.X && Y == o.Y && Z == o.Z;
   }

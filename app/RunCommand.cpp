@@ -19,7 +19,6 @@
 #include "Session/Parameters.h"
 #include "Session/RunRecord.h"
 #include "Session/SessionFile.h"
-#include "Statg/Statg.h"
 
 #ifndef KELVANE_VERSION
 #define KELVANE_VERSION "unknown"
@@ -452,7 +451,6 @@ std::string Share(double done, double total) {
 }
 
 int Run(const TRunPlan& plan, TConsole& console) {
-  TStreamStates().Restore();  // from the seeds, as the program starts
   TVolume volume;
   TProgressBar bar(console);
   if (plan.Threads) volume.SetThreadCount(*plan.Threads);

@@ -59,7 +59,6 @@ int main(int argc, char** argv) {
   }
 
   // The bare engine: the same start-up and steps from the same seeds.
-  TStreamStates().Restore();
   TVolume volume;
   TRunRecord record;
   SetDefaultParameters(volume);

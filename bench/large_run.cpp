@@ -37,7 +37,6 @@ int main(int argc, char** argv) {
   std::map<int, std::vector<double>> populate, step;
   for (int round = 1; round <= 3; ++round) {
     for (int threads : threadCounts) {
-      TStreamStates().Restore();
       TVolume volume;
       volume.SetThreadCount(threads);
       SetDefaultParameters(volume);

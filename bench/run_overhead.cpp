@@ -30,7 +30,6 @@ double Seconds(const std::chrono::steady_clock::time_point& start) {
 
 double BareEngine(long steps) {
   const auto start = std::chrono::steady_clock::now();
-  TStreamStates().Restore();
   TVolume volume;
   SetDefaultParameters(volume);
   AddDefaultSpecies(volume);

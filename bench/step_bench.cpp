@@ -35,7 +35,6 @@ void BM_Step(benchmark::State& state, const TKernel* kernel, int threads) {
   volume.SetThreadCount(threads);
   SetDefaultParameters(volume);
   volume.SetStepCallback([](std::int32_t, std::int32_t, double, double, double) {});
-  TStreamStates().Restore();
   AddDefaultSpecies(volume);
   StepKernel = kernel;
   volume.Step();

@@ -151,7 +151,7 @@ struct TSnapshot {
                v.ShellVolume, v.OuterVolume, v.Viscosity, v.Temperature, v.TotalConcentration},
         totalInnerCount(v.TotalInnerCount),
         hasCallback(static_cast<bool>(v.OnStep)),
-        streams(TStreamStates::Current()) {
+        streams(v.Streams) {
     for (const TSpecies& s : v.Species) species.emplace_back(s);
   }
 
@@ -225,6 +225,8 @@ int StepAccepted(const TVolume& v) {
 #define EXPECT_OUTCOME(accepted, threw) FUZZ_CHECK((accepted) != (threw))
 
 struct TFuzzRun {
+  explicit TFuzzRun(const TStreamStates& start) : volume(start) {}
+
   TVolume volume;
   // Bound on |TotalConcentration - sum of Concentration|: each incremental
   // update of the engine rounds once (twice for a replacement), by at most
@@ -299,10 +301,10 @@ struct TFuzzRun {
     FUZZ_CHECK(s.ShellCount == static_cast<std::int32_t>(c * v.ShellVolume));
     FUZZ_CHECK(s.InsideCount == 0 && s.OutsideCount == s.ShellCount &&
                s.ActiveCount == s.ShellCount);
-    FUZZ_CHECK(PlacementState ==
+    FUZZ_CHECK(v.Streams.Placement ==
                Advanced(before.streams.Placement, 3 * std::int64_t{s.ShellCount}));
-    FUZZ_CHECK(StepStateX == before.streams.X && StepStateY == before.streams.Y &&
-               StepStateZ == before.streams.Z);
+    FUZZ_CHECK(v.Streams.X == before.streams.X && v.Streams.Y == before.streams.Y &&
+               v.Streams.Z == before.streams.Z);
     const double b0 = v.OuterRib, b1 = v.InnerRib;
     if (b1 >= 0.0 && b1 < b0) {
       // Corner blocks of the shell; the upper end b1 + (b0 - b1) may round a
@@ -518,8 +520,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     start.Y = in.ConsumeIntegral<std::int32_t>();
     start.Z = in.ConsumeIntegral<std::int32_t>();
   }
-  start.Restore();
-  TFuzzRun run;
+  TFuzzRun run(start);
   run.SetCallback(false);
   for (int k = 0; k < MaxOperations && in.remaining_bytes() > 0; ++k) run.Operate(in);
   return 0;

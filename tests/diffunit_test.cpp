@@ -21,10 +21,7 @@ bool SamePositions(const std::vector<TMolCoord>& a, const std::vector<TMolCoord>
   return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(TMolCoord)) == 0;
 }
 
-class DiffunitTest : public ::testing::Test {
- protected:
-  void SetUp() override { ResetStreams(); }
-};
+class DiffunitTest : public ::testing::Test {};
 
 }  // namespace
 
@@ -96,11 +93,11 @@ TEST_F(DiffunitTest, PopulateCountsTruncateAndPlaceInShellCorners) {
     EXPECT_EQ(s.Molecules[k].z, 4.0);
   }
   // Exactly three placement draws per placed molecule, and the first one sets x.
-  EXPECT_EQ(PlacementState, Advanced(PlacementSeed, 3 * 73));
+  EXPECT_EQ(v.Streams.Placement, Advanced(PlacementSeed, 3 * 73));
   std::int32_t p = PlacementSeed;
   const double d = 1.0 - 2.0 * NextUniform(p);
   EXPECT_EQ(s.Molecules[0].x, d > 0 ? 1.0 * d + 1.0 : 1.0 * d - 1.0);
-  EXPECT_EQ(StepStateX, StepSeedX);
+  EXPECT_EQ(v.Streams.X, StepSeedX);
 }
 
 TEST_F(DiffunitTest, DefaultScenarioCountsAndSigma) {
@@ -129,9 +126,9 @@ TEST_F(DiffunitTest, EmptyPopulations) {
   EXPECT_TRUE(v.Species[0].Molecules.empty());
   SetDefaultParameters(v);
   // No placement draw: a state with bit 31 set keeps it.
-  PlacementState = std::numeric_limits<std::int32_t>::min() + 5;
+  v.Streams.Placement = std::numeric_limits<std::int32_t>::min() + 5;
   v.AddSpecies(0.0, 1.43e-10, 1.5e-9);
-  EXPECT_EQ(PlacementState, std::numeric_limits<std::int32_t>::min() + 5);
+  EXPECT_EQ(v.Streams.Placement, std::numeric_limits<std::int32_t>::min() + 5);
   EXPECT_EQ(v.Species[1].SlotCount, 0);
   EXPECT_TRUE(v.Species[1].Molecules.empty());
   TRecorder r;
@@ -197,7 +194,7 @@ TEST_F(DiffunitTest, RefusedSpeciesChangeNothing) {
   SetDefaultParameters(v);
   v.AddSpecies(1e19, 1.43e-10, 1.5e-9);
   const std::vector<TMolCoord> before = v.Species[0].Molecules;
-  const TStreamStates streams = TStreamStates::Current();
+  const TStreamStates streams = v.Streams;
   const double total = v.TotalConcentration;
   const std::int32_t inner = v.TotalInnerCount;
 
@@ -231,7 +228,7 @@ TEST_F(DiffunitTest, RefusedSpeciesChangeNothing) {
       EXPECT_EQ(v.Species[0].Concentration, 1e19);
       EXPECT_EQ(v.TotalConcentration, total);
       EXPECT_EQ(v.TotalInnerCount, inner);
-      EXPECT_EQ(TStreamStates::Current(), streams);
+      EXPECT_EQ(v.Streams, streams);
     }
   }
 
@@ -242,7 +239,7 @@ TEST_F(DiffunitTest, RefusedSpeciesChangeNothing) {
   v.SetParameters(1e-5, 1e-6, 0.001, 293.15, -0.0001);
   EXPECT_THROW(v.AddSpecies(7.2e20, 1.43e-10, 1.5e-9), TError);
   EXPECT_EQ(v.Species.size(), 1u);
-  EXPECT_EQ(TStreamStates::Current(), streams);
+  EXPECT_EQ(v.Streams, streams);
 }
 
 TEST_F(DiffunitTest, ArrayLargerThanMemoryIsRefusedBeforeAllocating) {
@@ -329,10 +326,10 @@ TEST_F(DiffunitTest, WallAndInnerFacesAreBoundaries) {
   EXPECT_EQ(s.InsideCount, 1);
   EXPECT_EQ(s.OutsideCount, 4);
   EXPECT_EQ(s.Molecules[0].x, 2.0);
-  EXPECT_EQ(StepStateX, Advanced(StepSeedX, 12 * 5));
-  EXPECT_EQ(StepStateY, Advanced(StepSeedY, 12 * 5));
-  EXPECT_EQ(StepStateZ, Advanced(StepSeedZ, 12 * 5));
-  EXPECT_EQ(PlacementState, PlacementSeed);  // nobody escaped
+  EXPECT_EQ(v.Streams.X, Advanced(StepSeedX, 12 * 5));
+  EXPECT_EQ(v.Streams.Y, Advanced(StepSeedY, 12 * 5));
+  EXPECT_EQ(v.Streams.Z, Advanced(StepSeedZ, 12 * 5));
+  EXPECT_EQ(v.Streams.Placement, PlacementSeed);  // nobody escaped
 }
 
 // An escape on an axis skips the later axes and inserts the four draws of the
@@ -344,7 +341,6 @@ TEST_F(DiffunitTest, EscapesOnEachAxisFixTheDrawOrder) {
   };
   const Case cases[] = {{{3, 0, 0}, 12, 0, 0}, {{0, -3, 0}, 12, 12, 0}, {{0, 0, 3}, 12, 12, 12}};
   for (const Case& c : cases) {
-    ResetStreams();
     TVolume v;
     v.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
     TSpecies& s = HandPlaced(v, {c.start, {0.1, 0.2, 0.3}}, 1e-3);
@@ -352,10 +348,10 @@ TEST_F(DiffunitTest, EscapesOnEachAxisFixTheDrawOrder) {
     const TMolCoord& p = s.Molecules[0];
     const int onWall = (std::fabs(p.x) == 2.0) + (std::fabs(p.y) == 2.0) + (std::fabs(p.z) == 2.0);
     EXPECT_EQ(onWall, 1);
-    EXPECT_EQ(PlacementState, Advanced(PlacementSeed, 2));
-    EXPECT_EQ(StepStateX, Advanced(StepSeedX, c.x + 12));
-    EXPECT_EQ(StepStateY, Advanced(StepSeedY, c.y + 1 + 12));
-    EXPECT_EQ(StepStateZ, Advanced(StepSeedZ, c.z + 1 + 12));
+    EXPECT_EQ(v.Streams.Placement, Advanced(PlacementSeed, 2));
+    EXPECT_EQ(v.Streams.X, Advanced(StepSeedX, c.x + 12));
+    EXPECT_EQ(v.Streams.Y, Advanced(StepSeedY, c.y + 1 + 12));
+    EXPECT_EQ(v.Streams.Z, Advanced(StepSeedZ, c.z + 1 + 12));
     // The second molecule's y step comes from the Y stream after the escape's draws.
     std::int32_t y = Advanced(StepSeedY, c.y + 1);
     EXPECT_EQ(s.Molecules[1].y, 0.2 + NextNormal(0.0, 1e-3, y));
@@ -370,8 +366,8 @@ TEST_F(DiffunitTest, ReinjectionPicksSideFaceAndFreeCoordinates) {
   const int freeAxes[3][2] = {{1, 2}, {0, 2}, {0, 1}};
   int seen[2][3] = {};
   auto check = [&](std::int32_t start) {
-    PlacementState = start;
-    std::int32_t p = start, y = StepStateY, z = StepStateZ;
+    v.Streams.Placement = start;
+    std::int32_t p = start, y = v.Streams.Y, z = v.Streams.Z;
     const double sign = NextUniform(p) > 0.5 ? 1.0 : -1.0;
     const double u2 = NextUniform(p);
     const int face = u2 == 1.0 ? 2 : static_cast<int>(3.0 * u2);
@@ -384,9 +380,9 @@ TEST_F(DiffunitTest, ReinjectionPicksSideFaceAndFreeCoordinates) {
     EXPECT_EQ(coords[fixed], 2.0 * sign);
     EXPECT_EQ(coords[freeAxes[fixed][0]], first);
     EXPECT_EQ(coords[freeAxes[fixed][1]], second);
-    EXPECT_EQ(PlacementState, p);  // exactly four draws in all
-    EXPECT_EQ(StepStateY, y);
-    EXPECT_EQ(StepStateZ, z);
+    EXPECT_EQ(v.Streams.Placement, p);  // exactly four draws in all
+    EXPECT_EQ(v.Streams.Y, y);
+    EXPECT_EQ(v.Streams.Z, z);
     ++seen[sign > 0][face];
   };
   std::int32_t start = PlacementSeed;
@@ -395,11 +391,11 @@ TEST_F(DiffunitTest, ReinjectionPicksSideFaceAndFreeCoordinates) {
     for (int count : side) EXPECT_GT(count, 0);
 
   // A face draw of exactly 1.0 belongs to face 2 (y fixed), not to a face 3.
-  PlacementState = StateBefore(StateBefore(0x7FFFFFFF));
+  v.Streams.Placement = StateBefore(StateBefore(0x7FFFFFFF));
   TMolCoord q;
   ReinjectAtWall(v, q);
   EXPECT_EQ(std::fabs(q.y), 2.0);
-  EXPECT_EQ(PlacementState, 0x7FFFFFFF);
+  EXPECT_EQ(v.Streams.Placement, 0x7FFFFFFF);
 }
 
 TEST_F(DiffunitTest, TopUpActivatesSpareSlotsAtTheWall) {
@@ -432,10 +428,10 @@ TEST_F(DiffunitTest, TopUpActivatesSpareSlotsAtTheWall) {
   v.SetParameters(2.0, 0.0, 0.001, 293.15, 0.01);
   v.ReplaceSpecies(0, 10.0, 1e-3, 1e-9);
   ASSERT_EQ(s.InnerCount, 0);
-  const TStreamStates before = TStreamStates::Current();
+  const TStreamStates before = v.Streams;
   s.Advance();
   EXPECT_EQ(s.InsideCount + s.OutsideCount, 80);
-  EXPECT_EQ(PlacementState, before.Placement);  // no escapes at this small step, no top-up
+  EXPECT_EQ(v.Streams.Placement, before.Placement);  // no escapes at this small step, no top-up
 }
 
 TEST_F(DiffunitTest, StillMoleculesNeverReachTheInnerCube) {
@@ -451,7 +447,6 @@ TEST_F(DiffunitTest, StillMoleculesNeverReachTheInnerCube) {
 // The same actions from the same seeds give the same bits.
 TEST_F(DiffunitTest, SessionsAreReproducible) {
   auto session = [] {
-    ResetStreams();
     TVolume v;
     TRecorder r;
     v.SetParameters(2e-6, 1e-6, 0.001, 293.15, 1e-3);
@@ -472,6 +467,71 @@ TEST_F(DiffunitTest, SessionsAreReproducible) {
   bool someInside = false;
   for (const TReport& rep : a.first) someInside |= rep.insideCount > 0;
   EXPECT_TRUE(someInside);
+}
+
+// Each engine draws only from its own streams: two engines in one process,
+// stepped alternately (one of them on two threads), each give exactly the
+// reports, molecules and stream states they give alone.
+TEST_F(DiffunitTest, EnginesSteppedAlternatelyKeepTheirOwnStreams) {
+  const TStreamStates otherSeeds{1234567, 7654321, 2468013, 1357911};
+  struct TRun {
+    TRecorder recorder;
+    std::vector<TMolCoord> molecules;
+    TStreamStates streams;
+  };
+  const auto start = [](TVolume& v, TRun& run, int threads) {
+    v.SetThreadCount(threads);
+    v.SetParameters(2e-6, 1e-6, 0.001, 293.15, 1e-3);
+    v.SetStepCallback(run.recorder.Callback());
+    v.AddSpecies(5e21, 1.43e-10, 1.5e-9);  // 40,000 molecules: shared on 2 threads
+  };
+  const auto laterSpecies = [](TVolume& v) { v.AddSpecies(2e21, 3e-10, 1e-9); };
+  const auto finish = [](const TVolume& v, TRun& run) {
+    run.molecules = v.Species[0].Molecules;
+    run.streams = v.Streams;
+  };
+  TRun alone[2], together[2];
+  {
+    TVolume a;
+    start(a, alone[0], 2);
+    for (int k = 0; k < 6; ++k) {
+      if (k == 3) laterSpecies(a);
+      a.Step();
+    }
+    finish(a, alone[0]);
+    TVolume b(otherSeeds);
+    start(b, alone[1], 1);
+    for (int k = 0; k < 6; ++k) {
+      if (k == 3) laterSpecies(b);
+      b.Step();
+    }
+    finish(b, alone[1]);
+  }
+  TVolume a, b(otherSeeds);
+  EXPECT_EQ(a.Streams, TStreamStates());
+  EXPECT_EQ(b.Streams, otherSeeds);
+  start(a, together[0], 2);
+  start(b, together[1], 1);
+  for (int k = 0; k < 6; ++k) {
+    if (k == 3) {
+      laterSpecies(b);
+      laterSpecies(a);
+    }
+    b.Step();
+    a.Step();
+  }
+  finish(a, together[0]);
+  finish(b, together[1]);
+  for (int e = 0; e < 2; ++e) {
+    SCOPED_TRACE("engine " + std::to_string(e));
+    ASSERT_EQ(together[e].recorder.Reports.size(), 6u);
+    EXPECT_TRUE(together[e].recorder.Reports == alone[e].recorder.Reports);
+    EXPECT_TRUE(SamePositions(together[e].molecules, alone[e].molecules));
+    EXPECT_EQ(together[e].streams, alone[e].streams);
+  }
+  // The seeds matter: the two engines' curves differ.
+  EXPECT_FALSE(alone[0].recorder.Reports == alone[1].recorder.Reports);
+  EXPECT_NE(alone[0].streams, alone[1].streams);
 }
 
 // Free molecules spread with a mean squared displacement of 2 D t per axis.
@@ -527,13 +587,12 @@ TEST_F(DiffunitTest, PopulationProgressCancelAndThreads) {
   TStreamStates firstStreams;
   for (int threads : {1, 2, 3}) {
     SCOPED_TRACE("threads " + std::to_string(threads));
-    ResetStreams();
     TVolume v;
     v.SetThreadCount(threads);
     SetDefaultParameters(v);
     AddDefaultSpecies(v);
     const std::vector<TMolCoord> before = v.Species[0].Molecules;
-    const TStreamStates streams = TStreamStates::Current();
+    const TStreamStates streams = v.Streams;
     struct Case {
       bool replace;
       int cancelAt;  // report number that answers false; 0: none
@@ -562,7 +621,7 @@ TEST_F(DiffunitTest, PopulationProgressCancelAndThreads) {
         EXPECT_TRUE(SamePositions(v.Species[0].Molecules, before));
         EXPECT_EQ(v.TotalConcentration, Defaults::Concentration);
         EXPECT_EQ(v.TotalInnerCount, v.Species[0].InnerCount);
-        EXPECT_EQ(TStreamStates::Current(), streams);
+        EXPECT_EQ(v.Streams, streams);
         EXPECT_EQ(static_cast<int>(reports.size()), c.cancelAt);
         continue;
       }
@@ -573,10 +632,10 @@ TEST_F(DiffunitTest, PopulationProgressCancelAndThreads) {
       EXPECT_EQ(reports.back(), 1.0);
       if (threads == 1) {
         firstMolecules = v.Species[1].Molecules;
-        firstStreams = TStreamStates::Current();
+        firstStreams = v.Streams;
       }
       EXPECT_TRUE(SamePositions(v.Species[1].Molecules, firstMolecules));
-      EXPECT_EQ(TStreamStates::Current(), firstStreams);
+      EXPECT_EQ(v.Streams, firstStreams);
     }
   }
 }

@@ -97,21 +97,16 @@ class TTwin {
   TVolume Reference;
   TVolume Fast;
 
-  // Runs `action` on both engines, each from the stream states found now;
-  // the streams end as the reference left them.
+  // Runs `action` on both engines, each drawing from its own streams, which
+  // must then agree.
   template <class TAction>
   ::testing::AssertionResult Both(TAction action) {
-    const TStreamStates start = TStreamStates::Current();
     action(Reference);
-    const TStreamStates afterReference = TStreamStates::Current();
-    start.Restore();
     action(Fast);
-    const TStreamStates afterFast = TStreamStates::Current();
-    afterReference.Restore();
-    if (afterReference == afterFast) return ::testing::AssertionSuccess();
+    if (Reference.Streams == Fast.Streams) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()
-           << "streams after the reference: " << Describe(afterReference)
-           << "; after the fast kernel: " << Describe(afterFast);
+           << "streams after the reference: " << Describe(Reference.Streams)
+           << "; after the fast kernel: " << Describe(Fast.Streams);
   }
 
   // One Step of each engine, by its own kernel, then everything compared.
@@ -182,7 +177,6 @@ class KernelsTest : public ::testing::TestWithParam<TKernelCase> {
   void SetUp() override {
     if (!GetParam().Kernel->Supported())
       GTEST_SKIP() << "this CPU cannot run the " << GetParam().Kernel->Name << " kernel";
-    ResetStreams();
     ParallelStepMinimum = 0;
     SmallestStepPiece = 5;  // pieces end inside blocks of lanes
   }
@@ -250,10 +244,10 @@ TEST_P(KernelsTest, DefaultParameters) {
   }));
   ASSERT_EQ(twin.Fast.Species[0].SlotCount, 719999);
   for (int step = 1; step <= 3; ++step) {
-    const std::int32_t placement = PlacementState;
+    const std::int32_t placement = twin.Fast.Streams.Placement;
     ASSERT_TRUE(twin.Step()) << "step " << step;
     if (step > 1) {  // escapes only: the spare slots went in at step 1
-      const int escapes = DrawsBetween(placement, PlacementState, 200000) / 2;
+      const int escapes = DrawsBetween(placement, twin.Fast.Streams.Placement, 200000) / 2;
       EXPECT_GT(escapes, 10000) << "step " << step;
     }
   }
@@ -269,10 +263,10 @@ TEST_P(KernelsTest, HighEscapeGeometry) {
   }));
   const std::int32_t slots = twin.Fast.Species[0].SlotCount;
   for (int step = 1; step <= 12; ++step) {
-    const std::int32_t placement = PlacementState;
+    const std::int32_t placement = twin.Fast.Streams.Placement;
     ASSERT_TRUE(twin.Step()) << "step " << step;
     if (step > 1) {
-      const int escapes = DrawsBetween(placement, PlacementState, 4 * slots) / 2;
+      const int escapes = DrawsBetween(placement, twin.Fast.Streams.Placement, 4 * slots) / 2;
       EXPECT_GT(escapes, slots / 5) << "step " << step;
     }
   }
@@ -339,9 +333,9 @@ TEST_P(KernelsTest, EscapesOnEachAxisInEveryLane) {
       *c[axis] = axis % 2 ? -3.0 : 3.0;
       TTwin twin = Twin();
       ASSERT_TRUE(twin.Both([&](TVolume& v) { OnSmallCube(v, molecules, 1e-3); }));
-      const std::int32_t placement = PlacementState;
+      const std::int32_t placement = twin.Fast.Streams.Placement;
       ASSERT_TRUE(twin.Step());
-      EXPECT_EQ(DrawsBetween(placement, PlacementState, 10), 2);  // exactly one escape
+      EXPECT_EQ(DrawsBetween(placement, twin.Fast.Streams.Placement, 10), 2);  // exactly one escape
     }
   }
 }
@@ -364,9 +358,9 @@ TEST_P(KernelsTest, ManyEscapesInOneBlock) {
     }
     TTwin twin = Twin();
     ASSERT_TRUE(twin.Both([&](TVolume& v) { OnSmallCube(v, molecules, 1e-3); }));
-    const std::int32_t placement = PlacementState;
+    const std::int32_t placement = twin.Fast.Streams.Placement;
     ASSERT_TRUE(twin.Step());
-    EXPECT_EQ(DrawsBetween(placement, PlacementState, 4 * n), 2 * escaping);
+    EXPECT_EQ(DrawsBetween(placement, twin.Fast.Streams.Placement, 4 * n), 2 * escaping);
     for (int step = 2; step <= 4; ++step) ASSERT_TRUE(twin.Step()) << "step " << step;
   }
 }
@@ -429,10 +423,7 @@ TEST_P(KernelsTest, UnusualStreamStates) {
     TTwin twin = Twin();
     ASSERT_TRUE(
         twin.Both([&](TVolume& v) { OnSmallCube(v, Scattered(2 * 8 + 3, 1.9, 4321), c.sigma); }));
-    StepStateX = c.x;
-    StepStateY = c.y;
-    StepStateZ = c.z;
-    PlacementState = c.placement;
+    twin.Reference.Streams = twin.Fast.Streams = {c.placement, c.x, c.y, c.z};
     for (int step = 1; step <= 3; ++step) ASSERT_TRUE(twin.Step()) << "step " << step;
   }
 }

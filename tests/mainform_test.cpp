@@ -53,7 +53,6 @@ bool WaitUntil(const std::function<bool()>& condition) {
 class MainformTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetStreams();
     DecimalSeparator = '.';
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QDir::currentPath());
     Previous = SetErrorDisplay([this](const QString& message) { Messages.push_back(message); });
@@ -437,10 +436,10 @@ TEST_F(MainformTest, CancelledPlacementChangesNothing) {
   // change is undone and tried again.
   const auto cancelled = [&](const std::function<void()>& change, bool added) {
     for (int attempt = 0; attempt < 5; ++attempt) {
-      const TStreamStates streams = TStreamStates::Current();
+      const TStreamStates streams = form.Engine().Streams;
       const double diffusion = form.Engine().SpeciesDiffusion(0);
       change();
-      if (form.Engine().Species.size() == 1u && TStreamStates::Current() == streams &&
+      if (form.Engine().Species.size() == 1u && form.Engine().Streams == streams &&
           form.Engine().SpeciesDiffusion(0) == diffusion)
         return true;
       if (added) form.RemoveSpeciesButton->click();
@@ -685,7 +684,6 @@ std::vector<double> Curves(const TMForm& form) {
 
 TEST_F(MainformTest, SameActionsGiveTheSameCurvesBitForBit) {
   const auto session = [this]() {
-    ResetStreams();
     TMForm& form = MakeForm();
     ShrinkSelectedSpecies(form);
     for (int k = 0; k < 5; ++k) form.TimerTimer();
@@ -729,7 +727,6 @@ TEST_F(MainformTest, EverySpeedGivesTheSameCurvesAndFiles) {
       {"x1", {0}}, {"x10", {1}}, {"x100", {2}}, {"max", {3}}, {"changed", {1, 3, 0, 2}}};
   std::vector<std::string> first;
   for (const TRun& run : runs) {
-    ResetStreams();
     TMForm& form = MakeForm();
     ShrinkSelectedSpecies(form);
     form.PauseAtStep(Steps);
@@ -807,7 +804,6 @@ TEST_F(MainformTest, TheCommandLineRunIsTheWindowsRun) {
     ASSERT_EQ(RunCommand(arguments, console), RunSucceeded) << err.str();
   };
   for (const TTypedSession& session : sessions) {
-    ResetStreams();
     TMForm& form = MakeForm();
     for (std::size_t i = 1; i < session.species.size(); ++i) form.AddSpeciesButtonClick();
     for (const auto& [key, text] : session.parameters) SetText(form.ValueListSimulation, key, text);

@@ -87,7 +87,6 @@ TEST(MoleculePicture, ManyMoleculesAreReadAndDrawnWithinTheBudget) {
 // A run with ticks, a new species and an Apply, and its exports. With the
 // view open, the view is checked to follow it.
 std::string Session(bool withView) {
-  ResetStreams();
   TMForm form;
   form.ValueListSpecies->SetValue(QString::fromLatin1(Key::SP_C), QStringLiteral("7.2E18"));
   form.ApplySpSpeedButtonClick();

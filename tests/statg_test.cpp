@@ -26,11 +26,11 @@ TEST(Statg, ScaleConstantHasTheSpecifiedBits) {
 }
 
 TEST(Statg, SeedsAndStatesStayOddAndInRange) {
-  ResetStreams();
-  EXPECT_EQ(PlacementState, 5555555);
-  EXPECT_EQ(StepStateX, 5324575);
-  EXPECT_EQ(StepStateY, 5548235);
-  EXPECT_EQ(StepStateZ, 5564875);
+  const TStreamStates seeds;
+  EXPECT_EQ(seeds.Placement, 5555555);
+  EXPECT_EQ(seeds.X, 5324575);
+  EXPECT_EQ(seeds.Y, 5548235);
+  EXPECT_EQ(seeds.Z, 5564875);
   for (std::int32_t seed : {PlacementSeed, StepSeedX, StepSeedY, StepSeedZ}) {
     std::int32_t state = seed;
     for (int k = 0; k < 100000; ++k) {

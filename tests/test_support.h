@@ -17,9 +17,6 @@
 #include "Diffunit/Diffunit.h"
 #include "Statg/Statg.h"
 
-// Puts the four program-wide streams back at their seeds.
-inline void ResetStreams() { TStreamStates().Restore(); }
-
 // The state after `draws` draws from `state`.
 inline std::int32_t Advanced(std::int32_t state, int draws) {
   for (int k = 0; k < draws; ++k) NextUniform(state);

@@ -188,8 +188,7 @@ void TSpecies::PlaceInShell(TVolume& volume, std::vector<TMolCoord>& molecules,
       pieces.MakeSlots(pieces.Next);
     }
     pieces.Begin = pieces.End;
-    if (reports && !progress(static_cast<double>(pieces.End) / slotCount))
-      throw TError("Cancelled");
+    if (reports && !progress(static_cast<double>(pieces.End) / slotCount)) throw TCancelled();
   }
 }
 

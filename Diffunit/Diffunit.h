@@ -40,6 +40,12 @@ class TRibError : public TError {
   TRib Rib;
 };
 
+// Long work stopped by its progress callback: nothing changed.
+class TCancelled : public TError {
+ public:
+  TCancelled() : TError("Cancelled") {}
+};
+
 // Messages of the floating-point errors, which stand in for infinities and NaNs.
 extern const char* const FloatDivideByZeroMessage;  // "Floating point division by zero"
 extern const char* const FloatInvalidMessage;       // "Invalid floating point operation"

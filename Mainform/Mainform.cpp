@@ -94,7 +94,10 @@ TMForm::TMForm(QWidget* owner) : QWidget(owner) {
   // Start-up: the engine, both tables, the simulation parameters, then the
   // first species. A species reads the ribs, volumes and time step in force
   // when it is populated, so Apply comes first.
-  Volume = std::make_unique<TVolume>();
+  Run = std::make_unique<TEngineRun>();
+  Run->OnSample = [this](const TRunSample& sample, const std::optional<TBand>& band) {
+    PlotSample(sample, band);
+  };
   FillRows(ValueListSimulation, SimulationRows);
   FillRows(ValueListSpecies, SpeciesRows);
   ApplyButtonClick();
@@ -265,15 +268,9 @@ void TMForm::ApplyButtonClick() {
   values.Viscosity = ReadNumber(ValueListSimulation, Key::SIM_Q);
   values.InnerRib = ReadNumber(ValueListSimulation, Key::SIM_B1);
   values.OuterRib = ReadNumber(ValueListSimulation, Key::SIM_B0);
-  SetParameters(*Volume, values);
+  Run->Do(TAction::Apply(values));
   CChart->ClearCurves();
   NChart->ClearCurves();
-  Volume->SetStepCallback([this](std::int32_t insideCount, std::int32_t innerCountTotal,
-                                 double insideConcentration, double totalConcentration,
-                                 double time) {
-    PlotStep(insideCount, innerCountTotal, insideConcentration, totalConcentration, time);
-  });
-  RunRecord.Restart(Expectation(*Volume));
   AfterEngineChange();
 }
 
@@ -292,25 +289,31 @@ void TMForm::PauseButtonClick() {
 
 void TMForm::PlotStep(std::int32_t insideCount, std::int32_t innerCountTotal,
                       double insideConcentration, double totalConcentration, double time) {
-  const TRunSample sample = SampleOf(*Volume, insideCount, innerCountTotal, insideConcentration,
-                                     totalConcentration, time);
-  const std::optional<TBand> band = ExpectedBand(*Volume);
-  RunRecord.Add(sample, band);
-  CChart->AppendPoint(0, time, totalConcentration);
-  CChart->AppendPoint(1, time, insideConcentration);
-  NChart->AppendPoint(0, time, static_cast<double>(innerCountTotal));
-  NChart->AppendPoint(1, time, static_cast<double>(insideCount));
+  const TVolume& volume = Run->Volume();
+  const TRunSample sample =
+      SampleOf(volume, insideCount, innerCountTotal, insideConcentration, totalConcentration, time);
+  const std::optional<TBand> band = ExpectedBand(volume);
+  Run->Record().Add(sample, band);
+  PlotSample(sample, band);
+}
+
+void TMForm::PlotSample(const TRunSample& sample, const std::optional<TBand>& band) {
+  const double time = sample.Time;
+  CChart->AppendPoint(0, time, sample.TotalConcentration);
+  CChart->AppendPoint(1, time, sample.InsideConcentration);
+  NChart->AppendPoint(0, time, static_cast<double>(sample.ReferenceCount));
+  NChart->AppendPoint(1, time, static_cast<double>(sample.InsideCount));
   ExtendBand(time, band);
   NChart->AppendExpected(time, sample.ExpectedCount);
-  CChart->AppendExpected(time, sample.ExpectedCount / Volume->InnerVolume);
+  CChart->AppendExpected(time, sample.ExpectedCount / Run->Volume().InnerVolume);
 }
 
 // ---------------------------------------------------------------------------
 // Curve export: the measured curves of the run record.
 
-void TMForm::SaveCButtonClick() { SaveCurve(RunRecord, TCurve::Concentration); }
+void TMForm::SaveCButtonClick() { SaveCurve(Run->Record(), TCurve::Concentration); }
 
-void TMForm::SaveNButtonClick() { SaveCurve(RunRecord, TCurve::Count); }
+void TMForm::SaveNButtonClick() { SaveCurve(Run->Record(), TCurve::Count); }
 
 // ---------------------------------------------------------------------------
 // Species editing
@@ -343,7 +346,7 @@ void TMForm::AddSpeciesButtonClick() {
   bool added = false;
   try {
     const TSpeciesValues species = ReadSpecies(ValueListSpecies);
-    added = ChangeSpecies(species.Concentration, [&] { AddSpecies(*Volume, species); });
+    added = ChangeSpecies(species.Concentration, [&] { Run->Do(TAction::AddSpecies(species)); });
   } catch (...) {
     takeBack();
     throw;
@@ -362,7 +365,7 @@ void TMForm::RemoveSpeciesButtonClick() {
     QSignalBlocker quiet(SpeciesList);
     for (int index = 0; index < SpeciesList->count(); ++index) {
       if (SpeciesList->item(index)->isSelected()) {
-        Volume->RemoveSpecies(index);
+        Run->Do(TAction::RemoveSpecies(index));
         delete SpeciesList->takeItem(index);
       }
     }
@@ -377,9 +380,9 @@ void TMForm::ApplySpSpeedButtonClick() {
   for (int index = 0; index < SpeciesList->count(); ++index) {
     if (!SpeciesList->item(index)->isSelected()) continue;
     const TSpeciesValues species = ReadSpecies(ValueListSpecies);
-    replaced =
-        ChangeSpecies(species.Concentration, [&] { ReplaceSpecies(*Volume, index, species); }) ||
-        replaced;
+    replaced = ChangeSpecies(species.Concentration,
+                             [&] { Run->Do(TAction::ApplySpecies(index, species)); }) ||
+               replaced;
   }
   if (replaced)
     SpeciesChanged();
@@ -390,7 +393,7 @@ void TMForm::ApplySpSpeedButtonClick() {
 bool TMForm::ChangeSpecies(double concentration, const std::function<void()>& change) {
   // About the molecules the change places; a few million take long enough
   // (a second or more) to want a progress bar and to keep the window painted.
-  const double molecules = std::fabs(concentration * Volume->OuterVolume);
+  const double molecules = std::fabs(concentration * Run->Volume().OuterVolume);
   if (!(molecules > LongPopulation)) {
     change();
     return true;
@@ -403,8 +406,8 @@ bool TMForm::ChangeSpecies(double concentration, const std::function<void()>& ch
                        struct TReportsEnd {
                          TVolume& Engine;
                          ~TReportsEnd() { Engine.SetProgressCallback({}); }
-                       } reportsEnd{*Volume};
-                       Volume->SetProgressCallback(progress);
+                       } reportsEnd{Run->Volume()};
+                       Run->Volume().SetProgressCallback(progress);
                        change();
                      });
 }
@@ -413,19 +416,21 @@ void TMForm::SpeciesListClick() {
   // Shows what the engine holds, not what was last typed.
   for (int index = 0; index < SpeciesList->count(); ++index) {
     if (!SpeciesList->item(index)->isSelected()) continue;
-    ShowSpecies(ValueListSpecies, SpeciesValuesOf(*Volume, index));
+    ShowSpecies(ValueListSpecies, SpeciesValuesOf(Run->Volume(), index));
   }
 }
 
 void TMForm::SpeedButtonRecalcDClick() {
   // Uses the temperature and viscosity applied last, not the table's texts.
   const double radius = ReadNumber(ValueListSpecies, Key::SP_A);
-  WriteText(ValueListSpecies, Key::SP_D, StokesEinsteinText(*Volume, radius, DecimalSeparator));
+  WriteText(ValueListSpecies, Key::SP_D,
+            StokesEinsteinText(Run->Volume(), radius, DecimalSeparator));
 }
 
 void TMForm::SpeedButtonRecalcAClick() {
   const double diffusion = ReadNumber(ValueListSpecies, Key::SP_D);
-  WriteText(ValueListSpecies, Key::SP_A, StokesEinsteinText(*Volume, diffusion, DecimalSeparator));
+  WriteText(ValueListSpecies, Key::SP_A,
+            StokesEinsteinText(Run->Volume(), diffusion, DecimalSeparator));
 }
 
 // ---------------------------------------------------------------------------

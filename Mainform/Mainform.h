@@ -25,6 +25,7 @@
 #include "Mainform/CheckList.h"
 #include "Mainform/ErrorDisplay.h"
 #include "Mainform/ValueList.h"
+#include "Session/EngineRun.h"
 #include "Session/RunRecord.h"
 #include "Session/SessionFile.h"
 
@@ -98,7 +99,7 @@ class TMForm : public QWidget {
   // The engine, for reading its state (views, tests, benchmarks). Read it
   // only on the window's thread, and copy what must outlive the call: it
   // changes at every step.
-  const TVolume& Engine() const { return *Volume; }
+  const TVolume& Engine() const { return Run->Volume(); }
 
  signals:
   // The engine's molecules or parameters changed: after steps, Apply and
@@ -171,8 +172,10 @@ class TMForm : public QWidget {
   // Shows or hides the expected filling curve on both charts.
   void ShowExpected(bool visible);  // and checks ExpectedAction to match
   // Every step since the last Apply, and the readout's statistics.
-  const TRunRecord& Record() const { return RunRecord; }
-  const TRunStatistics& Statistics() const { return RunRecord.Statistics(); }
+  const TRunRecord& Record() const { return Run->Record(); }
+  const TRunStatistics& Statistics() const { return Run->Record().Statistics(); }
+  // What was done to the engine since it was made, in order.
+  const TActions& Actions() const { return Run->Actions(); }
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -181,9 +184,10 @@ class TMForm : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  std::unique_ptr<TVolume> Volume;  // the program's one engine
-  TRunRecord RunRecord;             // since the last Apply
-  std::int64_t PendingSteps = 0;    // queued by ticks at the faster speeds; -1: no end
+  // The program's one engine, what was done to it and its record since the
+  // last Apply. Every change of the engine goes through it.
+  std::unique_ptr<TEngineRun> Run;
+  std::int64_t PendingSteps = 0;  // queued by ticks at the faster speeds; -1: no end
   std::int64_t StopStep = 0;
   QString RunExportFolder;        // where "Export run..." last wrote, for this session
   QElapsedTimer ChartPaintClock;  // since the charts last repainted during a fast run
@@ -203,9 +207,15 @@ class TMForm : public QWidget {
   void BuildSessionControls();
   // Shortcuts shown in the tooltips of the run and export buttons.
   void SetShortcuts();
-  // Back to the state of the program's start: a fresh engine and random
-  // streams, the default tables and one species, empty curves.
-  void ResetToStart();
+  // Puts `run` in place of the run now, with tables, species list and
+  // curves to match (`bands`: the band in force at each of its samples).
+  void UseRun(std::unique_ptr<TEngineRun> run, const std::vector<std::optional<TBand>>& bands);
+  // Replays `session` on a fresh engine beside the run now, as long work;
+  // null when cancelled. Throws TError naming `name` and what failed.
+  std::unique_ptr<TEngineRun> Replayed(const TSession& session, const std::string& name,
+                                       std::vector<std::optional<TBand>>& bands);
+  // Draws one recorded step on the charts.
+  void PlotSample(const TRunSample& sample, const std::optional<TBand>& band);
   void AddKeptRun(const QString& name, const TSession& setup, const std::vector<double>& times,
                   const std::vector<double>& counts, const std::vector<double>& concentrations);
   // The kept runs' legend entries, against the run now.

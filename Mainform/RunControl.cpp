@@ -22,6 +22,7 @@
 #include "Mainform/Widgets.h"
 #include "Session/Exports.h"
 #include "Session/OutputFile.h"
+#include "Session/RunCsv.h"
 
 namespace {
 
@@ -131,7 +132,7 @@ void TMForm::SliceTimerTimer() {
     longestStep = std::max(longestStep, clock.elapsed() - before);
     ++taken;
     if (PendingSteps > 0) --PendingSteps;
-    if (StopStep > 0 && RunRecord.Statistics().Steps() >= StopStep) break;
+    if (StopStep > 0 && Run->Record().Statistics().Steps() >= StopStep) break;
   }
   AfterEngineChange();
   if (Timer->isActive() && PendingSteps != 0) SliceTimer->start();
@@ -139,7 +140,7 @@ void TMForm::SliceTimerTimer() {
 
 void TMForm::StepOnce() {
   try {
-    Volume->Step();
+    Run->Step();
   } catch (...) {
     // A step that fails would fail again at every tick: stop the run, as a
     // pause would, so that its message is shown once.
@@ -150,8 +151,8 @@ void TMForm::StepOnce() {
 }
 
 void TMForm::AfterEngineChange() {
-  TRunStatistics& statistics = RunRecord.Statistics();
-  statistics.Expect(Volume->TotalInnerCount, ExpectedBand(*Volume));
+  TRunStatistics& statistics = Run->Record().Statistics();
+  statistics.Expect(Run->Volume().TotalInnerCount, ExpectedBand(Run->Volume()));
   statistics.MarkWallTime(WallSeconds());
   Readout->setText(QString::fromStdString(statistics.ReadoutText(DecimalSeparator)));
   PlaceReadout();
@@ -172,10 +173,7 @@ bool TMForm::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-void TMForm::SpeciesChanged() {
-  RunRecord.SpeciesChanged(Expectation(*Volume));
-  AfterEngineChange();
-}
+void TMForm::SpeciesChanged() { AfterEngineChange(); }
 
 void TMForm::PlaceReadout() {
   Readout->adjustSize();
@@ -202,7 +200,7 @@ void TMForm::ExtendBand(double time, const std::optional<TBand>& band) {
   const double upper = band ? band->Upper() : nan;
   NChart->ExtendBand(time, lower, upper);
   // The concentration chart shows the same band per volume of the inner cube.
-  CChart->ExtendBand(time, lower / Volume->InnerVolume, upper / Volume->InnerVolume);
+  CChart->ExtendBand(time, lower / Run->Volume().InnerVolume, upper / Run->Volume().InnerVolume);
 }
 
 void TMForm::SpeedBoxChange() {
@@ -239,5 +237,5 @@ void TMForm::ExportRunButtonClick() {
 }
 
 void TMForm::ExportRun(const QString& fileName) {
-  WriteFileAtomically(QFile::encodeName(fileName).toStdString(), RunCsv(*Volume, RunRecord));
+  WriteFileAtomically(QFile::encodeName(fileName).toStdString(), RunCsv(*Run));
 }

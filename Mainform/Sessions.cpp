@@ -10,10 +10,12 @@
 #include <QSignalBlocker>
 #include <algorithm>
 
+#include "Mainform/LongWork.h"
 #include "Mainform/Mainform.h"
 #include "Mainform/Widgets.h"
 #include "Session/Comparison.h"
 #include "Session/Conversions.h"
+#include "Session/EngineRun.h"
 #include "Session/OutputFile.h"
 #include "Session/Parameters.h"
 
@@ -151,7 +153,7 @@ TSession TMForm::TablesSession() const {
   std::array<std::string, 5> simulation;
   for (std::size_t i = 0; i < 5; ++i) simulation[i] = text(ValueListSimulation, SimulationKey(i));
   // The species not shown as the table would show them: the engine's values.
-  std::vector<TSpeciesTexts> species = SessionOf(*Volume).SpeciesTexts;
+  std::vector<TSpeciesTexts> species = SessionOf(Run->Volume()).SpeciesTexts;
   for (int i = 0; i < SpeciesList->count(); ++i)
     if (SpeciesList->item(i)->isSelected())
       species[static_cast<std::size_t>(i)] = {text(ValueListSpecies, Key::SP_C),
@@ -166,48 +168,73 @@ void TMForm::SaveSession(const QString& fileName) {
   RememberSession(fileName);
 }
 
-void TMForm::ResetToStart() {
+std::unique_ptr<TEngineRun> TMForm::Replayed(const TSession& session, const std::string& name,
+                                             std::vector<std::optional<TBand>>& bands) {
+  const TActions actions = WithoutTrailingSteps(ActionsOf(session));
+  auto run = std::make_unique<TEngineRun>(session.Seeds);
+  run->OnSample = [&bands](const TRunSample&, const std::optional<TBand>& band) {
+    bands.push_back(band);
+  };
+  std::size_t failed = 0;
+  try {
+    const bool done = RunLongWork(
+        this,
+        QStringLiteral("Opening %1...").arg(QFileInfo(QFile::decodeName(name.c_str())).fileName()),
+        [&](const TWorkProgress& progress) { Replay(*run, actions, progress, &failed); });
+    if (!done) return nullptr;
+  } catch (const TError& error) {
+    throw TError(name + ": " + RefusalOf(*run, actions[failed], error.what()));
+  }
+  return run;
+}
+
+void TMForm::UseRun(std::unique_ptr<TEngineRun> run,
+                    const std::vector<std::optional<TBand>>& bands) {
   if (Timer->isActive()) PauseButtonClick();
-  Volume = std::make_unique<TVolume>();
-  for (const TParameterRow& row : SimulationRows)
-    ValueListSimulation->SetValue(
-        QString::fromLatin1(row.Key),
-        QString::fromStdString(NumberToText(row.Initial, DecimalSeparator)));
+  Run = std::move(run);
+  Run->OnSample = [this](const TRunSample& sample, const std::optional<TBand>& band) {
+    PlotSample(sample, band);
+  };
+  CChart->ClearCurves();
+  NChart->ClearCurves();
+  const std::vector<TRunSample>& samples = Run->Record().Samples();
+  for (std::size_t i = 0; i < samples.size(); ++i)
+    PlotSample(samples[i], i < bands.size() ? bands[i] : std::nullopt);
   {
     QSignalBlocker quiet(SpeciesList);
     SpeciesList->clear();
+    for (std::size_t i = 0; i < Run->Volume().Species.size(); ++i) {
+      auto* item = new QListWidgetItem(QStringLiteral("Species 1"));
+      item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+      item->setSizeHint(QSize(0, 13));
+      item->setCheckState(Qt::Checked);
+      SpeciesList->addItem(item);
+    }
+    SpeciesList->setCurrentRow(SpeciesList->count() - 1);
   }
-  ApplyButtonClick();
-  AddSpeciesButtonClick();
+  AfterEngineChange();
 }
 
 void TMForm::OpenSession(const QString& fileName) {
   const std::string name = QFile::encodeName(fileName).toStdString();
   const TSession session = ReadSession(name);
-  try {
-    CheckSession(session);
-  } catch (const TError& error) {
-    throw TError(name + ": " + error.what());
-  }
-  ResetToStart();
-  for (std::size_t i = 1; i < session.Species.size(); ++i) AddSpeciesButtonClick();
+  // Built beside the run now, which stays as it is until the new one is whole.
+  std::vector<std::optional<TBand>> bands;
+  std::unique_ptr<TEngineRun> run = Replayed(session, name, bands);
+  if (!run) return;
+  UseRun(std::move(run), bands);
   for (std::size_t i = 0; i < 5; ++i)
     ValueListSimulation->SetValue(QString::fromLatin1(SimulationKey(i)),
                                   Shown(session.SimulationTexts[i]));
-  ApplyButtonClick();
-  // The start placed every species with the default values in the default
-  // volume: those that differ in either are typed and applied again.
-  const bool applied = session.Simulation != TSimulationValues{};
-  for (std::size_t i = 0; i < session.Species.size(); ++i) {
-    {
-      QSignalBlocker quiet(SpeciesList);
-      SpeciesList->setCurrentRow(static_cast<int>(i));
-    }
-    const TSpeciesTexts& texts = session.SpeciesTexts[i];
+  // The species table shows the last species: as the file gives its texts
+  // when it is a setup, as the engine holds it after a replay of actions.
+  if (session.Actions.empty() && SpeciesList->count() > 0) {
+    const TSpeciesTexts& texts = session.SpeciesTexts.back();
     ValueListSpecies->SetValue(QString::fromLatin1(Key::SP_C), Shown(texts.Concentration));
     ValueListSpecies->SetValue(QString::fromLatin1(Key::SP_A), Shown(texts.Radius));
     ValueListSpecies->SetValue(QString::fromLatin1(Key::SP_D), Shown(texts.Diffusion));
-    if (applied || session.Species[i] != TSpeciesValues{}) ApplySpSpeedButtonClick();
+  } else {
+    SpeciesListClick();
   }
   RememberSession(fileName);
   if (session.SpeciesChangedWhileRunning)
@@ -286,7 +313,7 @@ void TMForm::AddKeptRun(const QString& name, const TSession& setup,
 }
 
 void TMForm::KeepRun() {
-  const std::vector<TRunSample>& samples = RunRecord.Samples();
+  const std::vector<TRunSample>& samples = Run->Record().Samples();
   if (samples.empty()) throw TError("The run has no steps to keep yet");
   std::vector<double> times, counts, concentrations;
   times.reserve(samples.size());
@@ -297,12 +324,12 @@ void TMForm::KeepRun() {
     counts.push_back(sample.InsideCount);
     concentrations.push_back(sample.InsideConcentration);
   }
-  AddKeptRun(QStringLiteral("kept %1").arg(++KeptRunsMade), SessionOf(*Volume), times, counts,
+  AddKeptRun(QStringLiteral("kept %1").arg(++KeptRunsMade), SessionOf(*Run), times, counts,
              concentrations);
 }
 
 void TMForm::CompareWithFile(const QString& fileName) {
-  const TKeptRun run = ReadRunCsv(QFile::encodeName(fileName).toStdString());
+  const TKeptRun run = ReadKeptRun(QFile::encodeName(fileName).toStdString());
   AddKeptRun(QString::fromStdString(run.Name), run.Setup, run.Times, run.Counts,
              run.Concentrations);
 }
@@ -324,7 +351,7 @@ void TMForm::ClearKeptRuns() {
 
 void TMForm::RelabelKeptRuns() {
   if (KeptRuns.empty()) return;
-  const TSession now = SessionOf(*Volume);
+  const TSession now = SessionOf(*Run);
   for (int i = 0; i < KeptRunCount(); ++i) {
     const TKept& kept = KeptRuns[static_cast<std::size_t>(i)];
     const QString label =

@@ -7,6 +7,7 @@
 
 #include "Session/SessionFile.h"
 
+class TEngineRun;
 class TVolume;
 
 struct TKeptRun {
@@ -19,15 +20,21 @@ struct TKeptRun {
 };
 
 // The setup `volume` runs with, as a session (its texts as the tables show
-// the values, with '.').
+// the values, with '.'), without actions.
 TSession SessionOf(const TVolume& volume);
+
+// The setup of `run`'s engine with its seeds and the actions that led to it
+// (without the steps after the last one).
+TSession SessionOf(const TEngineRun& run);
 
 // What sets `kept` apart from `current`, for a legend: each value of `kept`
 // that differs, as "dt 0.0002", "b1 2E-6", "D 7.15E-11" (species numbered
 // when there are several: "D2 7.15E-11"), or "2 species"; "same setup" when
-// nothing does. Numbers with `separator`.
+// the values and the actions that led to them (ActionsOf) are the same, and
+// "other actions" when only the actions (or the seeds) differ. Numbers with
+// `separator`.
 std::string SetupDifference(const TSession& kept, const TSession& current, char separator);
 
-// A run CSV's setup and measured curves. Throws TError "<name>:<line>: ..."
+// A run CSV's setup and measured curves, named by the file. Throws TError "<name>:<line>: ..."
 // for what is no run CSV (or "Cannot read <name>: ...").
-TKeptRun ReadRunCsv(const std::string& fileName);
+TKeptRun ReadKeptRun(const std::string& fileName);

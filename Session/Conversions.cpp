@@ -229,6 +229,18 @@ std::string ExportNumberText(double x) {
   return std::string(buffer, result.ptr);
 }
 
+std::string ExactNumberText(double x) {
+  char buffer[64];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::general);
+  return std::string(buffer, result.ptr);
+}
+
+bool ExactNumber(std::string_view text, double& value) {
+  const char* const end = text.data() + text.size();
+  const auto result = std::from_chars(text.data(), end, value, std::chars_format::general);
+  return !text.empty() && result.ec == std::errc() && result.ptr == end;
+}
+
 std::string ExportLine(double x, double y) {
   return ExportNumberText(x) + " ; " + ExportNumberText(y) + "\r\n";
 }

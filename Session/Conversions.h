@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 class TVolume;
 
@@ -35,6 +36,15 @@ std::string TickLabelText(double x, char separator);
 // A number in the export files: the default stream text of a double, 6
 // significant digits, always '.': "0.0003", "7.2e+20", "1.23457e+06".
 std::string ExportNumberText(double x);
+
+// The shortest text that reads back as the same double, always with '.', in
+// exponent form below 1e-4 and from 1e6 on: "0.0001", "719", "7.2e+20",
+// "2.9629629629629626e+17". The run CSV and its actions use it.
+std::string ExactNumberText(double x);
+
+// The double that an ExactNumberText (or any plain C-locale number: "1e-5",
+// "0.25") stands for; false for anything else, blanks included.
+bool ExactNumber(std::string_view text, double& value);
 
 // One point of a curve in the export files: "x ; y" and CR LF.
 std::string ExportLine(double x, double y);

@@ -62,26 +62,40 @@ struct TSpeciesValues {
   bool operator!=(const TSpeciesValues& other) const { return !(*this == other); }
 };
 
-// One table row: its key, the caption shown in its place, its first value.
+// One table row: its key, the caption shown in its place, its first value,
+// the short name a legend gives it, and the member of the values it sets
+// (of TSimulationValues in the simulation table, of TSpeciesValues in the
+// species table; the other is null). Code that handles every value walks
+// these rows, so a key is listed here only.
 struct TParameterRow {
   const char* Key;
   const char* Caption;
   double Initial;
+  const char* Symbol;
+  double TSimulationValues::*Simulation;
+  double TSpeciesValues::*Species;
 };
 
 // The rows of the two tables, in display order. "Pa/s" is how the caption
 // has always read.
 inline constexpr TParameterRow SimulationRows[] = {
-    {Key::SIM_B0, "External Cube Rib [m]", Defaults::OuterRib},
-    {Key::SIM_B1, "Internal Cube Rib [m]", Defaults::InnerRib},
-    {Key::SIM_Q, "Dynamic Viscosity [Pa/s]", Defaults::Viscosity},
-    {Key::SIM_T, "Temperature [K]", Defaults::Temperature},
-    {Key::SIM_DT, "Simulation Time Step [s]", Defaults::TimeStep},
+    {Key::SIM_B0, "External Cube Rib [m]", Defaults::OuterRib, "b0", &TSimulationValues::OuterRib,
+     nullptr},
+    {Key::SIM_B1, "Internal Cube Rib [m]", Defaults::InnerRib, "b1", &TSimulationValues::InnerRib,
+     nullptr},
+    {Key::SIM_Q, "Dynamic Viscosity [Pa/s]", Defaults::Viscosity, "\xCE\xB7",
+     &TSimulationValues::Viscosity, nullptr},
+    {Key::SIM_T, "Temperature [K]", Defaults::Temperature, "T", &TSimulationValues::Temperature,
+     nullptr},
+    {Key::SIM_DT, "Simulation Time Step [s]", Defaults::TimeStep, "dt",
+     &TSimulationValues::TimeStep, nullptr},
 };
 inline constexpr TParameterRow SpeciesRows[] = {
-    {Key::SP_C, "Concentration [m-3]", Defaults::Concentration},
-    {Key::SP_A, "Molecule Radius [m]", Defaults::Radius},
-    {Key::SP_D, "Diffusion Coefficient [m2/s]", Defaults::Diffusion},
+    {Key::SP_C, "Concentration [m-3]", Defaults::Concentration, "C", nullptr,
+     &TSpeciesValues::Concentration},
+    {Key::SP_A, "Molecule Radius [m]", Defaults::Radius, "a", nullptr, &TSpeciesValues::Radius},
+    {Key::SP_D, "Diffusion Coefficient [m2/s]", Defaults::Diffusion, "D", nullptr,
+     &TSpeciesValues::Diffusion},
 };
 
 // The simulation parameters on `volume`, as Apply sets them.

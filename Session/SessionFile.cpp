@@ -10,6 +10,7 @@
 
 #include "Diffunit/Diffunit.h"
 #include "Session/Conversions.h"
+#include "Session/RunCsv.h"
 
 namespace {
 
@@ -38,17 +39,11 @@ std::string& SpeciesText(TSpeciesTexts& species, int index) {
   return index == 0 ? species.Concentration : index == 1 ? species.Radius : species.Diffusion;
 }
 
-// Where each text was read, for messages about its number.
-struct TSourceLines {
-  std::array<std::size_t, 5> Simulation{};
-  std::vector<std::array<std::size_t, 3>> Species;
-};
+}  // namespace
 
-// The session of the texts read, or TError at the line of the first text
-// that is no number (in the order SessionFromTexts reads them).
-TSession Checked(const std::array<std::string, 5>& simulation,
-                 const std::vector<TSpeciesTexts>& species, const TSourceLines& lines,
-                 const std::string& name, std::size_t endLine) {
+TSession CheckedSession(const std::array<std::string, 5>& simulation,
+                        const std::vector<TSpeciesTexts>& species, const TSourceLines& lines,
+                        const std::string& name, std::size_t endLine) {
   if (species.empty()) Fail(name, endLine, "no species");
   const auto check = [&](const std::string& what, const std::string& text, std::size_t line) {
     try {
@@ -66,6 +61,8 @@ TSession Checked(const std::array<std::string, 5>& simulation,
   }
   return SessionFromTexts(simulation, species);
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Session files (TOML)
@@ -143,95 +140,7 @@ TSession ParseToml(std::string_view text, const std::string& name) {
   if (!hasSimulation) Fail(name, 1, "no [simulation] table");
   const std::size_t lastLine =
       static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
-  return Checked(simulation, species, lines, name, lastLine);
-}
-
-// ---------------------------------------------------------------------------
-// Run CSV headers (Exports.cpp writes them)
-
-constexpr std::string_view CsvStart = "# Kelvane ";
-constexpr std::string_view CsvEnd = " run export";
-constexpr std::string_view CsvColumnsStart = "t [s],";
-constexpr std::string_view ChangedLineStart = "# species changed while the run went on";
-
-bool StartsWith(std::string_view text, std::string_view start) {
-  return text.substr(0, start.size()) == start;
-}
-
-// "KEY Caption [unit]: value" -> (KEY, value); false when malformed.
-bool KeyAndValue(std::string_view field, std::string_view& key, std::string& value) {
-  const std::size_t space = field.find(' ');
-  const std::size_t colon = field.rfind(": ");
-  if (space == std::string_view::npos || colon == std::string_view::npos || colon < space)
-    return false;
-  key = field.substr(0, space);
-  value = std::string(field.substr(colon + 2));
-  return !value.empty();
-}
-
-// The header lines of a run CSV, up to its column names, read line by line
-// from `in` (the file's first line already in `first`).
-TSession ParseCsvHeader(std::istream& in, std::string first, const std::string& name) {
-  std::array<std::string, 5> simulation;
-  std::array<bool, 5> found{};
-  std::vector<TSpeciesTexts> species;
-  TSourceLines lines;
-  bool changed = false;
-  std::size_t lineNumber = 1;
-  std::string line = std::move(first);
-  for (;; ++lineNumber) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!StartsWith(line, "#")) break;
-    const std::string_view body =
-        std::string_view(line).substr(std::min<std::size_t>(2, line.size()));
-    if (StartsWith(line, ChangedLineStart)) {
-      changed = true;
-    } else if (StartsWith(body, "SIM_")) {
-      std::string_view key;
-      std::string value;
-      const int index = KeyAndValue(body, key, value) ? SimulationIndex(key) : -1;
-      if (index < 0) Fail(name, lineNumber, "not a parameter line: " + line);
-      simulation[static_cast<std::size_t>(index)] = value;
-      lines.Simulation[static_cast<std::size_t>(index)] = lineNumber;
-      found[static_cast<std::size_t>(index)] = true;
-    } else if (StartsWith(body, "species ")) {
-      const std::string number = "species " + std::to_string(species.size() + 1) + ": ";
-      if (!StartsWith(body, number)) Fail(name, lineNumber, "expected " + number + "...");
-      TSpeciesTexts texts;
-      std::array<bool, 3> has{};
-      std::string_view rest = body.substr(number.size());
-      while (!rest.empty()) {
-        const std::size_t end = std::min(rest.find("; "), rest.size());
-        const std::string_view field = rest.substr(0, end);
-        rest = end < rest.size() ? rest.substr(end + 2) : std::string_view();
-        if (StartsWith(field, "molecules ")) continue;
-        std::string_view key;
-        std::string value;
-        const int index = KeyAndValue(field, key, value) ? SpeciesIndex(key) : -1;
-        if (index < 0) Fail(name, lineNumber, "not a species value: " + std::string(field));
-        SpeciesText(texts, index) = value;
-        has[static_cast<std::size_t>(index)] = true;
-      }
-      for (int k = 0; k < 3; ++k)
-        if (!has[static_cast<std::size_t>(k)])
-          Fail(name, lineNumber,
-               "species " + std::to_string(species.size() + 1) + " has no " + SpeciesKeys[k]);
-      species.push_back(texts);
-      lines.Species.push_back({lineNumber, lineNumber, lineNumber});
-    }
-    if (!std::getline(in, line)) {
-      if (in.bad())
-        Fail(name, lineNumber, std::string("cannot be read on: ") + std::strerror(errno));
-      Fail(name, lineNumber, "the file ends within its header: no column names");
-    }
-  }
-  if (!StartsWith(line, CsvColumnsStart))
-    Fail(name, lineNumber, "expected the column names after the header");
-  for (std::size_t i = 0; i < 5; ++i)
-    if (!found[i]) Fail(name, lineNumber, "the header has no " + std::string(SimulationKey(i)));
-  TSession session = Checked(simulation, species, lines, name, lineNumber);
-  session.SpeciesChangedWhileRunning = changed;
-  return session;
+  return CheckedSession(simulation, species, lines, name, lastLine);
 }
 
 // Tells a run CSV from a session file by its first line, and parses either.
@@ -240,12 +149,8 @@ TSession Parse(std::istream& in, const std::string& name) {
   if (!std::getline(in, first) && in.bad())
     throw TError("Cannot read " + name + ": " + std::strerror(errno));
   // "# Kelvane 0.1 run export" (a session file's own comment says "session").
-  std::string_view firstLine(first);
-  if (!firstLine.empty() && firstLine.back() == '\r') firstLine.remove_suffix(1);
-  if (StartsWith(firstLine, CsvStart) && firstLine.size() >= CsvEnd.size() &&
-      firstLine.substr(firstLine.size() - CsvEnd.size()) == CsvEnd)
-    return ParseCsvHeader(in, first, name);
-  if (StartsWith(first, CsvColumnsStart))
+  if (IsRunCsvStart(first)) return ParseRunCsvHeader(in, first, name);
+  if (first.rfind("t [s],", 0) == 0)
     Fail(name, 1, "a run CSV without its '#' header lines: it holds no setup");
   std::string text = first + (in.eof() ? "" : "\n");
   char buffer[4096];
@@ -289,18 +194,6 @@ TSession SessionFromTexts(const std::array<std::string, 5>& simulationTexts,
                                number(prefix + Key::SP_D, texts.Diffusion)});
   }
   return session;
-}
-
-void CheckSession(const TSession& session) {
-  TVolume volume;
-  SetParameters(volume, session.Simulation);
-  for (std::size_t i = 0; i < session.Species.size(); ++i) {
-    try {
-      volume.CheckSpecies(session.Species[i].Concentration, session.Species[i].Diffusion);
-    } catch (const TError& error) {
-      throw TError("species " + std::to_string(i + 1) + ": " + error.what());
-    }
-  }
 }
 
 TSession ParseSession(std::string_view text, const std::string& name) {

@@ -20,8 +20,8 @@
 //   SP_C = '7.2E20'
 //   SP_D = '1.43E-10'
 //
-// A run CSV (Exports.h) is a session too: its "#" header lines hold every
-// applied value exactly.
+// A run CSV (RunCsv.h) is a session too: its "#" header lines hold every
+// applied value exactly, the seeds, and the actions that replay its run.
 #pragma once
 
 #include <array>
@@ -29,7 +29,9 @@
 #include <string_view>
 #include <vector>
 
+#include "Session/Actions.h"
 #include "Session/Parameters.h"
+#include "Statg/Statg.h"
 
 // The session file format this program writes, and the newest it reads.
 inline constexpr int SessionFormat = 1;
@@ -47,10 +49,27 @@ struct TSession {
   // The numbers the texts read as (TextToNumber with '.').
   TSimulationValues Simulation;
   std::vector<TSpeciesValues> Species;
-  // From a run CSV of a window run whose species changed while it ran: the
-  // setup is the last one, and a replay starts it at time 0.
+  // From a run CSV: the seeds of its streams, and the actions since a fresh
+  // engine that replay it (none in a session file or an older run CSV: the
+  // setup starts from a fresh engine, see ActionsOf).
+  TStreamStates Seeds;
+  TActions Actions;
+  // From an older run CSV of a window run whose species changed while it
+  // ran: the setup is the last one, and a replay starts it at time 0.
   bool SpeciesChangedWhileRunning = false;
 };
+
+// Where each text of a session was read, for messages about its number.
+struct TSourceLines {
+  std::array<std::size_t, 5> Simulation{};
+  std::vector<std::array<std::size_t, 3>> Species;
+};
+
+// The session of texts read from the file `name`, or TError at the line of
+// the first text that is no number ("no species" at `endLine`).
+TSession CheckedSession(const std::array<std::string, 5>& simulation,
+                        const std::vector<TSpeciesTexts>& species, const TSourceLines& lines,
+                        const std::string& name, std::size_t endLine);
 
 // A session from texts with '.' as the decimal point. Throws TError naming the
 // first text that is no number ("SIM_DT: 'x' is not a valid floating point
@@ -68,11 +87,6 @@ TSession ParseSession(std::string_view text, const std::string& name);
 
 // The session file's text, with the format version.
 std::string SessionFileText(const TSession& session);
-
-// Throws the TError the engine would give when this session is set up (a rib
-// whose cube overflows, a species that does not fit), naming the species,
-// without placing any molecule.
-void CheckSession(const TSession& session);
 
 // The key of the row a simulation text belongs to: SIM_B0 .. SIM_DT.
 const char* SimulationKey(std::size_t index);

@@ -14,9 +14,11 @@
 
 #include "Diffunit/Diffunit.h"
 #include "Session/Conversions.h"
+#include "Session/EngineRun.h"
 #include "Session/Exports.h"
 #include "Session/OutputFile.h"
 #include "Session/Parameters.h"
+#include "Session/RunCsv.h"
 #include "Session/RunRecord.h"
 #include "Session/SessionFile.h"
 
@@ -47,11 +49,14 @@ struct TSpeciesRequest {
 struct TRunPlan {
   TSimulationValues Parameters;
   std::vector<TSpeciesRequest> Species;  // at least one
-  std::optional<std::int64_t> Steps;
-  std::optional<double> Until;  // s
+  // A run CSV's own actions and seeds, replayed as they are when no option
+  // changes its setup; otherwise the setup above starts from a fresh engine.
+  std::optional<TSession> Replayed;
+  TRunLength Length;
   std::optional<int> Threads;
-  std::string Csv;     // empty or "-": standard output
-  std::string Curves;  // empty: none
+  std::string SessionName;  // --session FILE
+  std::string Csv;          // empty or "-": standard output
+  std::string Curves;       // empty: none
 };
 
 // ---------------------------------------------------------------------------
@@ -139,7 +144,10 @@ Folders named by --csv and --curves are made when missing.
 --session takes the parameters and species of a session file (the window's
 "Save session...") or of a run CSV (--csv, "Export run..."); options given
 beside it override its values, --species and --species-radius its species.
-A run CSV's own setup runs again to the same bytes.
+A run CSV replays its run to the same bytes: its seeds and every action that
+led to it (steps before an Apply, species changed while it ran); the steps
+asked count from its first row. With options that change its setup, the
+setup alone starts from a fresh engine, as a session file's does.
 
 Numbers are read as the window's tables read them, with '.' as the decimal
 point ("1E-6", "7.2e20", "293.15"). --species-radius derives the diffusion
@@ -219,14 +227,25 @@ struct TCommandLine {
         ->type_name("FILE");
   }
 
+  // Whether an option changes the setup of --session.
+  bool ChangesSetup() const {
+    return OuterRib || InnerRib || Viscosity || Temperature || TimeStep || !SpeciesTexts.empty() ||
+           !SpeciesRadiusTexts.empty();
+  }
+
   // The parameters and species of --session FILE, checked as the options
-  // that would give them are.
+  // that would give them are; a run CSV's actions, replayed as they are.
   void TakeSession(TRunPlan& plan) const {
     TSession session;
     try {
       session = ReadSession(*Session);
     } catch (const TError& error) {
       throw TBadInput(std::string("--session: ") + error.what());
+    }
+    plan.SessionName = *Session;
+    if (!session.Actions.empty() && !ChangesSetup()) {
+      plan.Replayed = session;
+      return;
     }
     plan.Parameters = session.Simulation;
     const double values[5] = {session.Simulation.OuterRib, session.Simulation.InnerRib,
@@ -248,6 +267,23 @@ struct TCommandLine {
   TRunPlan Plan() const {
     TRunPlan plan;
     if (Session) TakeSession(plan);
+    if (!plan.Replayed) TakeSetup(plan);
+    if (Steps && Until) throw TBadInput("--steps and --until: give one of them, not both");
+    if (Steps)
+      plan.Length.Steps = WholeNumber("--steps", *Steps, 0, INT64_MAX);
+    else if (Until) {
+      plan.Length.Until = Number("--until", *Until);
+      if (!(*plan.Length.Until >= 0.0)) throw TBadInput("--until: " + *Until + " is below 0");
+    } else
+      throw TBadInput("--steps or --until is required: how long should the run go?");
+    if (Threads) plan.Threads = static_cast<int>(WholeNumber("--threads", *Threads, 1, 1024));
+    plan.Csv = Csv;
+    plan.Curves = Curves;
+    return plan;
+  }
+
+  // The parameters and species of the options (over those of --session).
+  void TakeSetup(TRunPlan& plan) const {
     TSimulationValues& p = plan.Parameters;
     if (OuterRib) p.OuterRib = Positive("--outer-rib", *OuterRib);
     if (InnerRib) p.InnerRib = Positive("--inner-rib", *InnerRib);
@@ -274,18 +310,6 @@ struct TCommandLine {
       species.Option = "the default species (give --species)";
       plan.Species.push_back(species);
     }
-    if (Steps && Until) throw TBadInput("--steps and --until: give one of them, not both");
-    if (Steps)
-      plan.Steps = WholeNumber("--steps", *Steps, 0, INT64_MAX);
-    else if (Until) {
-      plan.Until = Number("--until", *Until);
-      if (!(*plan.Until >= 0.0)) throw TBadInput("--until: " + *Until + " is below 0");
-    } else
-      throw TBadInput("--steps or --until is required: how long should the run go?");
-    if (Threads) plan.Threads = static_cast<int>(WholeNumber("--threads", *Threads, 1, 1024));
-    plan.Csv = Csv;
-    plan.Curves = Curves;
-    return plan;
   }
 };
 
@@ -328,44 +352,63 @@ bool StopRequested(const TConsole& console) { return console.Stop && *console.St
 // ---------------------------------------------------------------------------
 // The engine, as the window leaves it
 
-// Runs `work`; an engine refusal in it becomes bad input naming `option`.
-void NameRefusals(const std::string& option, const std::function<void()>& work) {
-  try {
-    work();
-  } catch (const TError& error) {
-    throw TBadInput(option + ": " + error.what());
-  }
+// The actions that make the run, each with what a refusal of it names
+// (empty: the rib options, by the rib the engine names).
+struct TReplayPlan {
+  TStreamStates Seeds;
+  TActions Actions;
+  std::vector<std::string> Refused;
+};
+
+// An engine refusal of an action labelled `label`, as bad input.
+[[noreturn]] void Refuse(const std::string& label, const TError& error) {
+  if (const auto* rib = dynamic_cast<const TRibError*>(&error); rib && label.empty())
+    throw TBadInput((rib->Rib == TRibError::TRib::Outer ? "--outer-rib: " : "--inner-rib: ") +
+                    std::string(error.what()));
+  throw TBadInput((label.empty() ? std::string() : label + ": ") + error.what());
 }
 
-// Start-up, "+ Species" for species 2 onwards (in the start's volume, where
-// the default species always fits), "Apply", then "Apply Species" for every
-// species that the start did not already place as asked.
-void Prepare(TVolume& volume, const TRunPlan& plan) {
-  SetDefaultParameters(volume);
-  AddDefaultSpecies(volume);
-  for (std::size_t i = 1; i < plan.Species.size(); ++i)
-    NameRefusals(plan.Species[i].Option, [&] { AddDefaultSpecies(volume); });
-
-  const bool applied = plan.Parameters != TSimulationValues{};
-  if (applied) {
-    try {
-      SetParameters(volume, plan.Parameters);
-    } catch (const TRibError& error) {
-      throw TBadInput((error.Rib == TRibError::TRib::Outer ? "--outer-rib: " : "--inner-rib: ") +
-                      std::string(error.what()));
-    }
+// A run CSV's own actions, or the setup of the options as the window makes
+// it from a fresh start (ActionsOf).
+TReplayPlan ReplayPlanOf(const TRunPlan& plan) {
+  TReplayPlan replay;
+  if (plan.Replayed) {
+    replay.Seeds = plan.Replayed->Seeds;
+    replay.Actions = plan.Replayed->Actions;
+    for (const TAction& action : replay.Actions)
+      replay.Refused.push_back("--session " + plan.SessionName + ": '" + ActionText(action) + "'");
+    return replay;
   }
-  for (std::size_t i = 0; i < plan.Species.size(); ++i) {
-    const TSpeciesRequest& request = plan.Species[i];
+  TSession setup;
+  setup.Simulation = plan.Parameters;
+  // "Apply Species" reads the coefficient the window's button shows, at the
+  // temperature and viscosity applied.
+  TVolume applied;
+  try {
+    SetParameters(applied, plan.Parameters);
+  } catch (const TError& error) {
+    Refuse("", error);
+  }
+  for (const TSpeciesRequest& request : plan.Species) {
     TSpeciesValues species = request.Values;
-    NameRefusals(request.Option, [&] {
-      // "Apply Species" reads the coefficient the window's button shows.
+    try {
       if (request.DiffusionFromRadius)
-        species.Diffusion = TextToNumber(StokesEinsteinText(volume, species.Radius, '.'), '.');
-    });
-    if (applied || species != TSpeciesValues{})
-      NameRefusals(request.Option, [&] { ReplaceSpecies(volume, static_cast<int>(i), species); });
+        species.Diffusion = TextToNumber(StokesEinsteinText(applied, species.Radius, '.'), '.');
+    } catch (const TError& error) {
+      Refuse(request.Option, error);
+    }
+    setup.Species.push_back(species);
   }
+  replay.Actions = ActionsOf(setup);
+  std::size_t added = 0;
+  for (const TAction& action : replay.Actions) {
+    const std::size_t species = action.Kind == TAction::TKind::AddSpecies
+                                    ? added++
+                                    : static_cast<std::size_t>(action.Index);
+    replay.Refused.push_back(action.Kind == TAction::TKind::Apply ? std::string()
+                                                                  : plan.Species[species].Option);
+  }
+  return replay;
 }
 
 // ---------------------------------------------------------------------------
@@ -386,7 +429,7 @@ class TOutputs {
     }
   }
 
-  void Start(const TVolume& volume) { Write(Csv.get(), RunCsvHeader(volume)); }
+  void Start(const std::string& header) { Write(Csv.get(), header); }
 
   // The lines of one step, as the whole-run exports write it (a positive
   // time step: the steps come in the curves' order).
@@ -451,46 +494,52 @@ std::string Share(double done, double total) {
 }
 
 int Run(const TRunPlan& plan, TConsole& console) {
-  TVolume volume;
+  const TReplayPlan replay = ReplayPlanOf(plan);
+  TEngineRun run(replay.Seeds);
+  TVolume& volume = run.Volume();
   TProgressBar bar(console);
   if (plan.Threads) volume.SetThreadCount(*plan.Threads);
-  volume.SetProgressCallback([&](double done) {
-    bar.Show(done, "placing molecules");
-    return !StopRequested(console);
-  });
-  Prepare(volume, plan);
-  volume.SetProgressCallback({});
+  // The run's rows start after the actions that come before its first step.
+  const std::size_t start = RunStart(replay.Actions);
+  const TActions before(replay.Actions.begin(), replay.Actions.begin() + start);
+  const TActions during =
+      WithoutTrailingSteps(TActions(replay.Actions.begin() + start, replay.Actions.end()));
+  std::size_t failed = 0;
+  try {
+    Replay(
+        run, before,
+        [&](double done) {
+          bar.Show(done, "replaying the actions before the run");
+          return !StopRequested(console);
+        },
+        &failed);
+  } catch (const TCancelled&) {
+    throw TStopped{};
+  } catch (const TError& error) {
+    Refuse(replay.Refused[failed], error);
+  }
   bar.Clear();
 
   TOutputs outputs(plan, console.Out);
-  outputs.Start(volume);
-  volume.SetStepCallback([&](std::int32_t insideCount, std::int32_t innerCountTotal,
-                             double insideConcentration, double totalConcentration, double time) {
-    outputs.Add(SampleOf(volume, insideCount, innerCountTotal, insideConcentration,
-                         totalConcentration, time));
-  });
-
+  TActions written = before;
+  for (const TAction& action : ReachedActions(during, plan.Length, volume.TimeStep))
+    written.push_back(action);
+  outputs.Start(RunCsvHeader(RunCsvSetupLines(volume), run.Seeds(), written));
   // --until: the steps whose time falls before the limit less half a step,
   // so that 0.5 s of 0.0001 s steps is 5000 steps whatever the rounding.
-  const double halfStep = volume.TimeStep / 2.0;
-  const double total = plan.Steps ? static_cast<double>(*plan.Steps)
-                                  : std::ceil(*plan.Until / volume.TimeStep - 0.5);
-  const auto finished = [&](std::int64_t done) {
-    return plan.Steps ? done >= *plan.Steps : !(volume.Time + halfStep < *plan.Until);
-  };
+  const double total = plan.Length.Steps ? static_cast<double>(*plan.Length.Steps)
+                                         : std::ceil(*plan.Length.Until / volume.TimeStep - 0.5);
   std::int64_t done = 0;
-  std::string failure;
-  try {
-    for (; !finished(done); ++done) {
-      if (StopRequested(console)) throw TStopped{};
-      volume.Step();
-      bar.Show(total > 0 ? static_cast<double>(done + 1) / total : 1.0,
-               "step " + Share(static_cast<double>(done + 1), total) +
-                   ", t = " + ExportNumberText(volume.Time) + " s");
-    }
-  } catch (const TError& error) {
-    failure = error.what();
-  }
+  run.OnSample = [&](const TRunSample& sample, const std::optional<TBand>&) {
+    outputs.Add(sample);
+    ++done;
+    bar.Show(total > 0 ? static_cast<double>(done) / total : 1.0,
+             "step " + Share(static_cast<double>(done), total) +
+                 ", t = " + ExportNumberText(volume.Time) + " s");
+  };
+  const std::string failure =
+      RunFor(run, plan.Length, during, [&] { return !StopRequested(console); });
+  if (StopRequested(console)) throw TStopped{};
   bar.Clear();
   try {
     outputs.Commit();

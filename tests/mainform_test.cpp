@@ -27,6 +27,7 @@
 #include "Mainform/LongWork.h"
 #include "Session/Exports.h"
 #include "Session/Parameters.h"
+#include "Session/RunCsv.h"
 #include "Statg/Statg.h"
 #include "app/RunCommand.h"
 #include "tests/qt_test_support.h"
@@ -838,6 +839,124 @@ TEST_F(MainformTest, TheCommandLineRunIsTheWindowsRun) {
   }
 }
 
+// A run CSV replays its run whatever came before its rows: kelvane-run and
+// Open give the same bytes. Each case used to replay from its last setup
+// alone, which differed from the first row on.
+TEST_F(MainformTest, EveryWindowRunReplaysFromItsCsv) {
+  const auto steps = [](TMForm& form, int count) {
+    for (int step = 0; step < count; ++step) form.TimerTimer();
+  };
+  // kelvane-run --session run.csv --steps N: its CSV.
+  const auto replayed = [](const char* count) {
+    std::ostringstream out, err;
+    TConsole console{out, err};
+    EXPECT_EQ(RunCommand({"--session", "run.csv", "--steps", count}, console), RunSucceeded)
+        << err.str();
+    return out.str();
+  };
+
+  // At the defaults: Apply twice, then 20 steps.
+  TMForm& twice = MakeForm();
+  twice.ApplyButtonClick();
+  twice.ApplyButtonClick();
+  steps(twice, 20);
+  twice.ExportRun(QStringLiteral("run.csv"));
+  EXPECT_EQ(replayed("20"), ReadFile("run.csv"));
+
+  // 20 steps, Apply, 20 steps: the replay runs the first 20 before its rows;
+  // a longer replay begins with the same rows.
+  TMForm& before = MakeForm();
+  steps(before, 20);
+  before.ApplyButtonClick();
+  steps(before, 20);
+  before.ExportRun(QStringLiteral("run.csv"));
+  const std::string run = ReadFile("run.csv");
+  EXPECT_EQ(replayed("20"), run);
+  EXPECT_EQ(replayed("40").substr(0, run.size()), run);
+  EXPECT_NE(run.find("# > steps 20\n# > apply "), std::string::npos);
+
+  // New ribs applied without Apply Species: the molecules stay where the old
+  // ribs put them: each coordinate lies within 3e-6 m with odds 2/9, so
+  // about (2/9)^3 of 719,999, 8,016 at the first step, start in the wider
+  // inner cube (a fresh placement in the new ribs starts near 0).
+  TMForm& ribs = MakeForm();
+  SetText(ribs.ValueListSimulation, Key::SIM_B1, "3E-6");
+  ribs.ApplyButtonClick();
+  steps(ribs, 3);
+  ribs.ExportRun(QStringLiteral("run.csv"));
+  EXPECT_EQ(replayed("3"), ReadFile("run.csv"));
+  EXPECT_EQ(ribs.Record().Samples()[0].InsideCount, 8016);
+
+  // Species added, re-applied and removed while paused mid-run, several in a row.
+  TMForm& species = MakeForm();
+  ShrinkSelectedSpecies(species);
+  steps(species, 3);
+  species.AddSpeciesButtonClick();
+  steps(species, 2);
+  SetText(species.ValueListSpecies, Key::SP_C, "3E18");
+  SetText(species.ValueListSpecies, Key::SP_D, "7.15E-11");
+  species.ApplySpSpeedButtonClick();
+  species.SpeciesList->setCurrentRow(0);
+  species.RemoveSpeciesButtonClick();
+  steps(species, 2);
+  species.ExportRun(QStringLiteral("run.csv"));
+  EXPECT_EQ(replayed("7"), ReadFile("run.csv"));
+  steps(species, 4);
+  species.ExportRun(QStringLiteral("on.csv"));
+  // Opened in a new window: where the last action left the run, then on.
+  TMForm& opened = MakeForm();
+  opened.OpenSession(QStringLiteral("run.csv"));
+  EXPECT_EQ(opened.Record().Samples().size(), 5u);
+  EXPECT_EQ(opened.SpeciesList->count(), 1);
+  EXPECT_EQ(opened.Actions(),
+            species.Actions().size() > 0 ? WithoutTrailingSteps(species.Actions()) : TActions{});
+  steps(opened, 6);
+  opened.ExportRun(QStringLiteral("reopened.csv"));
+  EXPECT_EQ(ReadFile("reopened.csv"), ReadFile("on.csv"));
+  EXPECT_TRUE(Messages.empty());
+}
+
+// Opening is all or nothing: two species that fit alone but overflow
+// together (their total concentration) used to fail half-way, after the
+// window's engine had been replaced. Now the window keeps everything, down to
+// its streams and molecules, and runs on as an untouched one does.
+TEST_F(MainformTest, AFailedOpenChangesNothing) {
+  const auto prepare = [&](TMForm& form) {
+    ShrinkSelectedSpecies(form);
+    for (int step = 0; step < 3; ++step) form.TimerTimer();
+    form.KeepRun();
+  };
+  TMForm& untouched = MakeForm();
+  prepare(untouched);
+  for (int step = 0; step < 4; ++step) untouched.TimerTimer();
+  untouched.ExportRun(QStringLiteral("untouched.csv"));
+
+  WriteFile("overflow.kelvane",
+            "format = 1\n[simulation]\nSIM_B0 = '1E-200'\nSIM_B1 = '1E-201'\nSIM_Q = '0.001'\n"
+            "SIM_T = '293.15'\nSIM_DT = '0.0001'\n[[species]]\nSP_C = '1E308'\nSP_A = '1.5E-9'\n"
+            "SP_D = '1.43E-10'\n[[species]]\nSP_C = '1E308'\nSP_A = '1.5E-9'\n"
+            "SP_D = '1.43E-10'\n");
+  TMForm& tried = MakeForm();
+  prepare(tried);
+  SetText(tried.ValueListSimulation, Key::SIM_DT, "5E-4");  // typed, not applied
+  const TStreamStates streams = tried.Engine().Streams;
+  try {
+    tried.OpenSession(QStringLiteral("overflow.kelvane"));
+    ADD_FAILURE();
+  } catch (const TError& error) {
+    EXPECT_STREQ(error.what(), "overflow.kelvane: species 2: Floating point overflow");
+  }
+  EXPECT_EQ(tried.Engine().Streams, streams);
+  EXPECT_EQ(Text(tried.ValueListSimulation, Key::SIM_DT), QStringLiteral("5E-4"));
+  EXPECT_EQ(Text(tried.ValueListSpecies, Key::SP_C), QStringLiteral("7.2E18"));
+  EXPECT_EQ(tried.SpeciesList->count(), 1);
+  EXPECT_EQ(tried.KeptRunCount(), 1);
+  EXPECT_EQ(tried.NChart->PointCount(1), 3);
+  for (int step = 0; step < 4; ++step) tried.TimerTimer();
+  tried.ExportRun(QStringLiteral("tried.csv"));
+  EXPECT_EQ(ReadFile("tried.csv"), ReadFile("untouched.csv"));
+}
+
 // Apply while paused at full speed does what it does at the designed speed:
 // empty curves, time from zero, a readout that starts again.
 TEST_F(MainformTest, ApplyAfterAFastRunStartsAfresh) {
@@ -982,20 +1101,41 @@ TEST_F(MainformTest, OpeningASessionSetsUpTheWindowAndABadOneChangesNothing) {
     EXPECT_EQ(form.Record().Samples().size(), 3u);
   }
 
-  // A window run whose species changed while it ran says so, and so does
-  // opening it.
-  std::vector<QString> notes;
-  const TErrorDisplay previous =
-      SetNoteDisplay([&](const QString& note) { notes.push_back(note); });
+  // A window run whose species changed while it ran opens where its last
+  // action left it (its three rows before the change on the charts), and
+  // runs on to the curves of the run it came from. It used to start its last
+  // setup again at time 0.
   form.ApplySpSpeedButtonClick();
   form.TimerTimer();
   form.ExportRun(QStringLiteral("changed.csv"));
+  form.TimerTimer();
+  form.ExportRun(QStringLiteral("original.csv"));
   form.OpenSession(QStringLiteral("changed.csv"));
+  EXPECT_EQ(form.Record().Samples().size(), 3u);
+  EXPECT_EQ(form.NChart->PointCount(1), 3);
+  form.TimerTimer();
+  form.TimerTimer();
+  form.ExportRun(QStringLiteral("reopened.csv"));
+  EXPECT_EQ(ReadFile("reopened.csv"), ReadFile("original.csv"));
+
+  // A run CSV of an older version without its actions says that its last
+  // setup starts again from time 0.
+  std::string older;
+  std::istringstream lines(ReadFile("changed.csv"));
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind("# > ", 0) != 0 && line.rfind("# replay", 0) != 0) older += line + "\n";
+  older.insert(older.find("t [s]"), "# species changed while the run went on\n");
+  WriteFile("older.csv", older);
+  std::vector<QString> notes;
+  const TErrorDisplay previous =
+      SetNoteDisplay([&](const QString& note) { notes.push_back(note); });
+  form.OpenSession(QStringLiteral("older.csv"));
   SetNoteDisplay(previous);
   ASSERT_EQ(notes.size(), 1u);
   EXPECT_TRUE(notes[0].contains(QStringLiteral("starts again from time 0")));
+  EXPECT_TRUE(form.Record().Samples().empty());
   EXPECT_EQ(form.RecentSessions().first(),
-            QFileInfo(QStringLiteral("changed.csv")).absoluteFilePath());
+            QFileInfo(QStringLiteral("older.csv")).absoluteFilePath());
 }
 
 // Kept and compared runs lie over both charts, say in their legend what sets
@@ -1020,7 +1160,8 @@ TEST_F(MainformTest, KeptRunsOverlayTheChartsAndLeaveTheExports) {
   EXPECT_EQ(std::count(concentrations.begin(), concentrations.end(), '\n'), 5);
 
   // The automatic ranges take in a compared run that went further.
-  WriteFile("long.csv", RunCsvHeader(form.Engine()) + "2.5,700,719,7e20,7.2e20,719\n");
+  WriteFile("long.csv", RunCsvHeader(RunCsvSetupLines(form.Engine()), TStreamStates(), {}) +
+                            "2.5,700,719,7e20,7.2e20,719\n");
   form.CompareWithFile(QStringLiteral("long.csv"));
   EXPECT_GE(form.CChart->xAxis->range().upper, 2.5);
   EXPECT_GE(form.CChart->yAxis->range().upper, 7e20);

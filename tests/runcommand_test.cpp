@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <sstream>
 
+#include "Session/EngineRun.h"
 #include "Session/OutputFile.h"
+#include "Session/RunCsv.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -169,6 +171,51 @@ TEST_F(RunCommandTest, SessionReplaysItsRun) {
   EXPECT_NE(wider.Out.find("SIM_B1 Internal Cube Rib [m]: 3e-06\n"), std::string::npos);
   EXPECT_NE(wider.Out.find("SIM_DT Simulation Time Step [s]: 0.000123456789\n"), std::string::npos);
   EXPECT_NE(wider.Out.find("# species 2: SP_C Concentration [m-3]: 1e+20"), std::string::npos);
+}
+
+// A run whose species changed while it ran replays from its actions: the
+// steps asked count from its first row, and an action falls where the run
+// reaches it (the header then lists only the actions reached).
+TEST_F(RunCommandTest, RunCsvReplaysItsActionsForAnyLength) {
+  TEngineRun run;
+  const TSpeciesValues small{7.2e18, 1.5e-9, 1.43e-10};
+  run.Do(TAction::Apply(TSimulationValues{}));
+  run.Do(TAction::AddSpecies(small));
+  for (int i = 0; i < 4; ++i) run.Step();
+  TSimulationValues wider;
+  wider.InnerRib = 2e-6;
+  run.Do(TAction::Apply(wider));
+  for (int i = 0; i < 6; ++i) run.Step();
+  run.Do(TAction::AddSpecies(small));
+  for (int i = 0; i < 6; ++i) run.Step();
+  WriteFile("window.csv", RunCsv(run));
+
+  ASSERT_EQ(Command({"--session", "window.csv", "--steps", "12", "--csv", "12.csv"}).Code,
+            RunSucceeded);
+  EXPECT_EQ(ReadFile("12.csv"), RunCsv(run));
+  // Shorter than the species change: as the run stood before it.
+  ASSERT_EQ(Command({"--session", "window.csv", "--until", "0.0005", "--csv", "5.csv"}).Code,
+            RunSucceeded);
+  const std::string five = ReadFile("5.csv");
+  EXPECT_EQ(five.find("# > add species SP_C 7.2e+18; SP_A 1.5e-09; SP_D 1.43e-10\n# > steps 6"),
+            std::string::npos);
+  const std::string twelve = RunCsv(run);
+  const std::size_t firstRow = twelve.find("\n0.0001,") + 1;
+  EXPECT_EQ(five.substr(five.find("\n0.0001,") + 1),
+            twelve.substr(firstRow, five.size() - (five.find("\n0.0001,") + 1)));
+}
+
+// The species fit alone but not together: their total concentration
+// overflows. Nothing is run or written.
+TEST_F(RunCommandTest, SessionWhoseSpeciesOverflowTogetherIsRefusedWhole) {
+  WriteFile("two.kelvane",
+            "format = 1\n[simulation]\nSIM_B0 = '1E-200'\nSIM_B1 = '1E-201'\nSIM_Q = '0.001'\n"
+            "SIM_T = '293.15'\nSIM_DT = '0.0001'\n[[species]]\nSP_C = '1E308'\nSP_A = '1.5E-9'\n"
+            "SP_D = '1.43E-10'\n[[species]]\nSP_C = '1E308'\nSP_A = '1.5E-9'\nSP_D = '1.43E-10'\n");
+  const TResult result = Command({"--session", "two.kelvane", "--steps", "3", "--csv", "x.csv"});
+  EXPECT_EQ(result.Code, BadInput);
+  EXPECT_EQ(result.Err, "kelvane-run: --session two.kelvane: species 2: Floating point overflow\n");
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"two.kelvane"}));
 }
 
 TEST_F(RunCommandTest, HelpAndVersion) {

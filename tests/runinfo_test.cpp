@@ -10,18 +10,9 @@
 #include "Diffunit/Diffunit.h"
 #include "Session/Exports.h"
 #include "Session/Parameters.h"
+#include "Session/RunCsv.h"
 #include "Session/RunRecord.h"
 #include "Session/RunStatistics.h"
-
-namespace {
-
-TRunRecord RecordOf(const std::vector<TRunSample>& samples) {
-  TRunRecord record;
-  for (const TRunSample& sample : samples) record.Add(sample, std::nullopt);
-  return record;
-}
-
-}  // namespace
 
 TEST(RunInfo, ExpectedBandIsTwoBinomialSigmasAroundTheReference) {
   // The defaults: 719 molecules expected in 1e-18 m^3 of 1e-15 m^3.
@@ -118,10 +109,13 @@ TEST(RunInfo, RunCsvHasTheSettingsThenOneRowPerStep) {
   AddDefaultSpecies(volume);
   const std::vector<TRunSample> samples = {{0.0001, 0, 719, 0, 7.2e20, 0.0},
                                            {0.0001 + 0.0001, 1, 719, 1e18, 7.2e20, std::nan("")}};
-  std::istringstream csv(RunCsv(volume, RecordOf(samples)));
+  const TActions actions = {TAction::Apply(TSimulationValues{}),
+                            TAction::AddSpecies(TSpeciesValues{}), TAction::StepsOf(2)};
+  std::istringstream csv(RunCsvHeader(RunCsvSetupLines(volume), TStreamStates(), actions) +
+                         RunCsvLine(samples[0]) + RunCsvLine(samples[1]));
   std::vector<std::string> lines;
   for (std::string line; std::getline(csv, line);) lines.push_back(line);
-  ASSERT_EQ(lines.size(), 11u);
+  ASSERT_EQ(lines.size(), 14u);
   EXPECT_EQ(lines[0].rfind("# Kelvane ", 0), 0u);
   EXPECT_EQ(lines[1], "# seeds: placement 5555555; x 5324575; y 5548235; z 5564875");
   EXPECT_EQ(lines[2], "# SIM_B0 External Cube Rib [m]: 1e-05");
@@ -129,12 +123,19 @@ TEST(RunInfo, RunCsvHasTheSettingsThenOneRowPerStep) {
   EXPECT_EQ(lines[7],
             "# species 1: SP_C Concentration [m-3]: 7.2e+20; SP_A Molecule Radius [m]: 1.5e-09; "
             "SP_D Diffusion Coefficient [m2/s]: 1.43e-10; molecules 719999");
+  // The actions that replay the run, its own steps left to the rows.
   EXPECT_EQ(lines[8],
+            "# replay: the actions from a fresh engine (the rows are the steps after the last "
+            "apply)");
+  EXPECT_EQ(lines[9],
+            "# > apply SIM_B0 1e-05; SIM_B1 1e-06; SIM_Q 0.001; SIM_T 293.15; SIM_DT 0.0001");
+  EXPECT_EQ(lines[10], "# > add species SP_C 7.2e+20; SP_A 1.5e-09; SP_D 1.43e-10");
+  EXPECT_EQ(lines[11],
             "t [s],inside count,reference count,inside concentration [m^-3],"
             "total concentration [m^-3],expected count");
-  EXPECT_EQ(lines[9], "0.0001,0,719,0,7.2e+20,0");
-  EXPECT_EQ(lines[10], "0.0002,1,719,1e+18,7.2e+20,");
-  for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(lines[i].find(','), std::string::npos) << i;
+  EXPECT_EQ(lines[12], "0.0001,0,719,0,7.2e+20,0");
+  EXPECT_EQ(lines[13], "0.0002,1,719,1e+18,7.2e+20,");
+  for (std::size_t i = 0; i < 11; ++i) EXPECT_EQ(lines[i].find(','), std::string::npos) << i;
 }
 
 // The exports used to read the charts back: the run CSV then came sorted by
@@ -147,10 +148,10 @@ TEST(RunInfo, ExportsKeepStepOrderInTheCsvAndTimeOrderInTheCurves) {
                                              {-0.0002, 2, 9, 1e-5, third, 1.5},
                                              {-0.0002, 7, 9, 5e5, third, 1.5},
                                              {-0.0003, 1234567, 9, 1234567.0, third, 1.5}};
-  TVolume volume;
-  const std::string csv = RunCsv(volume, RecordOf(backwards));
-  EXPECT_EQ(csv.substr(csv.find("\n-0.0001")),
-            "\n-0.0001,3,9,2.9629629629629626e+17,0.3333333333333333,1.5\n"
+  std::string csv;
+  for (const TRunSample& sample : backwards) csv += RunCsvLine(sample);
+  EXPECT_EQ(csv,
+            "-0.0001,3,9,2.9629629629629626e+17,0.3333333333333333,1.5\n"
             "-0.0002,2,9,1e-05,0.3333333333333333,1.5\n"
             "-0.0002,7,9,500000,0.3333333333333333,1.5\n"
             "-0.0003,1234567,9,1.234567e+06,0.3333333333333333,1.5\n");

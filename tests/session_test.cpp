@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "Session/Comparison.h"
-#include "Session/Exports.h"
+#include "Session/RunCsv.h"
 #include "Session/SessionFile.h"
 #include "tests/test_support.h"
 
@@ -54,17 +54,23 @@ TEST(Session, HandWrittenFileReadsItsTextsAndWritesBackTheSame) {
   EXPECT_EQ(again.Species[0], session.Species[0]);
 }
 
-// A run CSV's header holds every value to the last bit, and says when its
-// species changed while it ran.
+// A run CSV's header holds every value to the last bit; an older one says
+// when its species changed while it ran.
 TEST(Session, RunCsvHeaderIsASession) {
   TVolume volume;
   volume.SetParameters(1e-5, 1e-6, 0.001, 293.15, 0.000123456789);
   AddSpecies(volume, {3e20, 3e-9, 1.0 / 3.0 * 1e-10});
-  const TSession session = ParseSession(RunCsvHeader(volume, true) + "0.1,2,3,4,5,6\n", "run.csv");
+  const std::string header = RunCsvHeader(RunCsvSetupLines(volume), TStreamStates(), {});
+  const TSession session = ParseSession(header + "0.1,2,3,4,5,6\n", "run.csv");
   EXPECT_EQ(session.Simulation.TimeStep, 0.000123456789);
   EXPECT_EQ(session.Species[0].Diffusion, 1.0 / 3.0 * 1e-10);
-  EXPECT_TRUE(session.SpeciesChangedWhileRunning);
-  EXPECT_FALSE(ParseSession(RunCsvHeader(volume), "run.csv").SpeciesChangedWhileRunning);
+  EXPECT_FALSE(session.SpeciesChangedWhileRunning);
+  EXPECT_TRUE(session.Actions.empty());
+  std::string older = header;
+  older.insert(older.find("t [s]"),
+               "# species changed while the run went on: the species above are the last ones; "
+               "opened as a session they start again at time 0\n");
+  EXPECT_TRUE(ParseSession(older, "run.csv").SpeciesChangedWhileRunning);
 }
 
 TEST(Session, EveryMalformedFileIsNamedWithItsLine) {
@@ -134,18 +140,18 @@ TEST(Session, KeptRunLegendSaysWhatDiffersAndCsvRowsReadBack) {
   TVolume volume;
   SetDefaultParameters(volume);
   AddDefaultSpecies(volume);
-  WriteFile("run.csv",
-            RunCsvHeader(volume) + "0.0001,0,719,0,7.2e+20,0.3\n0.0002,3,719,3e+18,7.2e+20,\n");
-  const TKeptRun run = ReadRunCsv("run.csv");
+  const std::string header = RunCsvHeader(RunCsvSetupLines(volume), TStreamStates(), {});
+  WriteFile("run.csv", header + "0.0001,0,719,0,7.2e+20,0.3\n0.0002,3,719,3e+18,7.2e+20,\n");
+  const TKeptRun run = ReadKeptRun("run.csv");
   EXPECT_EQ(run.Name, "run.csv");
   EXPECT_EQ(run.Times, (std::vector<double>{0.0001, 0.0002}));
   EXPECT_EQ(run.Counts, (std::vector<double>{0, 3}));
   EXPECT_EQ(run.Concentrations[1], 3e18);
-  WriteFile("run.csv", RunCsvHeader(volume) + "0.0001,0,719,0,7.2e+20\n0.0002,three,719\n");
+  WriteFile("run.csv", header + "0.0001,0,719,0,7.2e+20\n0.0002,three,719\n");
   try {
-    ReadRunCsv("run.csv");
+    ReadKeptRun("run.csv");
     ADD_FAILURE();
   } catch (const TError& error) {
-    EXPECT_STREQ(error.what(), "run.csv:11: not a row of the run");
+    EXPECT_STREQ(error.what(), "run.csv:12: not a row of the run");
   }
 }

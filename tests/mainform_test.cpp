@@ -952,6 +952,31 @@ TEST_F(MainformTest, AFailedOpenChangesNothing) {
   EXPECT_EQ(tried.SpeciesList->count(), 1);
   EXPECT_EQ(tried.KeptRunCount(), 1);
   EXPECT_EQ(tried.NChart->PointCount(1), 3);
+
+  // Replaying many steps shows a bar; Cancel leaves the window as it was.
+  {
+    struct TQuickBar {
+      TQuickBar() { SetLongWorkQuietTime(0); }
+      ~TQuickBar() { SetLongWorkQuietTime(500); }
+    } quickBar;
+    QTimer canceller;
+    QObject::connect(&canceller, &QTimer::timeout, [&] {
+      for (QProgressDialog* bar : tried.findChildren<QProgressDialog*>())
+        if (bar->isVisible()) bar->cancel();
+    });
+    canceller.start(1);
+    std::string longRun = ReadFile("untouched.csv");
+    // 200,000 steps of the small species (some seconds), then Apply.
+    longRun.insert(longRun.find("t [s],"),
+                   "# > steps 200000\n# > apply SIM_B0 1e-05; SIM_B1 1e-06; SIM_Q 0.001; "
+                   "SIM_T 293.15; SIM_DT 0.0001\n");
+    WriteFile("long.csv", longRun);
+    tried.OpenSession(QStringLiteral("long.csv"));
+  }
+  EXPECT_EQ(tried.Engine().Streams, streams);
+  EXPECT_EQ(tried.NChart->PointCount(1), 3);
+  EXPECT_TRUE(Messages.empty());
+
   for (int step = 0; step < 4; ++step) tried.TimerTimer();
   tried.ExportRun(QStringLiteral("tried.csv"));
   EXPECT_EQ(ReadFile("tried.csv"), ReadFile("untouched.csv"));

@@ -92,7 +92,10 @@ class TMForm : public QWidget {
   QMenu* RecentMenu;
   QMenu* RunsMenu;
 
+  // The engine (and every engine a reset makes) runs with `engineSettings`:
+  // the program's from the environment; by default, the engine's defaults.
   explicit TMForm(QWidget* owner = nullptr);
+  explicit TMForm(const TEngineSettings& engineSettings, QWidget* owner = nullptr);
   ~TMForm() override;
 
   // The engine, for reading its state (views, tests, benchmarks). Read it
@@ -182,6 +185,7 @@ class TMForm : public QWidget {
 
  private:
   std::unique_ptr<TVolume> Volume;  // the program's one engine
+  TEngineSettings EngineSettings;   // of Volume, and of the engine a reset makes
   TRunRecord RunRecord;             // since the last Apply
   std::int64_t PendingSteps = 0;    // queued by ticks at the faster speeds; -1: no end
   std::int64_t StopStep = 0;

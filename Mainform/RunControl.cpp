@@ -16,7 +16,9 @@
 #include <QToolTip>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
+#include <string>
 
 #include "Mainform/Mainform.h"
 #include "Mainform/Widgets.h"
@@ -150,6 +152,10 @@ void TMForm::StepOnce() {
 }
 
 void TMForm::AfterEngineChange() {
+  // Threads the system refused: the engine goes on on one, and the program
+  // says so where it says its other start-up troubles.
+  const std::string notice = Volume->TakeNotice();
+  if (!notice.empty()) std::fprintf(stderr, "%s\n", notice.c_str());
   TRunStatistics& statistics = RunRecord.Statistics();
   statistics.Expect(Volume->TotalInnerCount, ExpectedBand(*Volume));
   statistics.MarkWallTime(WallSeconds());

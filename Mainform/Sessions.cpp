@@ -169,6 +169,7 @@ void TMForm::SaveSession(const QString& fileName) {
 void TMForm::ResetToStart() {
   if (Timer->isActive()) PauseButtonClick();
   Volume = std::make_unique<TVolume>();
+  Volume->SetSettings(EngineSettings);
   for (const TParameterRow& row : SimulationRows)
     ValueListSimulation->SetValue(
         QString::fromLatin1(row.Key),

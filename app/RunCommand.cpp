@@ -11,6 +11,8 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "Diffunit/Diffunit.h"
 #include "Session/Conversions.h"
@@ -451,9 +453,22 @@ std::string Share(double done, double total) {
 }
 
 int Run(const TRunPlan& plan, TConsole& console) {
+  // KELVANE_THREADS and KELVANE_KERNEL, read once; --threads comes before
+  // KELVANE_THREADS.
+  std::vector<std::string> messages;
+  TEngineSettings settings = SettingsFromEnvironment(messages);
+  for (const std::string& message : messages) console.Err << message << "\n";
+  if (plan.Threads) settings.Threads = *plan.Threads;
   TVolume volume;
+  volume.SetSettings(settings);
   TProgressBar bar(console);
-  if (plan.Threads) volume.SetThreadCount(*plan.Threads);
+  // The engine's notices (threads the system refused) between bar lines.
+  const auto sayNotice = [&] {
+    const std::string notice = volume.TakeNotice();
+    if (notice.empty()) return;
+    bar.Clear();
+    console.Err << notice << "\n";
+  };
   volume.SetProgressCallback([&](double done) {
     bar.Show(done, "placing molecules");
     return !StopRequested(console);
@@ -461,6 +476,7 @@ int Run(const TRunPlan& plan, TConsole& console) {
   Prepare(volume, plan);
   volume.SetProgressCallback({});
   bar.Clear();
+  sayNotice();
 
   TOutputs outputs(plan, console.Out);
   outputs.Start(volume);
@@ -484,6 +500,7 @@ int Run(const TRunPlan& plan, TConsole& console) {
     for (; !finished(done); ++done) {
       if (StopRequested(console)) throw TStopped{};
       volume.Step();
+      sayNotice();
       bar.Show(total > 0 ? static_cast<double>(done + 1) / total : 1.0,
                "step " + Share(static_cast<double>(done + 1), total) +
                    ", t = " + ExportNumberText(volume.Time) + " s");
@@ -530,7 +547,7 @@ int RunCommand(const std::vector<std::string>& arguments, TConsole& console) {
     console.Err << StoppedMessage;
     return Interrupted;
   } catch (const std::runtime_error& error) {
-    // A refusal, or the engine's "Cancelled" when a placement was stopped.
+    // A refusal, or the engine's TCancelled when a placement was stopped.
     if (StopRequested(console)) {
       console.Err << StoppedMessage;
       return Interrupted;

@@ -63,8 +63,8 @@ class MainformTest : public ::testing::Test {
     DecimalSeparator = '.';
   }
 
-  TMForm& MakeForm() {
-    Form = std::make_unique<TMForm>();
+  TMForm& MakeForm(const TEngineSettings& settings = TEngineSettings()) {
+    Form = std::make_unique<TMForm>(settings);
     return *Form;
   }
 
@@ -420,9 +420,9 @@ TEST_F(MainformTest, CancelledPlacementChangesNothing) {
   } quickBar;
   // One thread places 2.4 million molecules in about 0.1 s, reporting every
   // half million: time for the bar to be cancelled at its first showing.
-  setenv("KELVANE_THREADS", "1", 1);
-  TMForm& form = MakeForm();
-  unsetenv("KELVANE_THREADS");
+  TEngineSettings oneThread;
+  oneThread.Threads = 1;
+  TMForm& form = MakeForm(oneThread);
   SetText(form.ValueListSimulation, Key::SIM_B0, "1.5E-5");
   form.ApplyButton->click();  // the default species now places 2.43 million
   QTimer canceller;

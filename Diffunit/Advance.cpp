@@ -1,14 +1,12 @@
 // The step of one species: the straightforward loop that defines every result,
 // the portable scan, what every kernel shares around its moving part, and the
-// choice of the kernel that TSpecies::Advance runs.
-#include <unistd.h>
-
+// kernel table and the choice of a kernel by name.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "Diffunit/Diffunit.h"
 #include "Diffunit/Kernels.h"
@@ -112,29 +110,6 @@ void AdvanceReference(TSpecies& species) { AdvanceWith(species, MoveMoleculesRef
 void AdvanceAvx512(TSpecies& species) { AdvanceWith(species, MoveMoleculesAvx512); }
 void AdvanceAvx2(TSpecies& species) { AdvanceWith(species, MoveMoleculesAvx2); }
 
-std::int32_t ParallelStepMinimum = 10000;
-std::int32_t SmallestStepPiece = 4096;
-
-namespace {
-
-// What the last-level cache holds in practice: the size the system gives, at
-// most 32 MiB (where it says more, as virtual machines do for a share of a
-// large cache, streaming beyond 32 MiB measured at main memory's speed).
-std::size_t LastLevelCacheBytes() {
-  constexpr std::size_t most = std::size_t{32} << 20;
-#if defined(_SC_LEVEL3_CACHE_SIZE) && defined(_SC_LEVEL2_CACHE_SIZE)
-  for (int name : {_SC_LEVEL3_CACHE_SIZE, _SC_LEVEL2_CACHE_SIZE}) {
-    const long bytes = sysconf(name);
-    if (bytes > 0) return std::min(static_cast<std::size_t>(bytes), most);
-  }
-#endif
-  return most;
-}
-
-}  // namespace
-
-std::size_t StepCacheBytes = LastLevelCacheBytes();
-
 // __builtin_cpu_supports also checks that the operating system saves the
 // wide registers, not only that the CPU has the instructions.
 bool Avx512Supported() {
@@ -164,23 +139,18 @@ const TKernel& FastestKernel() {
   return Kernels[0];
 }
 
-const TKernel& KernelFromEnvironment(const char* value) {
+const TKernel& KernelFromEnvironment(const char* value, std::vector<std::string>& messages) {
   if (!value) return FastestKernel();
   const TKernel& fastest = FastestKernel();
+  const std::string named = std::string("Kelvane: KELVANE_KERNEL=\"") + value + "\"";
   for (const TKernel& kernel : Kernels) {
     if (std::strcmp(value, kernel.Name) != 0) continue;
     if (kernel.Supported()) return kernel;
-    std::fprintf(stderr, "Kelvane: KELVANE_KERNEL=\"%s\" is not supported on this CPU; using %s\n",
-                 value, fastest.Name);
+    messages.push_back(named + " is not supported on this CPU; using " + fastest.Name);
     return fastest;
   }
-  std::fprintf(stderr,
-               "Kelvane: KELVANE_KERNEL=\"%s\" is not a kernel (reference, avx2 or avx512); "
-               "using %s\n",
-               value, fastest.Name);
+  messages.push_back(named + " is not a kernel (reference, avx2 or avx512); using " + fastest.Name);
   return fastest;
 }
 
-const TKernel* StepKernel = &KernelFromEnvironment(std::getenv("KELVANE_KERNEL"));
-
-void TSpecies::Advance() { StepKernel->Advance(*this); }
+void TSpecies::Advance() { Volume->Settings().Kernel->Advance(*this); }

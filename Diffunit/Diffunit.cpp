@@ -288,45 +288,85 @@ unsigned UsableProcessors() {
   return std::thread::hardware_concurrency();
 }
 
-// The machine's cores, or KELVANE_THREADS: read once, so that a bad value is
-// named once.
-int DefaultThreadCount() {
-  static const int threads = [] {
-    const unsigned cores = UsableProcessors();
-    const int fallback = static_cast<int>(std::clamp(cores, 1u, unsigned{MostThreads}));
-    return ThreadsFromEnvironment(std::getenv("KELVANE_THREADS"), fallback);
-  }();
-  return threads;
+// What the last-level cache holds in practice: the size the system gives, at
+// most 32 MiB (where it says more, as virtual machines do for a share of a
+// large cache, streaming beyond 32 MiB measured at main memory's speed).
+std::size_t LastLevelCacheBytes() {
+  constexpr std::size_t most = std::size_t{32} << 20;
+#if defined(_SC_LEVEL3_CACHE_SIZE) && defined(_SC_LEVEL2_CACHE_SIZE)
+  for (int name : {_SC_LEVEL3_CACHE_SIZE, _SC_LEVEL2_CACHE_SIZE}) {
+    const long bytes = sysconf(name);
+    if (bytes > 0) return std::min(static_cast<std::size_t>(bytes), most);
+  }
+#endif
+  return most;
 }
 
 }  // namespace
 
+TEngineSettings::TEngineSettings()
+    : Threads(static_cast<int>(std::clamp(UsableProcessors(), 1u, unsigned{MostThreads}))),
+      Kernel(&FastestKernel()),
+      ParallelStepMinimum(10000),
+      SmallestStepPiece(4096),
+      StepCacheBytes(LastLevelCacheBytes()) {}
+
+TEngineSettings SettingsFromEnvironment(std::vector<std::string>& messages) {
+  TEngineSettings settings;
+  settings.Threads =
+      ThreadsFromEnvironment(std::getenv("KELVANE_THREADS"), settings.Threads, messages);
+  settings.Kernel = &KernelFromEnvironment(std::getenv("KELVANE_KERNEL"), messages);
+  return settings;
+}
+
 TVolume::TVolume() : TVolume(TStreamStates()) {}
 
-TVolume::TVolume(const TStreamStates& seeds) : Streams(seeds), ThreadCount(DefaultThreadCount()) {}
+TVolume::TVolume(const TStreamStates& seeds) : Streams(seeds) {}
 
 TVolume::~TVolume() = default;
 
-void TVolume::SetThreadCount(int threads) {
-  if (threads < 1 || threads > MostThreads)
+void TVolume::SetSettings(const TEngineSettings& settings) {
+  if (settings.Threads < 1 || settings.Threads > MostThreads)
     throw TError("The number of threads must be a whole number from 1 to " +
-                 std::to_string(MostThreads) + ", not " + std::to_string(threads));
-  if (threads == ThreadCount) return;
-  Pool.reset();
-  ThreadCount = threads;
+                 std::to_string(MostThreads) + ", not " + std::to_string(settings.Threads));
+  const TKernel* const kernel = settings.Kernel;
+  if (!kernel || kernel < Kernels || kernel >= Kernels + KernelCount)
+    throw TError("The step kernel must be a row of the kernel table");
+  if (!kernel->Supported())
+    throw TError(std::string("The ") + kernel->Name + " kernel is not supported on this CPU");
+  if (settings.ParallelStepMinimum < 0)
+    throw TError("The fewest molecules a step shares among threads must not be negative, not " +
+                 std::to_string(settings.ParallelStepMinimum));
+  if (settings.SmallestStepPiece < 1)
+    throw TError("The smallest piece of a shared step must be at least 1 molecule, not " +
+                 std::to_string(settings.SmallestStepPiece));
+  if (settings.Threads != Config.Threads) Pool.reset();
+  Config = settings;
+}
+
+void TVolume::SetThreadCount(int threads) {
+  TEngineSettings settings = Config;
+  settings.Threads = threads;
+  SetSettings(settings);
+}
+
+std::string TVolume::TakeNotice() {
+  std::string notice;
+  notice.swap(Notice);
+  return notice;
 }
 
 void TVolume::SetProgressCallback(TProgressCallback progress) { Progress = std::move(progress); }
 
 TWorkers* TVolume::Workers() {
-  if (ThreadCount < 2) return nullptr;
+  if (Config.Threads < 2) return nullptr;
   if (!Pool) {
     try {
-      Pool = std::make_unique<TWorkers>(ThreadCount);
+      Pool = std::make_unique<TWorkers>(Config.Threads);
     } catch (const std::exception& e) {  // no threads or no memory for them
-      std::fprintf(stderr, "Kelvane: %d threads could not be started (%s); using one\n",
-                   ThreadCount, e.what());
-      ThreadCount = 1;
+      Notice = "Kelvane: " + std::to_string(Config.Threads) + " threads could not be started (" +
+               e.what() + "); using one";
+      Config.Threads = 1;
     }
   }
   return Pool.get();
@@ -400,9 +440,10 @@ void TVolume::Step() {
   Time = CheckedResult(TimeStep + Time);
   std::int32_t insideCount = 0;
   for (TSpecies& species : Species) {
-    const TKernel& kernel = *StepKernel;
+    const TKernel& kernel = *Config.Kernel;
     TWorkers* const workers =
-        species.InsideCount + species.OutsideCount >= ParallelStepMinimum ? Workers() : nullptr;
+        species.InsideCount + species.OutsideCount >= Config.ParallelStepMinimum ? Workers()
+                                                                                 : nullptr;
     if (workers)
       AdvanceWith(species, [&](const TVolume& volume, TMolCoord* molecules, std::int32_t count,
                                double sigma, TStreamStates& streams) {

@@ -30,6 +30,13 @@ class TError : public std::runtime_error {
   explicit TError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// What populating throws when its progress callback asked it to stop
+// (TVolume::SetProgressCallback); the engine is then as it was before.
+class TCancelled : public TError {
+ public:
+  TCancelled() : TError("Cancelled") {}
+};
+
 // What SetParameters refuses: a rib whose cube, or the volume between the
 // cubes, is beyond the range of a double. Says which rib, so that a caller
 // can point at the value to mend.
@@ -38,12 +45,6 @@ class TRibError : public TError {
   enum class TRib { Outer, Inner };
   TRibError(TRib rib, const std::string& message) : TError(message), Rib(rib) {}
   TRib Rib;
-};
-
-// Long work stopped by its progress callback: nothing changed.
-class TCancelled : public TError {
- public:
-  TCancelled() : TError("Cancelled") {}
 };
 
 // Messages of the floating-point errors, which stand in for infinities and NaNs.
@@ -72,6 +73,44 @@ using TStepCallback =
 
 class TVolume;
 class TWorkers;
+struct TKernel;  // a row of the kernel table, Kernels.h
+
+// Threads an engine may share its work among: a whole number from 1 to this.
+constexpr int MostThreads = 1024;
+
+// How an engine does its work: how many threads, which step kernel, and how
+// a step is cut among the threads. None of these changes a bit of any
+// result, only how soon it comes. A default-made one holds the defaults
+// given with each field; the environment is not read (SettingsFromEnvironment).
+struct TEngineSettings {
+  TEngineSettings();
+
+  // Threads that Step (and the placement of a large species) shares the
+  // molecules among, 1 to MostThreads; 1 keeps everything on the calling
+  // thread. Default: the processors this process may run on (its affinity,
+  // which taskset and containers narrow).
+  int Threads;
+  // The step kernel: a row of Kernels (Kernels.h) that this CPU supports.
+  // Default: the fastest such row.
+  const TKernel* Kernel;
+  // Species with fewer active molecules than this are stepped on one
+  // thread, since handing out the work would cost more than it saves
+  // (default 10,000; at least 0).
+  std::int32_t ParallelStepMinimum;
+  // The fewest molecules the threads of a step hand each other at a time
+  // (Workers.h; default 4,096, about 15 us of moving; at least 1).
+  std::int32_t SmallestStepPiece;
+  // The cache the threads of a step assume, in bytes: the scan runs no
+  // further ahead of the moving threads than half of it (Workers.h).
+  // Default: the last-level cache the system names, at most 32 MiB.
+  std::size_t StepCacheBytes;
+};
+
+// The default settings with what the environment asks for: KELVANE_THREADS
+// (a whole number from 1 to 1024) and KELVANE_KERNEL (reference, avx2 or
+// avx512). A value that cannot be followed is ignored and named in one line
+// appended to `messages` (without a line end), for the program to show.
+TEngineSettings SettingsFromEnvironment(std::vector<std::string>& messages);
 
 // One molecular species: parameters, step width, counters and positions.
 // Slots [0, InsideCount + OutsideCount) are active (inside the outer cube or on
@@ -114,7 +153,7 @@ class TSpecies {
   // Fills the reserved `molecules` with `shellCount` placed molecules, from
   // placement stream state `placement`, and parked spare slots up to
   // `slotCount`, on the threads of `volume`, reporting progress; throws
-  // TError("Cancelled") when told to stop.
+  // TCancelled when told to stop.
   static void PlaceInShell(TVolume& volume, std::vector<TMolCoord>& molecules,
                            std::int32_t shellCount, std::int32_t slotCount, std::int32_t placement);
 };
@@ -139,10 +178,8 @@ class TVolume {
   // re-injecting comes from here and moves only these.
   TStreamStates Streams;
 
-  // Steps on as many threads as the machine has cores, or as the environment
-  // variable KELVANE_THREADS says (a whole number from 1 to 1024; any other
-  // value is ignored with one line on standard error). The streams start
-  // from the fixed seeds, or from `seeds`.
+  // With the default TEngineSettings (the environment is not read), the
+  // streams at the fixed seeds or at `seeds`.
   TVolume();
   explicit TVolume(const TStreamStates& seeds);
   ~TVolume();
@@ -150,15 +187,23 @@ class TVolume {
   TVolume(const TVolume&) = delete;
   TVolume& operator=(const TVolume&) = delete;
 
-  // Threads that Step shares each species' molecules among (1: all on the
-  // calling thread). Any count gives the same bits. Throws TError, changing
-  // nothing, unless 1 <= threads <= 1024.
+  const TEngineSettings& Settings() const { return Config; }
+  // Throws TError, changing nothing, for a value out of its range (see
+  // TEngineSettings) or a kernel that is not a supported row of Kernels.
+  void SetSettings(const TEngineSettings& settings);
+  // Settings().Threads alone. Any count gives the same bits. Throws TError,
+  // changing nothing, unless 1 <= threads <= MostThreads.
   void SetThreadCount(int threads);
+
+  // What the engine has to say that is no error, or "" (once said, it is
+  // forgotten): when the system refuses the threads asked for, the engine
+  // goes on on one thread and says so here, in one line without a line end.
+  std::string TakeNotice();
 
   // Long work (populating a large species) reports the share done, 0 to 1, now
   // and then (at least every ~50 ms of work) on the thread that called the
-  // operation; returning false cancels it: the operation then throws TError with
-  // the message "Cancelled" and changes nothing (totals, species, molecules and
+  // operation; returning false cancels it: the operation then throws TCancelled
+  // and changes nothing (totals, species, molecules and
   // all four streams as before). Empty: no reports.
   using TProgressCallback = std::function<bool(double done)>;
   void SetProgressCallback(TProgressCallback progress);
@@ -199,11 +244,12 @@ class TVolume {
 
   const TSpecies& At(int index) const;
   TSpecies& At(int index);
-  // The worker threads for `ThreadCount`, made on first need; null when one
+  // The worker threads for Config.Threads, made on first need; null when one
   // thread is asked for or the system refused threads.
   TWorkers* Workers();
 
-  int ThreadCount = 1;
+  TEngineSettings Config;
+  std::string Notice;
   std::unique_ptr<TWorkers> Pool;
   TProgressCallback Progress;
 };

@@ -11,6 +11,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "Diffunit/Diffunit.h"
 #include "Statg/Statg.h"
@@ -134,22 +136,6 @@ extern const TKernel Kernels[KernelCount];
 const TKernel& FastestKernel();
 
 // The kernel that `value` (the text of KELVANE_KERNEL, or null) names, if
-// this CPU supports it; otherwise, with one line on standard error naming
-// the value (none for null), the fastest supported kernel.
-const TKernel& KernelFromEnvironment(const char* value);
-
-// The kernel that TSpecies::Advance and TVolume::Step run: the one
-// KELVANE_KERNEL names, else the fastest, from start-up on. Tests and
-// benchmarks may point it at another supported row of Kernels.
-extern const TKernel* StepKernel;
-
-// Species with fewer active molecules than this are stepped on one thread:
-// handing out the work would cost more than it saves. Tests lower it to share
-// even a handful of molecules among threads.
-extern std::int32_t ParallelStepMinimum;
-// The fewest molecules the threads of a step hand each other at a time
-// (Workers.h); tests lower it to cut a handful of molecules into many pieces.
-extern std::int32_t SmallestStepPiece;
-// The cache the threads of a step assume, in bytes: the scan runs no further
-// ahead of the moving threads than half of it (Workers.h). Tests lower it.
-extern std::size_t StepCacheBytes;
+// this CPU supports it; otherwise the fastest supported kernel, with one line
+// naming the value appended to `messages` (none for null).
+const TKernel& KernelFromEnvironment(const char* value, std::vector<std::string>& messages);

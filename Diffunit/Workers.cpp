@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -26,7 +25,7 @@ void WaitUntil(TReady ready) {
 
 }  // namespace
 
-int ThreadsFromEnvironment(const char* value, int fallback) {
+int ThreadsFromEnvironment(const char* value, int fallback, std::vector<std::string>& messages) {
   if (!value) return fallback;
   // Digits only, at most four of them, without sign, blanks or leading zero.
   const std::size_t length = std::strlen(value);
@@ -34,9 +33,9 @@ int ThreadsFromEnvironment(const char* value, int fallback) {
   for (std::size_t i = 0; digits && i < length; ++i) digits = value[i] >= '0' && value[i] <= '9';
   const int threads = digits ? std::atoi(value) : 0;
   if (threads >= 1 && threads <= MostThreads) return threads;
-  std::fprintf(stderr,
-               "Kelvane: KELVANE_THREADS=\"%s\" is not a whole number from 1 to %d; ignored\n",
-               value, MostThreads);
+  messages.push_back(std::string("Kelvane: KELVANE_THREADS=\"") + value +
+                     "\" is not a whole number from 1 to " + std::to_string(MostThreads) +
+                     "; ignored");
   return fallback;
 }
 
@@ -108,7 +107,7 @@ void TWorkers::Run(TJob job, void* context) {
 
 std::int32_t TWorkers::Move(const TKernel& kernel, const TVolume& volume, TMolCoord* molecules,
                             std::int32_t count, double sigma, TStreamStates& streams) {
-  const std::int32_t smallest = std::max(SmallestStepPiece, std::int32_t{1});
+  const std::int32_t smallest = std::max(volume.Settings().SmallestStepPiece, std::int32_t{1});
   PieceSize = std::max(smallest, (count + (MostPieces - 1)) / MostPieces);
   Pieces = (count + (PieceSize - 1)) / PieceSize;
   PieceStart[0] = streams;
@@ -141,8 +140,9 @@ void TWorkers::Scan(const TStepJob& job) {
   // that moving finds them there and not in main memory, which a single core
   // can keep busy (measured: 14 GB/s read from one core, 14 from two).
   const std::int32_t mostWaiting =
-      std::max(std::int32_t{2}, static_cast<std::int32_t>(StepCacheBytes / 2 / sizeof(TMolCoord) /
-                                                          static_cast<std::size_t>(PieceSize)));
+      std::max(std::int32_t{2},
+               static_cast<std::int32_t>(job.Volume->Settings().StepCacheBytes / 2 /
+                                         sizeof(TMolCoord) / static_cast<std::size_t>(PieceSize)));
   // Where scanning costs about as much as moving (the portable scan beside
   // the AVX2 kernel), sharing cannot pay: only a probe of two pieces is
   // scanned, to keep the measure up to date.

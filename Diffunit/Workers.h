@@ -13,8 +13,8 @@
 // coordinate in ten at the window's defaults, and moves nothing.
 //
 // The schedule hides most of the scan and adapts to what the threads get done.
-// The molecules are cut into pieces (at most MostPieces, of at least
-// SmallestStepPiece molecules). Thread 0 scans them from the first on and
+// The molecules are cut into pieces (at most MostPieces, of at least the
+// engine's SmallestStepPiece molecules). Thread 0 scans them from the first on and
 // publishes the stream states at each piece's start as it passes it. The
 // other threads claim scanned pieces in order (one shared counter) and move
 // each from its published states, so nothing is moved before the scan has
@@ -44,6 +44,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -51,13 +52,11 @@
 #include "Diffunit/Kernels.h"
 #include "Statg/Statg.h"
 
-// Threads a step may use: a whole number from 1 to 1024.
-constexpr int MostThreads = 1024;
-
 // The thread count that `value` (the text of KELVANE_THREADS, or null) asks
 // for, or `fallback` when there is none; a value that is not a whole number
-// from 1 to MostThreads is ignored with one line on standard error naming it.
-int ThreadsFromEnvironment(const char* value, int fallback);
+// from 1 to MostThreads is ignored, with one line naming it appended to
+// `messages`.
+int ThreadsFromEnvironment(const char* value, int fallback, std::vector<std::string>& messages);
 
 class TWorkers {
  public:
@@ -81,8 +80,8 @@ class TWorkers {
   void Run(TJob job, void* context);
 
  private:
-  // Pieces of at least SmallestStepPiece molecules (Kernels.h; 4096, about
-  // 15 microseconds of moving), and no more pieces than this.
+  // Pieces of at least TEngineSettings::SmallestStepPiece molecules, and no
+  // more pieces than this.
   static constexpr int MostPieces = 4096;
 
   struct TStepJob;

@@ -86,7 +86,10 @@ TDockLayout* DockLayoutOf(QWidget* widget) { return static_cast<TDockLayout*>(wi
 // registered by hand (outside any namespace).
 static void InitImages() { Q_INIT_RESOURCE(Mainform); }
 
-TMForm::TMForm(QWidget* owner) : QWidget(owner) {
+TMForm::TMForm(QWidget* owner) : TMForm(TEngineSettings(), owner) {}
+
+TMForm::TMForm(const TEngineSettings& engineSettings, QWidget* owner)
+    : QWidget(owner), EngineSettings(engineSettings) {
   InitImages();
   BuildControls();
   ConnectHandlers();
@@ -95,6 +98,7 @@ TMForm::TMForm(QWidget* owner) : QWidget(owner) {
   // first species. A species reads the ribs, volumes and time step in force
   // when it is populated, so Apply comes first.
   Run = std::make_unique<TEngineRun>();
+  Run->Volume().SetSettings(EngineSettings);
   Run->OnSample = [this](const TRunSample& sample, const std::optional<TBand>& band) {
     PlotSample(sample, band);
   };

@@ -93,7 +93,10 @@ class TMForm : public QWidget {
   QMenu* RecentMenu;
   QMenu* RunsMenu;
 
+  // The engine (and every engine a reset makes) runs with `engineSettings`:
+  // the program's from the environment; by default, the engine's defaults.
   explicit TMForm(QWidget* owner = nullptr);
+  explicit TMForm(const TEngineSettings& engineSettings, QWidget* owner = nullptr);
   ~TMForm() override;
 
   // The engine, for reading its state (views, tests, benchmarks). Read it
@@ -187,7 +190,8 @@ class TMForm : public QWidget {
   // The program's one engine, what was done to it and its record since the
   // last Apply. Every change of the engine goes through it.
   std::unique_ptr<TEngineRun> Run;
-  std::int64_t PendingSteps = 0;  // queued by ticks at the faster speeds; -1: no end
+  TEngineSettings EngineSettings;  // of the engine, and of every engine Open makes
+  std::int64_t PendingSteps = 0;   // queued by ticks at the faster speeds; -1: no end
   std::int64_t StopStep = 0;
   QString RunExportFolder;        // where "Export run..." last wrote, for this session
   QElapsedTimer ChartPaintClock;  // since the charts last repainted during a fast run

@@ -16,7 +16,9 @@
 #include <QToolTip>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
+#include <string>
 
 #include "Mainform/Mainform.h"
 #include "Mainform/Widgets.h"
@@ -151,6 +153,10 @@ void TMForm::StepOnce() {
 }
 
 void TMForm::AfterEngineChange() {
+  // Threads the system refused: the engine goes on on one, and the program
+  // says so where it says its other start-up troubles.
+  const std::string notice = Run->Volume().TakeNotice();
+  if (!notice.empty()) std::fprintf(stderr, "%s\n", notice.c_str());
   TRunStatistics& statistics = Run->Record().Statistics();
   statistics.Expect(Run->Volume().TotalInnerCount, ExpectedBand(Run->Volume()));
   statistics.MarkWallTime(WallSeconds());

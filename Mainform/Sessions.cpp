@@ -172,6 +172,7 @@ std::unique_ptr<TEngineRun> TMForm::Replayed(const TSession& session, const std:
                                              std::vector<std::optional<TBand>>& bands) {
   const TActions actions = WithoutTrailingSteps(ActionsOf(session));
   auto run = std::make_unique<TEngineRun>(session.Seeds);
+  run->Volume().SetSettings(EngineSettings);
   run->OnSample = [&bands](const TRunSample&, const std::optional<TBand>& band) {
     bands.push_back(band);
   };

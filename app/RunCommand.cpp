@@ -11,6 +11,8 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "Diffunit/Diffunit.h"
 #include "Session/Conversions.h"
@@ -495,10 +497,23 @@ std::string Share(double done, double total) {
 
 int Run(const TRunPlan& plan, TConsole& console) {
   const TReplayPlan replay = ReplayPlanOf(plan);
+  // KELVANE_THREADS and KELVANE_KERNEL, read once; --threads comes before
+  // KELVANE_THREADS.
+  std::vector<std::string> messages;
+  TEngineSettings settings = SettingsFromEnvironment(messages);
+  for (const std::string& message : messages) console.Err << message << "\n";
+  if (plan.Threads) settings.Threads = *plan.Threads;
   TEngineRun run(replay.Seeds);
   TVolume& volume = run.Volume();
+  volume.SetSettings(settings);
   TProgressBar bar(console);
-  if (plan.Threads) volume.SetThreadCount(*plan.Threads);
+  // The engine's notices (threads the system refused) between bar lines.
+  const auto sayNotice = [&] {
+    const std::string notice = volume.TakeNotice();
+    if (notice.empty()) return;
+    bar.Clear();
+    console.Err << notice << "\n";
+  };
   // The run's rows start after the actions that come before its first step.
   const std::size_t start = RunStart(replay.Actions);
   const TActions before(replay.Actions.begin(), replay.Actions.begin() + start);
@@ -519,6 +534,7 @@ int Run(const TRunPlan& plan, TConsole& console) {
     Refuse(replay.Refused[failed], error);
   }
   bar.Clear();
+  sayNotice();
 
   TOutputs outputs(plan, console.Out);
   TActions written = before;
@@ -533,6 +549,7 @@ int Run(const TRunPlan& plan, TConsole& console) {
   run.OnSample = [&](const TRunSample& sample, const std::optional<TBand>&) {
     outputs.Add(sample);
     ++done;
+    sayNotice();
     bar.Show(total > 0 ? static_cast<double>(done) / total : 1.0,
              "step " + Share(static_cast<double>(done), total) +
                  ", t = " + ExportNumberText(volume.Time) + " s");
@@ -579,7 +596,7 @@ int RunCommand(const std::vector<std::string>& arguments, TConsole& console) {
     console.Err << StoppedMessage;
     return Interrupted;
   } catch (const std::runtime_error& error) {
-    // A refusal, or the engine's "Cancelled" when a placement was stopped.
+    // A refusal, or the engine's TCancelled when a placement was stopped.
     if (StopRequested(console)) {
       console.Err << StoppedMessage;
       return Interrupted;

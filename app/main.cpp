@@ -2,7 +2,10 @@
 // `kelvane FILE` opens the session file or run CSV FILE at start (Qt takes
 // its own options from the command line first); the exit code is always 0.
 #include <QTimer>
+#include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "Mainform/Mainform.h"
 
@@ -10,7 +13,12 @@ int main(int argc, char** argv) {
   TApplication application(argc, argv);
   try {
     DecimalSeparator = SystemDecimalSeparator();
-    auto form = std::make_unique<TMForm>();
+    // KELVANE_THREADS and KELVANE_KERNEL, read once; what cannot be followed
+    // is named on standard error.
+    std::vector<std::string> messages;
+    const TEngineSettings settings = SettingsFromEnvironment(messages);
+    for (const std::string& message : messages) std::fprintf(stderr, "%s\n", message.c_str());
+    auto form = std::make_unique<TMForm>(settings);
     MForm = form.get();
     form->show();
     const QStringList arguments = QCoreApplication::arguments();

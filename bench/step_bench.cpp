@@ -32,11 +32,13 @@ void BM_Step(benchmark::State& state, const TKernel* kernel, int threads) {
     return;
   }
   TVolume volume;
-  volume.SetThreadCount(threads);
+  TEngineSettings settings;
+  settings.Threads = threads;
+  settings.Kernel = kernel;
+  volume.SetSettings(settings);
   SetDefaultParameters(volume);
   volume.SetStepCallback([](std::int32_t, std::int32_t, double, double, double) {});
   AddDefaultSpecies(volume);
-  StepKernel = kernel;
   volume.Step();
   volume.Step();
   std::int64_t moved = 0;
@@ -44,7 +46,6 @@ void BM_Step(benchmark::State& state, const TKernel* kernel, int threads) {
     volume.Step();
     moved += volume.Species[0].ActiveCount;
   }
-  StepKernel = &FastestKernel();
   state.SetItemsProcessed(moved);
 }
 

@@ -1,15 +1,18 @@
 #include "Diffunit/Diffunit.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "Diffunit/Kernels.h"
 #include "Diffunit/Workers.h"
 #include "Session/Parameters.h"
 #include "Statg/Statg.h"
@@ -614,7 +617,7 @@ TEST_F(DiffunitTest, PopulationProgressCancelAndThreads) {
         try {
           populate();
           ADD_FAILURE() << "not cancelled";
-        } catch (const TError& e) {
+        } catch (const TCancelled& e) {
           EXPECT_STREQ(e.what(), "Cancelled");
         }
         ASSERT_EQ(v.Species.size(), 1u);
@@ -654,7 +657,9 @@ TEST_F(DiffunitTest, ThreadCountsOutOfRangeAreRefused) {
 }
 
 TEST(ThreadsFromEnvironmentTest, WholeNumbersFrom1To1024OnlyElseNamedAndIgnored) {
-  EXPECT_EQ(ThreadsFromEnvironment(nullptr, 6), 6);
+  std::vector<std::string> messages;
+  EXPECT_EQ(ThreadsFromEnvironment(nullptr, 6, messages), 6);
+  EXPECT_TRUE(messages.empty());
   const struct {
     const char* value;
     int threads;  // 0: ignored
@@ -662,15 +667,119 @@ TEST(ThreadsFromEnvironmentTest, WholeNumbersFrom1To1024OnlyElseNamedAndIgnored)
                {"-2", 0}, {"+3", 0}, {"abc", 0},     {"", 0},      {" 4", 0},
                {"4 ", 0}, {"04", 0}, {"2.5", 0},     {"99999", 0}, {"12345678901234567890", 0}};
   for (const auto& c : cases) {
-    ::testing::internal::CaptureStderr();
-    const int threads = ThreadsFromEnvironment(c.value, 6);
-    const std::string said = ::testing::internal::GetCapturedStderr();
+    messages.clear();
+    const int threads = ThreadsFromEnvironment(c.value, 6, messages);
     EXPECT_EQ(threads, c.threads ? c.threads : 6) << '"' << c.value << '"';
     if (c.threads) {
-      EXPECT_EQ(said, "") << c.value;
+      EXPECT_TRUE(messages.empty()) << c.value;
     } else {
-      EXPECT_NE(said.find(std::string("\"") + c.value + "\""), std::string::npos) << said;
-      EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+      ASSERT_EQ(messages.size(), 1u) << c.value;
+      EXPECT_EQ(messages[0], std::string("Kelvane: KELVANE_THREADS=\"") + c.value +
+                                 "\" is not a whole number from 1 to 1024; ignored");
     }
   }
+}
+
+// The settings an engine starts with, and what SetSettings refuses: a value
+// out of its range or a kernel that is no supported row of the table, each
+// changing nothing.
+TEST(EngineSettingsTest, DefaultsAndRefusals) {
+  const TEngineSettings defaults;
+  cpu_set_t set;
+  ASSERT_EQ(sched_getaffinity(0, sizeof set, &set), 0);
+  EXPECT_EQ(defaults.Threads, std::min(CPU_COUNT(&set), MostThreads));
+  EXPECT_EQ(defaults.Kernel, &FastestKernel());
+  EXPECT_EQ(defaults.ParallelStepMinimum, 10000);
+  EXPECT_EQ(defaults.SmallestStepPiece, 4096);
+  EXPECT_GT(defaults.StepCacheBytes, 0u);
+  EXPECT_LE(defaults.StepCacheBytes, std::size_t{32} << 20);
+
+  TVolume v;
+  EXPECT_EQ(v.Settings().Threads, defaults.Threads);
+  EXPECT_EQ(v.Settings().Kernel, defaults.Kernel);
+  TEngineSettings chosen;
+  chosen.Threads = 3;
+  chosen.Kernel = &Kernels[0];
+  chosen.ParallelStepMinimum = 0;
+  chosen.SmallestStepPiece = 1;
+  chosen.StepCacheBytes = 0;
+  v.SetSettings(chosen);
+
+  const TKernel copied = Kernels[0];
+  const struct {
+    void (*spoil)(TEngineSettings&, const TKernel*);
+    const char* message;
+  } refused[] = {
+      {[](TEngineSettings& s, const TKernel*) { s.Threads = 0; },
+       "The number of threads must be a whole number from 1 to 1024, not 0"},
+      {[](TEngineSettings& s, const TKernel*) { s.Threads = 1025; },
+       "The number of threads must be a whole number from 1 to 1024, not 1025"},
+      {[](TEngineSettings& s, const TKernel*) { s.Kernel = nullptr; },
+       "The step kernel must be a row of the kernel table"},
+      {[](TEngineSettings& s, const TKernel* other) { s.Kernel = other; },
+       "The step kernel must be a row of the kernel table"},
+      {[](TEngineSettings& s, const TKernel*) { s.ParallelStepMinimum = -1; },
+       "The fewest molecules a step shares among threads must not be negative, not -1"},
+      {[](TEngineSettings& s, const TKernel*) { s.SmallestStepPiece = 0; },
+       "The smallest piece of a shared step must be at least 1 molecule, not 0"},
+  };
+  for (const auto& c : refused) {
+    TEngineSettings spoilt = chosen;
+    c.spoil(spoilt, &copied);
+    try {
+      v.SetSettings(spoilt);
+      ADD_FAILURE() << "accepted: " << c.message;
+    } catch (const TError& e) {
+      EXPECT_STREQ(e.what(), c.message);
+    }
+    EXPECT_EQ(v.Settings().Threads, 3);
+    EXPECT_EQ(v.Settings().Kernel, &Kernels[0]);
+    EXPECT_EQ(v.Settings().ParallelStepMinimum, 0);
+    EXPECT_EQ(v.Settings().SmallestStepPiece, 1);
+    EXPECT_EQ(v.Settings().StepCacheBytes, 0u);
+  }
+  for (const TKernel& kernel : Kernels) {
+    TEngineSettings s = chosen;
+    s.Kernel = &kernel;
+    if (kernel.Supported()) {
+      EXPECT_NO_THROW(v.SetSettings(s));
+    } else {
+      EXPECT_THROW(v.SetSettings(s), TError) << kernel.Name;
+    }
+  }
+  v.SetThreadCount(2);  // one field alone
+  EXPECT_EQ(v.Settings().SmallestStepPiece, 1);
+  EXPECT_EQ(v.TakeNotice(), "");  // nothing refused
+}
+
+// The environment reaches an engine only through SettingsFromEnvironment,
+// which the programs call: a new engine does not read it.
+TEST(EngineSettingsTest, EnvironmentIsReadOnlyWhenAsked) {
+  const TEngineSettings defaults;
+  const int other = defaults.Threads == 3 ? 5 : 3;
+  setenv("KELVANE_THREADS", std::to_string(other).c_str(), 1);
+  setenv("KELVANE_KERNEL", "reference", 1);
+  std::vector<std::string> messages;
+  TEngineSettings read = SettingsFromEnvironment(messages);
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(read.Threads, other);
+  EXPECT_EQ(read.Kernel, &Kernels[0]);
+  EXPECT_EQ(read.SmallestStepPiece, defaults.SmallestStepPiece);
+  TVolume v;
+  EXPECT_EQ(v.Settings().Threads, defaults.Threads);
+  EXPECT_EQ(v.Settings().Kernel, defaults.Kernel);
+
+  setenv("KELVANE_THREADS", "many", 1);
+  setenv("KELVANE_KERNEL", "fast", 1);
+  read = SettingsFromEnvironment(messages);
+  unsetenv("KELVANE_THREADS");
+  unsetenv("KELVANE_KERNEL");
+  EXPECT_EQ(read.Threads, defaults.Threads);
+  EXPECT_EQ(read.Kernel, defaults.Kernel);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0],
+            "Kelvane: KELVANE_THREADS=\"many\" is not a whole number from 1 to 1024; ignored");
+  EXPECT_EQ(messages[1], std::string("Kelvane: KELVANE_KERNEL=\"fast\" is not a kernel "
+                                     "(reference, avx2 or avx512); using ") +
+                             FastestKernel().Name);
 }

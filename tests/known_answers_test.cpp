@@ -75,9 +75,11 @@ TEST(KnownAnswers, RunsFromTheSeedsWithEveryKernelAndThreadCount) {
       for (int threads : {1, 3}) {
         SCOPED_TRACE(std::string(kernel.Name) + ", " + known.Name + ", threads " +
                      std::to_string(threads));
-        StepKernel = &kernel;
         TVolume volume;
-        volume.SetThreadCount(threads);
+        TEngineSettings settings;
+        settings.Kernel = &kernel;
+        settings.Threads = threads;
+        volume.SetSettings(settings);
         TRecorder recorder;
         volume.SetStepCallback(recorder.Callback());
         volume.SetParameters(known.OuterRib, known.InnerRib, Defaults::Viscosity,
@@ -97,7 +99,6 @@ TEST(KnownAnswers, RunsFromTheSeedsWithEveryKernelAndThreadCount) {
       }
     }
   }
-  StepKernel = &FastestKernel();
 }
 
 // Counts are products truncated toward zero: 719.9999999999999 molecules are

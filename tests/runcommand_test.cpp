@@ -231,3 +231,31 @@ TEST_F(RunCommandTest, HelpAndVersion) {
   std::istringstream lines(result.Out);
   for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
 }
+
+// KELVANE_THREADS and KELVANE_KERNEL reach the run; what cannot be followed
+// is named on standard error, once, before the run goes on as without it,
+// and the outputs are the same bytes whatever the threads and kernel.
+TEST_F(RunCommandTest, EnvironmentSettingsAreNamedAndChangeNoOutput) {
+  const TResult plain = Command({"--steps", "3"});
+  ASSERT_EQ(plain.Code, RunSucceeded) << plain.Err;
+  setenv("KELVANE_THREADS", "0", 1);
+  setenv("KELVANE_KERNEL", "scalar", 1);
+  const TResult named = Command({"--steps", "3"});
+  setenv("KELVANE_THREADS", "3", 1);
+  setenv("KELVANE_KERNEL", "reference", 1);
+  const TResult followed = Command({"--steps", "3", "--threads", "2"});
+  unsetenv("KELVANE_THREADS");
+  unsetenv("KELVANE_KERNEL");
+  ASSERT_EQ(named.Code, RunSucceeded) << named.Err;
+  EXPECT_EQ(named.Err.rfind("Kelvane: KELVANE_THREADS=\"0\" is not a whole number from 1 to 1024; "
+                            "ignored\nKelvane: KELVANE_KERNEL=\"scalar\" is not a kernel "
+                            "(reference, avx2 or avx512); using ",
+                            0),
+            0u)
+      << named.Err;
+  EXPECT_EQ(std::count(named.Err.begin(), named.Err.end(), '\n'), 2) << named.Err;
+  ASSERT_EQ(followed.Code, RunSucceeded) << followed.Err;
+  EXPECT_EQ(followed.Err, "");
+  EXPECT_EQ(named.Out, plain.Out);
+  EXPECT_EQ(followed.Out, plain.Out);
+}

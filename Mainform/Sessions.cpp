@@ -150,8 +150,9 @@ TSession TMForm::TablesSession() const {
     }
     return Canonical(shown);
   };
-  std::array<std::string, 5> simulation;
-  for (std::size_t i = 0; i < 5; ++i) simulation[i] = text(ValueListSimulation, SimulationKey(i));
+  std::array<std::string, SimulationRowCount> simulation;
+  for (std::size_t i = 0; i < SimulationRowCount; ++i)
+    simulation[i] = text(ValueListSimulation, SimulationRows[i].Key);
   // The species not shown as the table would show them: the engine's values.
   std::vector<TSpeciesTexts> species = SessionOf(Run->Volume()).SpeciesTexts;
   for (int i = 0; i < SpeciesList->count(); ++i)
@@ -224,8 +225,8 @@ void TMForm::OpenSession(const QString& fileName) {
   std::unique_ptr<TEngineRun> run = Replayed(session, name, bands);
   if (!run) return;
   UseRun(std::move(run), bands);
-  for (std::size_t i = 0; i < 5; ++i)
-    ValueListSimulation->SetValue(QString::fromLatin1(SimulationKey(i)),
+  for (std::size_t i = 0; i < SimulationRowCount; ++i)
+    ValueListSimulation->SetValue(QString::fromLatin1(SimulationRows[i].Key),
                                   Shown(session.SimulationTexts[i]));
   // The species table shows the last species: as the file gives its texts
   // when it is a setup, as the engine holds it after a replay of actions.

@@ -23,9 +23,10 @@ TSession SessionOf(const TVolume& volume) {
   for (int i = 0; i < static_cast<int>(volume.Species.size()); ++i) {
     const TSpeciesValues values = SpeciesValuesOf(volume, i);
     session.Species.push_back(values);
-    session.SpeciesTexts.push_back({NumberToText(values.Concentration, '.'),
-                                    NumberToText(values.Radius, '.'),
-                                    NumberToText(values.Diffusion, '.')});
+    TSpeciesTexts texts;
+    for (const TParameterRow& row : SpeciesRows)
+      texts.*row.SpeciesText = NumberToText(values.*row.Species, '.');
+    session.SpeciesTexts.push_back(texts);
   }
   return session;
 }

@@ -5,6 +5,10 @@
 // numbers the window shows.
 #pragma once
 
+#include <iterator>
+#include <string>
+#include <string_view>
+
 #include "Diffunit/Diffunit.h"
 
 // Row keys. Handlers find a value by its key, never by its row.
@@ -62,11 +66,18 @@ struct TSpeciesValues {
   bool operator!=(const TSpeciesValues& other) const { return !(*this == other); }
 };
 
+// One species' three texts as the species table shows them.
+struct TSpeciesTexts {
+  std::string Concentration;  // SP_C
+  std::string Radius;         // SP_A
+  std::string Diffusion;      // SP_D
+};
+
 // One table row: its key, the caption shown in its place, its first value,
-// the short name a legend gives it, and the member of the values it sets
-// (of TSimulationValues in the simulation table, of TSpeciesValues in the
-// species table; the other is null). Code that handles every value walks
-// these rows, so a key is listed here only.
+// the short name a legend gives it, and the members it sets (of
+// TSimulationValues in the simulation table; of TSpeciesValues and
+// TSpeciesTexts in the species table; the others are null). Code that
+// handles every value walks these rows, so a key is listed here only.
 struct TParameterRow {
   const char* Key;
   const char* Caption;
@@ -74,29 +85,42 @@ struct TParameterRow {
   const char* Symbol;
   double TSimulationValues::*Simulation;
   double TSpeciesValues::*Species;
+  std::string TSpeciesTexts::*SpeciesText;
 };
 
 // The rows of the two tables, in display order. "Pa/s" is how the caption
 // has always read.
 inline constexpr TParameterRow SimulationRows[] = {
     {Key::SIM_B0, "External Cube Rib [m]", Defaults::OuterRib, "b0", &TSimulationValues::OuterRib,
-     nullptr},
+     nullptr, nullptr},
     {Key::SIM_B1, "Internal Cube Rib [m]", Defaults::InnerRib, "b1", &TSimulationValues::InnerRib,
-     nullptr},
+     nullptr, nullptr},
     {Key::SIM_Q, "Dynamic Viscosity [Pa/s]", Defaults::Viscosity, "\xCE\xB7",
-     &TSimulationValues::Viscosity, nullptr},
+     &TSimulationValues::Viscosity, nullptr, nullptr},
     {Key::SIM_T, "Temperature [K]", Defaults::Temperature, "T", &TSimulationValues::Temperature,
-     nullptr},
+     nullptr, nullptr},
     {Key::SIM_DT, "Simulation Time Step [s]", Defaults::TimeStep, "dt",
-     &TSimulationValues::TimeStep, nullptr},
+     &TSimulationValues::TimeStep, nullptr, nullptr},
 };
 inline constexpr TParameterRow SpeciesRows[] = {
     {Key::SP_C, "Concentration [m-3]", Defaults::Concentration, "C", nullptr,
-     &TSpeciesValues::Concentration},
-    {Key::SP_A, "Molecule Radius [m]", Defaults::Radius, "a", nullptr, &TSpeciesValues::Radius},
+     &TSpeciesValues::Concentration, &TSpeciesTexts::Concentration},
+    {Key::SP_A, "Molecule Radius [m]", Defaults::Radius, "a", nullptr, &TSpeciesValues::Radius,
+     &TSpeciesTexts::Radius},
     {Key::SP_D, "Diffusion Coefficient [m2/s]", Defaults::Diffusion, "D", nullptr,
-     &TSpeciesValues::Diffusion},
+     &TSpeciesValues::Diffusion, &TSpeciesTexts::Diffusion},
 };
+
+inline constexpr std::size_t SimulationRowCount = std::size(SimulationRows);
+inline constexpr std::size_t SpeciesRowCount = std::size(SpeciesRows);
+
+// The row of `rows` with `key`, or null.
+template <std::size_t Count>
+const TParameterRow* RowOfKey(const TParameterRow (&rows)[Count], std::string_view key) {
+  for (const TParameterRow& row : rows)
+    if (key == row.Key) return &row;
+  return nullptr;
+}
 
 // The simulation parameters on `volume`, as Apply sets them.
 inline void SetParameters(TVolume& volume, const TSimulationValues& values) {

@@ -57,11 +57,6 @@ const TParameterRow* RowAndValue(std::string_view field, const TParameterRow (&r
   return nullptr;
 }
 
-std::string& SpeciesText(TSpeciesTexts& texts, const TParameterRow& row) {
-  const std::string_view key = row.Key;
-  return key == Key::SP_C ? texts.Concentration : key == Key::SP_A ? texts.Radius : texts.Diffusion;
-}
-
 [[noreturn]] void Fail(const std::string& name, std::size_t line, const std::string& what) {
   throw TError(name + ":" + std::to_string(line) + ": " + what);
 }
@@ -151,8 +146,8 @@ bool IsRunCsvStart(const std::string& firstLine) {
 
 TSession ParseRunCsvHeader(std::istream& in, std::string first, const std::string& name,
                            std::size_t* columnsLine) {
-  std::array<std::string, 5> simulation;
-  std::array<bool, 5> found{};
+  std::array<std::string, SimulationRowCount> simulation;
+  std::array<bool, SimulationRowCount> found{};
   std::vector<TSpeciesTexts> species;
   TSourceLines lines;
   TStreamStates seeds;
@@ -188,7 +183,7 @@ TSession ParseRunCsvHeader(std::istream& in, std::string first, const std::strin
       const std::string number = "species " + std::to_string(species.size() + 1) + ": ";
       if (!StartsWith(body, number)) Fail(name, lineNumber, "expected " + number + "...");
       TSpeciesTexts texts;
-      std::array<bool, 3> has{};
+      std::array<bool, SpeciesRowCount> has{};
       std::string_view rest = body.substr(number.size());
       while (!rest.empty()) {
         const std::size_t end = std::min(rest.find("; "), rest.size());
@@ -198,10 +193,10 @@ TSession ParseRunCsvHeader(std::istream& in, std::string first, const std::strin
         std::string value;
         const TParameterRow* row = RowAndValue(field, SpeciesRows, value);
         if (!row) Fail(name, lineNumber, "not a species value: " + std::string(field));
-        SpeciesText(texts, *row) = value;
+        texts.*row->SpeciesText = value;
         has[static_cast<std::size_t>(row - SpeciesRows)] = true;
       }
-      for (std::size_t k = 0; k < 3; ++k)
+      for (std::size_t k = 0; k < SpeciesRowCount; ++k)
         if (!has[k])
           Fail(name, lineNumber,
                "species " + std::to_string(species.size() + 1) + " has no " + SpeciesRows[k].Key);
@@ -216,7 +211,7 @@ TSession ParseRunCsvHeader(std::istream& in, std::string first, const std::strin
   }
   if (!StartsWith(line, ColumnsStart))
     Fail(name, lineNumber, "expected the column names after the header");
-  for (std::size_t i = 0; i < 5; ++i)
+  for (std::size_t i = 0; i < SimulationRowCount; ++i)
     if (!found[i])
       Fail(name, lineNumber, "the header has no " + std::string(SimulationRows[i].Key));
   if (!actions.empty()) {
@@ -228,12 +223,15 @@ TSession ParseRunCsvHeader(std::istream& in, std::string first, const std::strin
     } catch (const TError& error) {
       Fail(name, lineNumber, error.what());
     }
-    for (std::size_t i = 0; i < 5; ++i)
+    for (std::size_t i = 0; i < SimulationRowCount; ++i)
       simulation[i] = ExactNumberText(after.Simulation.*SimulationRows[i].Simulation);
     species.clear();
-    for (const TSpeciesValues& values : after.Species)
-      species.push_back({ExactNumberText(values.Concentration), ExactNumberText(values.Radius),
-                         ExactNumberText(values.Diffusion)});
+    for (const TSpeciesValues& values : after.Species) {
+      TSpeciesTexts texts;
+      for (const TParameterRow& row : SpeciesRows)
+        texts.*row.SpeciesText = ExactNumberText(values.*row.Species);
+      species.push_back(texts);
+    }
     lines.Species.assign(species.size(), {lineNumber, lineNumber, lineNumber});
   }
   TSession session = CheckedSession(simulation, species, lines, name, lineNumber);

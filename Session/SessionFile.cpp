@@ -17,31 +17,13 @@ namespace {
 // A session file is a few hundred bytes; anything this large is not one.
 constexpr std::size_t LargestSessionFile = 1 << 20;
 
-const char* const SpeciesKeys[3] = {Key::SP_C, Key::SP_A, Key::SP_D};
-
 [[noreturn]] void Fail(const std::string& name, std::size_t line, const std::string& what) {
   throw TError(name + ":" + std::to_string(line) + ": " + what);
 }
 
-int SimulationIndex(std::string_view key) {
-  for (std::size_t i = 0; i < 5; ++i)
-    if (key == SimulationKey(i)) return static_cast<int>(i);
-  return -1;
-}
-
-int SpeciesIndex(std::string_view key) {
-  for (int i = 0; i < 3; ++i)
-    if (key == SpeciesKeys[i]) return i;
-  return -1;
-}
-
-std::string& SpeciesText(TSpeciesTexts& species, int index) {
-  return index == 0 ? species.Concentration : index == 1 ? species.Radius : species.Diffusion;
-}
-
 }  // namespace
 
-TSession CheckedSession(const std::array<std::string, 5>& simulation,
+TSession CheckedSession(const std::array<std::string, SimulationRowCount>& simulation,
                         const std::vector<TSpeciesTexts>& species, const TSourceLines& lines,
                         const std::string& name, std::size_t endLine) {
   if (species.empty()) Fail(name, endLine, "no species");
@@ -52,12 +34,13 @@ TSession CheckedSession(const std::array<std::string, 5>& simulation,
       Fail(name, line, what + ": " + error.what());
     }
   };
-  for (std::size_t i = 0; i < 5; ++i) check(SimulationKey(i), simulation[i], lines.Simulation[i]);
+  for (std::size_t i = 0; i < SimulationRowCount; ++i)
+    check(SimulationRows[i].Key, simulation[i], lines.Simulation[i]);
   for (std::size_t s = 0; s < species.size(); ++s) {
     const std::string number = "species " + std::to_string(s + 1) + " ";
-    check(number + Key::SP_C, species[s].Concentration, lines.Species[s][0]);
-    check(number + Key::SP_A, species[s].Radius, lines.Species[s][1]);
-    check(number + Key::SP_D, species[s].Diffusion, lines.Species[s][2]);
+    for (std::size_t k = 0; k < SpeciesRowCount; ++k)
+      check(number + SpeciesRows[k].Key, species[s].*SpeciesRows[k].SpeciesText,
+            lines.Species[s][k]);
   }
   return SessionFromTexts(simulation, species);
 }
@@ -91,7 +74,7 @@ TSession ParseToml(std::string_view text, const std::string& name) {
          "format " + std::to_string(version->get()) +
              " comes from a newer Kelvane; this one reads " + std::to_string(SessionFormat));
 
-  std::array<std::string, 5> simulation;
+  std::array<std::string, SimulationRowCount> simulation;
   std::vector<TSpeciesTexts> species;
   TSourceLines lines;
   bool hasSimulation = false;
@@ -101,17 +84,18 @@ TSession ParseToml(std::string_view text, const std::string& name) {
       const toml::table* table = node.as_table();
       if (!table) Fail(name, LineOf(node), "simulation must be a table: [simulation]");
       hasSimulation = true;
-      std::array<bool, 5> found{};
+      std::array<bool, SimulationRowCount> found{};
       for (const auto& [rowKey, value] : *table) {
-        const int index = SimulationIndex(rowKey.str());
-        if (index < 0) Fail(name, LineOf(value), "unknown key '" + std::string(rowKey.str()) + "'");
-        simulation[static_cast<std::size_t>(index)] = TextOf(value, rowKey.str(), name);
-        lines.Simulation[static_cast<std::size_t>(index)] = LineOf(value);
-        found[static_cast<std::size_t>(index)] = true;
+        const TParameterRow* row = RowOfKey(SimulationRows, rowKey.str());
+        if (!row) Fail(name, LineOf(value), "unknown key '" + std::string(rowKey.str()) + "'");
+        const std::size_t index = static_cast<std::size_t>(row - SimulationRows);
+        simulation[index] = TextOf(value, rowKey.str(), name);
+        lines.Simulation[index] = LineOf(value);
+        found[index] = true;
       }
-      for (std::size_t i = 0; i < 5; ++i)
+      for (std::size_t i = 0; i < SimulationRowCount; ++i)
         if (!found[i])
-          Fail(name, LineOf(node), "[simulation] has no " + std::string(SimulationKey(i)));
+          Fail(name, LineOf(node), "[simulation] has no " + std::string(SimulationRows[i].Key));
     } else if (key == "species") {
       const toml::array* list = node.as_array();
       if (!list || !list->is_array_of_tables())
@@ -119,17 +103,15 @@ TSession ParseToml(std::string_view text, const std::string& name) {
       for (const toml::node& entry : *list) {
         const std::string number = "species " + std::to_string(species.size() + 1);
         TSpeciesTexts texts;
-        std::array<std::size_t, 3> where{};
+        std::array<std::size_t, SpeciesRowCount> where{};
         for (const auto& [rowKey, value] : *entry.as_table()) {
-          const int index = SpeciesIndex(rowKey.str());
-          if (index < 0)
-            Fail(name, LineOf(value), "unknown key '" + std::string(rowKey.str()) + "'");
-          SpeciesText(texts, index) = TextOf(value, rowKey.str(), name);
-          where[static_cast<std::size_t>(index)] = LineOf(value);
+          const TParameterRow* row = RowOfKey(SpeciesRows, rowKey.str());
+          if (!row) Fail(name, LineOf(value), "unknown key '" + std::string(rowKey.str()) + "'");
+          texts.*row->SpeciesText = TextOf(value, rowKey.str(), name);
+          where[static_cast<std::size_t>(row - SpeciesRows)] = LineOf(value);
         }
-        for (int k = 0; k < 3; ++k)
-          if (where[static_cast<std::size_t>(k)] == 0)
-            Fail(name, LineOf(entry), number + " has no " + SpeciesKeys[k]);
+        for (std::size_t k = 0; k < SpeciesRowCount; ++k)
+          if (where[k] == 0) Fail(name, LineOf(entry), number + " has no " + SpeciesRows[k].Key);
         species.push_back(texts);
         lines.Species.push_back(where);
       }
@@ -167,9 +149,7 @@ TSession Parse(std::istream& in, const std::string& name) {
 
 }  // namespace
 
-const char* SimulationKey(std::size_t index) { return SimulationRows[index].Key; }
-
-TSession SessionFromTexts(const std::array<std::string, 5>& simulationTexts,
+TSession SessionFromTexts(const std::array<std::string, SimulationRowCount>& simulationTexts,
                           const std::vector<TSpeciesTexts>& speciesTexts) {
   if (speciesTexts.empty()) throw TError("no species");
   const auto number = [](const std::string& prefix, const std::string& text) {
@@ -182,16 +162,15 @@ TSession SessionFromTexts(const std::array<std::string, 5>& simulationTexts,
   TSession session;
   session.SimulationTexts = simulationTexts;
   session.SpeciesTexts = speciesTexts;
-  double* const values[5] = {&session.Simulation.OuterRib, &session.Simulation.InnerRib,
-                             &session.Simulation.Viscosity, &session.Simulation.Temperature,
-                             &session.Simulation.TimeStep};
-  for (std::size_t i = 0; i < 5; ++i) *values[i] = number(SimulationKey(i), simulationTexts[i]);
+  for (std::size_t i = 0; i < SimulationRowCount; ++i)
+    session.Simulation.*SimulationRows[i].Simulation =
+        number(SimulationRows[i].Key, simulationTexts[i]);
   for (std::size_t s = 0; s < speciesTexts.size(); ++s) {
     const std::string prefix = "species " + std::to_string(s + 1) + " ";
-    const TSpeciesTexts& texts = speciesTexts[s];
-    session.Species.push_back({number(prefix + Key::SP_C, texts.Concentration),
-                               number(prefix + Key::SP_A, texts.Radius),
-                               number(prefix + Key::SP_D, texts.Diffusion)});
+    TSpeciesValues values;
+    for (const TParameterRow& row : SpeciesRows)
+      values.*row.Species = number(prefix + row.Key, speciesTexts[s].*row.SpeciesText);
+    session.Species.push_back(values);
   }
   return session;
 }
@@ -209,12 +188,14 @@ TSession ReadSession(const std::string& fileName) {
 
 std::string SessionFileText(const TSession& session) {
   toml::table simulation;
-  for (std::size_t i = 0; i < 5; ++i)
-    simulation.insert(SimulationKey(i), session.SimulationTexts[i]);
+  for (std::size_t i = 0; i < SimulationRowCount; ++i)
+    simulation.insert(SimulationRows[i].Key, session.SimulationTexts[i]);
   toml::array species;
-  for (const TSpeciesTexts& texts : session.SpeciesTexts)
-    species.push_back(toml::table{
-        {Key::SP_C, texts.Concentration}, {Key::SP_A, texts.Radius}, {Key::SP_D, texts.Diffusion}});
+  for (const TSpeciesTexts& texts : session.SpeciesTexts) {
+    toml::table table;
+    for (const TParameterRow& row : SpeciesRows) table.insert(row.Key, texts.*row.SpeciesText);
+    species.push_back(std::move(table));
+  }
   const toml::table root{{"format", SessionFormat},
                          {"simulation", std::move(simulation)},
                          {"species", std::move(species)}};

@@ -36,15 +36,9 @@
 // The session file format this program writes, and the newest it reads.
 inline constexpr int SessionFormat = 1;
 
-struct TSpeciesTexts {
-  std::string Concentration;  // SP_C
-  std::string Radius;         // SP_A
-  std::string Diffusion;      // SP_D
-};
-
 struct TSession {
   // In the order of SimulationRows: SIM_B0, SIM_B1, SIM_Q, SIM_T, SIM_DT.
-  std::array<std::string, 5> SimulationTexts;
+  std::array<std::string, SimulationRowCount> SimulationTexts;
   std::vector<TSpeciesTexts> SpeciesTexts;  // at least one
   // The numbers the texts read as (TextToNumber with '.').
   TSimulationValues Simulation;
@@ -61,20 +55,20 @@ struct TSession {
 
 // Where each text of a session was read, for messages about its number.
 struct TSourceLines {
-  std::array<std::size_t, 5> Simulation{};
-  std::vector<std::array<std::size_t, 3>> Species;
+  std::array<std::size_t, SimulationRowCount> Simulation{};
+  std::vector<std::array<std::size_t, SpeciesRowCount>> Species;
 };
 
 // The session of texts read from the file `name`, or TError at the line of
 // the first text that is no number ("no species" at `endLine`).
-TSession CheckedSession(const std::array<std::string, 5>& simulation,
+TSession CheckedSession(const std::array<std::string, SimulationRowCount>& simulation,
                         const std::vector<TSpeciesTexts>& species, const TSourceLines& lines,
                         const std::string& name, std::size_t endLine);
 
 // A session from texts with '.' as the decimal point. Throws TError naming the
 // first text that is no number ("SIM_DT: 'x' is not a valid floating point
 // value") or "no species" for an empty list.
-TSession SessionFromTexts(const std::array<std::string, 5>& simulationTexts,
+TSession SessionFromTexts(const std::array<std::string, SimulationRowCount>& simulationTexts,
                           const std::vector<TSpeciesTexts>& speciesTexts);
 
 // Reads a session file or a run CSV, told apart by the CSV's first line.
@@ -87,6 +81,3 @@ TSession ParseSession(std::string_view text, const std::string& name);
 
 // The session file's text, with the format version.
 std::string SessionFileText(const TSession& session);
-
-// The key of the row a simulation text belongs to: SIM_B0 .. SIM_DT.
-const char* SimulationKey(std::size_t index);

@@ -250,12 +250,9 @@ struct TCommandLine {
       return;
     }
     plan.Parameters = session.Simulation;
-    const double values[5] = {session.Simulation.OuterRib, session.Simulation.InnerRib,
-                              session.Simulation.Viscosity, session.Simulation.Temperature,
-                              session.Simulation.TimeStep};
-    for (std::size_t i = 0; i < 5; ++i)
-      if (!(values[i] > 0.0))
-        throw TBadInput("--session " + *Session + ": " + SimulationKey(i) + " " +
+    for (std::size_t i = 0; i < SimulationRowCount; ++i)
+      if (!(session.Simulation.*SimulationRows[i].Simulation > 0.0))
+        throw TBadInput("--session " + *Session + ": " + SimulationRows[i].Key + " " +
                         session.SimulationTexts[i] + " is not above 0");
     for (std::size_t i = 0; i < session.Species.size(); ++i) {
       TSpeciesRequest species;

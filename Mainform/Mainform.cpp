@@ -186,7 +186,6 @@ void TMForm::ConnectHandlers() {
   const auto guarded = [this](void (TMForm::*handler)()) { return Guarded(this, handler); };
   connect(ApplyButton, &QToolButton::clicked, this, guarded(&TMForm::ApplyButtonClick));
   connect(PauseButton, &QToolButton::clicked, this, guarded(&TMForm::PauseButtonClick));
-  connect(Timer, &QTimer::timeout, this, guarded(&TMForm::TimerTimer));
   connect(SaveCButton, &QToolButton::clicked, this, guarded(&TMForm::SaveCButtonClick));
   connect(SaveNButton, &QToolButton::clicked, this, guarded(&TMForm::SaveNButtonClick));
   connect(AddSpeciesButton, &QToolButton::clicked, this, guarded(&TMForm::AddSpeciesButtonClick));
@@ -198,8 +197,6 @@ void TMForm::ConnectHandlers() {
           guarded(&TMForm::SpeedButtonRecalcDClick));
   connect(SpeedButtonRecalcA, &QToolButton::clicked, this,
           guarded(&TMForm::SpeedButtonRecalcAClick));
-  connect(SpeedBox, &QComboBox::currentIndexChanged, this, guarded(&TMForm::SpeedBoxChange));
-  connect(RunControl->SliceTimer, &QTimer::timeout, this, guarded(&TMForm::SliceTimerTimer));
   connect(ExportRunButton, &QToolButton::clicked, this, guarded(&TMForm::ExportRunButtonClick));
   // A click, or a selection moved with the keyboard. The handlers that
   // select items themselves block the list's signals while they do.

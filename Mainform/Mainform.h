@@ -110,7 +110,6 @@ class TMForm : public QWidget {
   void FormResize();
   void ApplyButtonClick();
   void PauseButtonClick();
-  void TimerTimer();
   void SaveCButtonClick();
   void SaveNButtonClick();
   void AddSpeciesButtonClick();
@@ -119,9 +118,13 @@ class TMForm : public QWidget {
   void SpeciesListClick();
   void SpeedButtonRecalcDClick();
   void SpeedButtonRecalcAClick();
-  // Run speed (the run control's) and run export.
-  void SpeedBoxChange();
+  // A tick, a slice of steps, a new speed: the run control's timers and
+  // speed box ask it for these themselves; here they are for tests and
+  // benchmarks, which drive the run without the event loop.
+  void TimerTimer();
   void SliceTimerTimer();
+  void SpeedBoxChange();
+  // Run export and the views beyond the curves.
   void ExportRunButtonClick();
   void MoleculeViewButtonClick();
   // Sessions and kept runs.

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "Mainform/ChartView.h"
+#include "Mainform/ErrorDisplay.h"
 
 namespace {
 
@@ -68,6 +69,13 @@ TRunControl::TRunControl(QWidget* window, QWidget* runPanel, TChart* countChart,
 
   SliceTimer->setSingleShot(true);
   SliceTimer->setInterval(0);
+
+  // A step that fails stops its tick or slice and is shown; the run has
+  // paused by then (the window's step sees to it).
+  connect(Timer, &QTimer::timeout, this, Guarded(this, &TRunControl::Tick));
+  connect(SliceTimer, &QTimer::timeout, this, Guarded(this, &TRunControl::RunSlice));
+  connect(SpeedBox, &QComboBox::currentIndexChanged, this,
+          Guarded(this, &TRunControl::SpeedChanged));
 }
 
 int TRunControl::StepsPerTick() const {

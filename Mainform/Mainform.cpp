@@ -1,20 +1,22 @@
+// The window built and wired: its controls and their layout, the keys and
+// hints of its buttons, and which handler answers each control. The handlers
+// live in EngineActions.cpp (what changes the engine), RunViews.cpp (the run
+// on the charts and in files) and Sessions.cpp.
 #include "Mainform/Mainform.h"
 
 #include <QFont>
 #include <QIcon>
+#include <QKeySequence>
 #include <QLocale>
 #include <QResizeEvent>
-#include <QSignalBlocker>
 #include <algorithm>
 
 #include "Mainform/DockLayout.h"
 #include "Mainform/ErrorDisplay.h"
-#include "Mainform/LongWork.h"
-#include "Mainform/MoleculeView.h"
+#include "Mainform/RunControl.h"
 #include "Mainform/Widgets.h"
+#include "Session/Comparison.h"
 #include "Session/Conversions.h"
-#include "Session/Exports.h"
-#include "Session/OutputFile.h"
 #include "Session/Parameters.h"
 
 char DecimalSeparator = '.';
@@ -29,22 +31,7 @@ char SystemDecimalSeparator() {
 
 namespace {
 
-// Molecules from which placing them runs as long work, with a progress bar
-// should it take over half a second.
-constexpr double LongPopulation = 2e6;
-
 constexpr int LeftColumnWidth = 217;  // px, Panel1
-constexpr int TimerInterval = 50;     // ms between simulation steps
-
-// The number in the row `key`, converted with the user's separator; throws
-// TError naming the text when it does not convert.
-double ReadNumber(const TValueList* list, const char* key) {
-  return TextToNumber(list->Value(QString::fromLatin1(key)).toStdString(), DecimalSeparator);
-}
-
-void WriteText(TValueList* list, const char* key, const std::string& text) {
-  list->SetValue(QString::fromLatin1(key), QString::fromStdString(text));
-}
 
 // Appends the rows of a table, each with its initial text and its caption.
 template <std::size_t Count>
@@ -54,28 +41,6 @@ void FillRows(TValueList* list, const TParameterRow (&rows)[Count]) {
                     QString::fromStdString(NumberToText(row.Initial, DecimalSeparator)));
     list->SetKeyDesc(QString::fromLatin1(row.Key), QString::fromLatin1(row.Caption));
   }
-}
-
-// A species as the species table gives it, read in the order SP_A, SP_D,
-// SP_C, so that a bad text is named in that order.
-TSpeciesValues ReadSpecies(const TValueList* list) {
-  TSpeciesValues species;
-  species.Radius = ReadNumber(list, Key::SP_A);
-  species.Diffusion = ReadNumber(list, Key::SP_D);
-  species.Concentration = ReadNumber(list, Key::SP_C);
-  return species;
-}
-
-// Writes a species into the species table, in the order SP_C, SP_A, SP_D.
-void ShowSpecies(TValueList* list, const TSpeciesValues& species) {
-  WriteText(list, Key::SP_C, NumberToText(species.Concentration, DecimalSeparator));
-  WriteText(list, Key::SP_A, NumberToText(species.Radius, DecimalSeparator));
-  WriteText(list, Key::SP_D, NumberToText(species.Diffusion, DecimalSeparator));
-}
-
-// Writes one of the measured curves to its file in the working directory.
-void SaveCurve(const TRunRecord& record, TCurve curve) {
-  WriteFileAtomically(CurveFileName(curve), CurveText(record.Samples(), curve));
 }
 
 TDockLayout* DockLayoutOf(QWidget* widget) { return static_cast<TDockLayout*>(widget->layout()); }
@@ -121,9 +86,6 @@ void TMForm::BuildControls() {
                     QStringLiteral("Helvetica"), QStringLiteral("Nimbus Sans")});
   font.setPixelSize(11);
   setFont(font);
-
-  Timer = new QTimer(this);
-  Timer->setInterval(TimerInterval);
 
   // Docked panels, each with the size it keeps on its docked side; the
   // layouts place them. Right: the chart panel with the two charts (created
@@ -205,7 +167,15 @@ void TMForm::BuildControls() {
   RunPanel = MakePanel(Panel1, TBevel::None);
   RunPanel->resize(0, 66);
   leftLayout->AddWidget(RunPanel, TDock::Top);
-  BuildRunPanel();
+  // The run control asks for each step; what follows a step is the window's.
+  RunControl = new TRunControl(this, RunPanel, NChart, {CChart, NChart},
+                               {[this] { StepOnce(); }, [this] { AfterEngineChange(); },
+                                [this] { return Run->Record().Statistics().Steps(); }});
+  Timer = RunControl->Timer;
+  SpeedBox = RunControl->SpeedBox;
+  Readout = RunControl->Readout;
+  ExportRunButton = MakeButton(RunPanel, QStringLiteral("Export run..."), {60, 2, 79, 22});
+  BuildChartActions();
   MoleculeViewButton = MakeButton(RunPanel, QStringLiteral("Molecules..."), {139, 2, 76, 22});
   BuildSessionControls();
 
@@ -223,7 +193,6 @@ void TMForm::ConnectHandlers() {
   const auto guarded = [this](void (TMForm::*handler)()) { return Guarded(this, handler); };
   connect(ApplyButton, &QToolButton::clicked, this, guarded(&TMForm::ApplyButtonClick));
   connect(PauseButton, &QToolButton::clicked, this, guarded(&TMForm::PauseButtonClick));
-  connect(Timer, &QTimer::timeout, this, guarded(&TMForm::TimerTimer));
   connect(SaveCButton, &QToolButton::clicked, this, guarded(&TMForm::SaveCButtonClick));
   connect(SaveNButton, &QToolButton::clicked, this, guarded(&TMForm::SaveNButtonClick));
   connect(AddSpeciesButton, &QToolButton::clicked, this, guarded(&TMForm::AddSpeciesButtonClick));
@@ -235,14 +204,18 @@ void TMForm::ConnectHandlers() {
           guarded(&TMForm::SpeedButtonRecalcDClick));
   connect(SpeedButtonRecalcA, &QToolButton::clicked, this,
           guarded(&TMForm::SpeedButtonRecalcAClick));
-  connect(SpeedBox, &QComboBox::currentIndexChanged, this, guarded(&TMForm::SpeedBoxChange));
-  connect(SliceTimer, &QTimer::timeout, this, guarded(&TMForm::SliceTimerTimer));
   connect(ExportRunButton, &QToolButton::clicked, this, guarded(&TMForm::ExportRunButtonClick));
   // A click, or a selection moved with the keyboard. The handlers that
   // select items themselves block the list's signals while they do.
   connect(SpeciesList, &TCheckList::Chosen, this, guarded(&TMForm::SpeciesListClick));
   connect(MoleculeViewButton, &QToolButton::clicked, this,
           guarded(&TMForm::MoleculeViewButtonClick));
+  connect(OpenSessionAction, &QAction::triggered, this, guarded(&TMForm::OpenSessionClick));
+  connect(SaveSessionAction, &QAction::triggered, this, guarded(&TMForm::SaveSessionClick));
+  connect(RecentMenu, &QMenu::aboutToShow, this, &TMForm::FillRecentMenu);
+  connect(KeepRunAction, &QAction::triggered, this, guarded(&TMForm::KeepRunClick));
+  connect(KeptRuns->CompareAction, &QAction::triggered, this, guarded(&TMForm::CompareClick));
+  connect(ClearKeptRunsAction, &QAction::triggered, this, guarded(&TMForm::ClearKeptRunsClick));
 }
 
 void TMForm::resizeEvent(QResizeEvent* event) {
@@ -258,193 +231,59 @@ void TMForm::FormResize() {
   DockLayoutOf(ChartPanel)->ArrangeNow();
 }
 
-// ---------------------------------------------------------------------------
-// Run control and live plotting
-
-void TMForm::ApplyButtonClick() {
-  // Everything is converted before anything changes: a bad text (or
-  // parameters the engine refuses) leaves the curves and the running
-  // simulation as they were. The message names the first bad text in this
-  // order.
-  TSimulationValues values;
-  values.TimeStep = ReadNumber(ValueListSimulation, Key::SIM_DT);
-  values.Temperature = ReadNumber(ValueListSimulation, Key::SIM_T);
-  values.Viscosity = ReadNumber(ValueListSimulation, Key::SIM_Q);
-  values.InnerRib = ReadNumber(ValueListSimulation, Key::SIM_B1);
-  values.OuterRib = ReadNumber(ValueListSimulation, Key::SIM_B0);
-  Run->Do(TAction::Apply(values));
-  CChart->ClearCurves();
-  NChart->ClearCurves();
-  AfterEngineChange();
+void TMForm::BuildChartActions() {
+  // The band can be hidden from either chart's right-click menu.
+  BandAction = new QAction(QStringLiteral("Expected band (ref \u00b1 2\u03c3)"), this);
+  BandAction->setCheckable(true);
+  BandAction->setChecked(true);
+  connect(BandAction, &QAction::toggled, this, &TMForm::ShowBand);
+  // Kept runs are named in one legend, at the lower right of the
+  // concentration chart, where its curves do not go once the cube fills.
+  CChart->SetLegendPlace(Qt::AlignRight | Qt::AlignBottom);
+  CChart->AddMenuAction(BandAction);
+  NChart->AddMenuAction(BandAction);
+  ExpectedAction = new QAction(QStringLiteral("Expected curve (diffusion equation)"), this);
+  ExpectedAction->setCheckable(true);
+  ExpectedAction->setChecked(true);
+  connect(ExpectedAction, &QAction::toggled, this, &TMForm::ShowExpected);
+  CChart->AddMenuAction(ExpectedAction);
+  NChart->AddMenuAction(ExpectedAction);
 }
 
-void TMForm::PauseButtonClick() {
-  PendingSteps = 0;
-  if (Timer->isActive())
-    Timer->stop();
-  else
-    Timer->start();
-  SpeedBoxChange();  // flat out starts at once, not with the first tick
-  const bool enabled = ApplyButton->isEnabled();
-  for (QToolButton* button : {ApplyButton, AddSpeciesButton, RemoveSpeciesButton,
-                              ApplySpSpeedButton, SpeedButtonRecalcD, SpeedButtonRecalcA})
-    button->setEnabled(!enabled);
+void TMForm::BuildSessionControls() {
+  OpenSessionAction = MakeAction(this, QStringLiteral("Open session..."), QKeySequence::Open,
+                                 QStringLiteral("Open a session file or a run CSV"));
+  SaveSessionAction = MakeAction(this, QStringLiteral("Save session..."), QKeySequence::Save,
+                                 QStringLiteral("Save the parameters and species as a session"));
+
+  // The second row of the run panel, beside the run controls above it.
+  OpenSessionButton = MakeButton(RunPanel, QStringLiteral("Open..."), {2, 25, 62, 22});
+  AttachAction(OpenSessionButton, OpenSessionAction);
+  RecentMenu = new QMenu(this);
+  OpenSessionButton->setMenu(RecentMenu);
+  OpenSessionButton->setPopupMode(QToolButton::MenuButtonPopup);
+  SaveSessionButton = MakeButton(RunPanel, QStringLiteral("Save..."), {64, 25, 46, 22});
+  AttachAction(SaveSessionButton, SaveSessionAction);
+  KeptRuns = new TKeptRuns(this, RunPanel, NChart, CChart, DecimalSeparator,
+                           [this] { return SessionOf(*Run); });
+  KeepRunButton = KeptRuns->KeepButton;
+  KeepRunAction = KeptRuns->KeepAction;
+  ClearKeptRunsAction = KeptRuns->ClearAction;
+  SetShortcuts();
 }
 
-void TMForm::PlotStep(std::int32_t insideCount, std::int32_t innerCountTotal,
-                      double insideConcentration, double totalConcentration, double time) {
-  const TVolume& volume = Run->Volume();
-  const TRunSample sample =
-      SampleOf(volume, insideCount, innerCountTotal, insideConcentration, totalConcentration, time);
-  const std::optional<TBand> band = ExpectedBand(volume);
-  Run->Record().Add(sample, band);
-  PlotSample(sample, band);
-}
-
-void TMForm::PlotSample(const TRunSample& sample, const std::optional<TBand>& band) {
-  const double time = sample.Time;
-  CChart->AppendPoint(0, time, sample.TotalConcentration);
-  CChart->AppendPoint(1, time, sample.InsideConcentration);
-  NChart->AppendPoint(0, time, static_cast<double>(sample.ReferenceCount));
-  NChart->AppendPoint(1, time, static_cast<double>(sample.InsideCount));
-  ExtendBand(time, band);
-  NChart->AppendExpected(time, sample.ExpectedCount);
-  CChart->AppendExpected(time, sample.ExpectedCount / Run->Volume().InnerVolume);
-}
-
-// ---------------------------------------------------------------------------
-// Curve export: the measured curves of the run record.
-
-void TMForm::SaveCButtonClick() { SaveCurve(Run->Record(), TCurve::Concentration); }
-
-void TMForm::SaveNButtonClick() { SaveCurve(Run->Record(), TCurve::Count); }
-
-// ---------------------------------------------------------------------------
-// Species editing
-
-void TMForm::AddSpeciesButtonClick() {
-  QSignalBlocker quiet(SpeciesList);
-  const QList<QListWidgetItem*> selected = SpeciesList->selectedItems();
-  const int previousRow = selected.isEmpty() ? -1 : SpeciesList->row(selected.first());
-
-  auto* item = new QListWidgetItem(QStringLiteral("Species 1"));
-  item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-  item->setSizeHint(QSize(0, 13));
-  SpeciesList->addItem(item);
-  const int last = SpeciesList->count() - 1;
-  SpeciesList->item(last)->setCheckState(Qt::Checked);
-  SpeciesList->setCurrentRow(last);
-
-  ShowSpecies(ValueListSpecies, TSpeciesValues{});
-  // When the engine refuses the species (it does not fit the current
-  // volumes) or the user cancels it, the list must keep one item per engine
-  // species, and the table shows the species selected again, not the
-  // defaults written above.
-  const auto takeBack = [&] {
-    delete SpeciesList->takeItem(last);
-    if (previousRow >= 0) {
-      SpeciesList->setCurrentRow(previousRow);
-      SpeciesListClick();
-    }
-  };
-  bool added = false;
-  try {
-    const TSpeciesValues species = ReadSpecies(ValueListSpecies);
-    added = ChangeSpecies(species.Concentration, [&] { Run->Do(TAction::AddSpecies(species)); });
-  } catch (...) {
-    takeBack();
-    throw;
-  }
-  if (!added) {
-    takeBack();
-    AfterEngineChange();
-    return;
-  }
-  SpeciesChanged();
-}
-
-void TMForm::RemoveSpeciesButtonClick() {
-  if (SpeciesList->count() < 2) return;  // at least one species always remains
-  {
-    QSignalBlocker quiet(SpeciesList);
-    for (int index = 0; index < SpeciesList->count(); ++index) {
-      if (SpeciesList->item(index)->isSelected()) {
-        Run->Do(TAction::RemoveSpecies(index));
-        delete SpeciesList->takeItem(index);
-      }
-    }
-    SpeciesList->setCurrentRow(0);
-  }
-  SpeciesChanged();
-  SpeciesListClick();
-}
-
-void TMForm::ApplySpSpeedButtonClick() {
-  bool replaced = false;
-  for (int index = 0; index < SpeciesList->count(); ++index) {
-    if (!SpeciesList->item(index)->isSelected()) continue;
-    const TSpeciesValues species = ReadSpecies(ValueListSpecies);
-    replaced = ChangeSpecies(species.Concentration,
-                             [&] { Run->Do(TAction::ApplySpecies(index, species)); }) ||
-               replaced;
-  }
-  if (replaced)
-    SpeciesChanged();
-  else
-    AfterEngineChange();
-}
-
-bool TMForm::ChangeSpecies(double concentration, const std::function<void()>& change) {
-  // About the molecules the change places; a few million take long enough
-  // (a second or more) to want a progress bar and to keep the window painted.
-  const double molecules = std::fabs(concentration * Run->Volume().OuterVolume);
-  if (!(molecules > LongPopulation)) {
-    change();
-    return true;
-  }
-  const QString count = QLocale().toString(static_cast<qlonglong>(molecules));
-  return RunLongWork(this, QStringLiteral("Placing %1 molecules...").arg(count),
-                     [&](const TWorkProgress& progress) {
-                       // The engine reports from this worker thread; Cancel
-                       // answers false, and the engine then changes nothing.
-                       struct TReportsEnd {
-                         TVolume& Engine;
-                         ~TReportsEnd() { Engine.SetProgressCallback({}); }
-                       } reportsEnd{Run->Volume()};
-                       Run->Volume().SetProgressCallback(progress);
-                       change();
-                     });
-}
-
-void TMForm::SpeciesListClick() {
-  // Shows what the engine holds, not what was last typed.
-  for (int index = 0; index < SpeciesList->count(); ++index) {
-    if (!SpeciesList->item(index)->isSelected()) continue;
-    ShowSpecies(ValueListSpecies, SpeciesValuesOf(Run->Volume(), index));
-  }
-}
-
-void TMForm::SpeedButtonRecalcDClick() {
-  // Uses the temperature and viscosity applied last, not the table's texts.
-  const double radius = ReadNumber(ValueListSpecies, Key::SP_A);
-  WriteText(ValueListSpecies, Key::SP_D,
-            StokesEinsteinText(Run->Volume(), radius, DecimalSeparator));
-}
-
-void TMForm::SpeedButtonRecalcAClick() {
-  const double diffusion = ReadNumber(ValueListSpecies, Key::SP_D);
-  WriteText(ValueListSpecies, Key::SP_A,
-            StokesEinsteinText(Run->Volume(), diffusion, DecimalSeparator));
-}
-
-// ---------------------------------------------------------------------------
-// Views beyond the curves
-
-void TMForm::MoleculeViewButtonClick() {
-  if (!MoleculeView) {
-    MoleculeView = new TMoleculeView(this);
-    connect(this, &TMForm::EngineChanged, MoleculeView,
-            [this] { MoleculeView->Refresh(Engine()); });
-  }
-  MoleculeView->Open(Engine());
+void TMForm::SetShortcuts() {
+  SetButtonShortcut(ApplyButton, QKeySequence(Qt::CTRL | Qt::Key_Return),
+                    QStringLiteral("Apply the simulation parameters and start again at time 0"));
+  SetButtonShortcut(PauseButton, QKeySequence(Qt::Key_F5),
+                    QStringLiteral("Start or pause the run"));
+  SetButtonShortcut(SaveCButton, QKeySequence(Qt::CTRL | Qt::Key_1),
+                    QStringLiteral("Write the concentration inside to C1(t).txt"));
+  SetButtonShortcut(SaveNButton, QKeySequence(Qt::CTRL | Qt::Key_2),
+                    QStringLiteral("Write the molecules inside to N1(t).txt"));
+  SetButtonShortcut(ExportRunButton, QKeySequence(Qt::CTRL | Qt::Key_E),
+                    QStringLiteral("Every step since Apply, with the parameters and species, as "
+                                   "one CSV file"));
+  SetButtonShortcut(MoleculeViewButton, QKeySequence(Qt::CTRL | Qt::Key_M),
+                    QStringLiteral("Open the molecule view"));
 }

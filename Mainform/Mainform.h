@@ -6,7 +6,6 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -24,6 +23,7 @@
 #include "Mainform/ChartView.h"
 #include "Mainform/CheckList.h"
 #include "Mainform/ErrorDisplay.h"
+#include "Mainform/KeptRuns.h"
 #include "Mainform/ValueList.h"
 #include "Session/EngineRun.h"
 #include "Session/RunRecord.h"
@@ -39,13 +39,13 @@ extern char DecimalSeparator;
 char SystemDecimalSeparator();
 
 class TMoleculeView;
+class TRunControl;
 
 class TMForm : public QWidget {
   Q_OBJECT
 
  public:
   // The controls, created before the constructor body runs its start-up.
-  QTimer* Timer;          // 50 ms, off at start: the only driver of the simulation
   QFrame* ChartPanel;     // right part, fills the client area beside Panel1
   TChart* CChart;         // concentration against time, docked to the top
   QCPGraph* LineSeries1;  // CChart curve 0 (red): total concentration
@@ -73,27 +73,26 @@ class TMForm : public QWidget {
   // Beside the designed controls, in the free space below the species group:
   // run speed, readout and the views that go beyond the curves.
   QFrame* RunPanel;
-  QComboBox* SpeedBox;           // steps per tick: 1 (as designed), 10, 100, or flat out
-  QToolButton* ExportRunButton;  // "Export run...": the whole run as CSV
-  QLabel* Readout;  // over the count chart: time, speed, inside count against band and expectation
-  QTimer* SliceTimer;               // 0 ms: the next slice of steps at the faster speeds
+  QToolButton* ExportRunButton;     // "Export run...": the whole run as CSV
   QAction* BandAction;              // in the charts' menus: shows the expected band
   QAction* ExpectedAction;          // in the charts' menus: shows the expected filling curve
   QToolButton* MoleculeViewButton;  // "Molecules...": opens the molecule view
-  // Sessions and kept runs, in the run panel's second row.
+  // Sessions, in the run panel's second row.
   QToolButton* OpenSessionButton;  // "Open...", with the recent sessions beside it
   QToolButton* SaveSessionButton;  // "Save..."
-  QToolButton* KeepRunButton;      // "Keep run": the curves stay as a lighter overlay
-  QToolButton* RunsButton;         // "Runs": compare with a file, remove kept runs
   QAction* OpenSessionAction;
   QAction* SaveSessionAction;
-  QAction* KeepRunAction;
-  QAction* CompareAction;
-  QAction* ClearKeptRunsAction;
   QMenu* RecentMenu;
-  QMenu* RunsMenu;
+  // The run control's and the kept runs' own controls, by the names the
+  // window has always given them.
+  QTimer* Timer;               // 50 ms, off at start: the only driver of the simulation
+  QComboBox* SpeedBox;         // steps per tick: 1 (as designed), 10, 100, or flat out
+  QLabel* Readout;             // over the count chart: time, speed, inside count and more
+  QToolButton* KeepRunButton;  // "Keep run": the curves stay as a lighter overlay
+  QAction* KeepRunAction;
+  QAction* ClearKeptRunsAction;
 
-  // The engine (and every engine a reset makes) runs with `engineSettings`:
+  // The engine (and every engine Open makes) runs with `engineSettings`:
   // the program's from the environment; by default, the engine's defaults.
   explicit TMForm(QWidget* owner = nullptr);
   explicit TMForm(const TEngineSettings& engineSettings, QWidget* owner = nullptr);
@@ -115,7 +114,6 @@ class TMForm : public QWidget {
   void FormResize();
   void ApplyButtonClick();
   void PauseButtonClick();
-  void TimerTimer();
   void SaveCButtonClick();
   void SaveNButtonClick();
   void AddSpeciesButtonClick();
@@ -124,12 +122,16 @@ class TMForm : public QWidget {
   void SpeciesListClick();
   void SpeedButtonRecalcDClick();
   void SpeedButtonRecalcAClick();
-  // Run speed and run export (RunControl.cpp).
-  void SpeedBoxChange();
+  // A tick, a slice of steps, a new speed: the run control's timers and
+  // speed box ask it for these themselves; here they are for tests and
+  // benchmarks, which drive the run without the event loop.
+  void TimerTimer();
   void SliceTimerTimer();
+  void SpeedBoxChange();
+  // Run export and the views beyond the curves.
   void ExportRunButtonClick();
   void MoleculeViewButtonClick();
-  // Sessions and kept runs (Sessions.cpp).
+  // Sessions and kept runs.
   void OpenSessionClick();
   void SaveSessionClick();
   void KeepRunClick();
@@ -144,7 +146,7 @@ class TMForm : public QWidget {
 
   // The run pauses by itself once `step` steps have been taken since the last
   // Apply (0: never). For measuring and comparing runs.
-  void PauseAtStep(std::int64_t step) { StopStep = step; }
+  void PauseAtStep(std::int64_t step);
   // Writes the whole run since the last Apply as CSV (see Session/Exports.h).
   void ExportRun(const QString& fileName);
   // Shows or hides the expected-fluctuation band on both charts.
@@ -163,12 +165,12 @@ class TMForm : public QWidget {
   // Runs kept beside this one: the run's curves so far, or a run CSV's.
   // At most MostKeptRuns; their legend says what sets each apart from the
   // run now.
-  static constexpr int MostKeptRuns = 8;
+  static constexpr int MostKeptRuns = TKeptRuns::Most;
   void KeepRun();
   void CompareWithFile(const QString& fileName);
   void RemoveKeptRun(int index);
   void ClearKeptRuns();
-  int KeptRunCount() const { return static_cast<int>(KeptRuns.size()); }
+  int KeptRunCount() const;
   // The sessions opened or saved last, newest first (at most 8), kept
   // between runs of the program.
   QStringList RecentSessions() const;
@@ -182,37 +184,26 @@ class TMForm : public QWidget {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
-  // The readout lets the mouse through to the chart under it; its tooltip
-  // comes from the chart's tooltip event there.
-  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // The program's one engine, what was done to it and its record since the
   // last Apply. Every change of the engine goes through it.
   std::unique_ptr<TEngineRun> Run;
   TEngineSettings EngineSettings;  // of the engine, and of every engine Open makes
-  std::int64_t PendingSteps = 0;   // queued by ticks at the faster speeds; -1: no end
-  std::int64_t StopStep = 0;
-  QString RunExportFolder;        // where "Export run..." last wrote, for this session
-  QElapsedTimer ChartPaintClock;  // since the charts last repainted during a fast run
+  QString RunExportFolder;         // where "Export run..." last wrote, for this session
   // Made when first opened: a window of its own.
   TMoleculeView* MoleculeView = nullptr;
-  // What each kept run ran with, for its legend ("kept 1: D 7.15E-11").
-  struct TKept {
-    QString Name;
-    TSession Setup;
-  };
-  std::vector<TKept> KeptRuns;
-  int KeptRunsMade = 0;   // numbers the next kept run
-  QString SessionFolder;  // where the session dialogs opened last, for this session
+  QString SessionFolder;    // where the session dialogs opened last, for this session
+  TRunControl* RunControl;  // the pace of the run and its readout
+  TKeptRuns* KeptRuns;      // runs kept beside this one
 
   void BuildControls();
-  void BuildRunPanel();
+  void BuildChartActions();
   void BuildSessionControls();
   // Shortcuts shown in the tooltips of the run and export buttons.
   void SetShortcuts();
-  // Puts `run` in place of the run now, with tables, species list and
-  // curves to match (`bands`: the band in force at each of its samples).
+  // Puts `run` in place of the run now, with the species list and curves
+  // to match (`bands`: the band in force at each of its samples).
   void UseRun(std::unique_ptr<TEngineRun> run, const std::vector<std::optional<TBand>>& bands);
   // Replays `session` on a fresh engine beside the run now, as long work;
   // null when cancelled. Throws TError naming `name` and what failed.
@@ -220,27 +211,18 @@ class TMForm : public QWidget {
                                        std::vector<std::optional<TBand>>& bands);
   // Draws one recorded step on the charts.
   void PlotSample(const TRunSample& sample, const std::optional<TBand>& band);
-  void AddKeptRun(const QString& name, const TSession& setup, const std::vector<double>& times,
-                  const std::vector<double>& counts, const std::vector<double>& concentrations);
-  // The kept runs' legend entries, against the run now.
-  void RelabelKeptRuns();
   void RememberSession(const QString& fileName);
   void FillRecentMenu();
-  void FillRunsMenu();
   void ConnectHandlers();
   // One engine step; a failure pauses the run before it propagates.
   void StepOnce();
-  // After steps, Apply and species changes: the readout, the views (through
-  // EngineChanged), and the pause at StopStep.
+  // After steps, Apply and species changes: the readout, the kept runs'
+  // legend, the views (through EngineChanged), and the pause at the step
+  // set by PauseAtStep.
   void AfterEngineChange();
   // After species changes: the readout's averages and filling times start
   // again from here; then as AfterEngineChange.
   void SpeciesChanged();
-  // Keeps the readout at the lower right of the count chart's plot area.
-  void PlaceReadout();
-  // The charts repaint after every tick at the designed speed, and at a
-  // steady rate faster.
-  void RepaintCharts();
   // Runs a change of the engine's species that places molecules of
   // `concentration` [m^-3]: at once when they are few, else as long work the
   // user can follow and cancel. False when cancelled (nothing changed).

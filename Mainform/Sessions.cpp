@@ -1,18 +1,16 @@
-// Sessions and kept runs: saving the tables as a session file, opening one
-// (or a run CSV) as a user would type it, keeping runs as overlays to
-// compare with, and the keys and hints of the window's buttons.
+// Sessions: saving the tables as a session file, opening one (a setup from a
+// fresh engine) or a run CSV (its run replayed) beside the run now, the recent sessions, and the
+// file dialogs of sessions and compared runs, which open where the last one did.
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QKeySequence>
 #include <QSettings>
 #include <QSignalBlocker>
 #include <algorithm>
 
 #include "Mainform/LongWork.h"
 #include "Mainform/Mainform.h"
-#include "Mainform/Widgets.h"
 #include "Session/Comparison.h"
 #include "Session/Conversions.h"
 #include "Session/EngineRun.h"
@@ -40,101 +38,9 @@ QString Shown(const std::string& text) {
   return QString::fromStdString(shown);
 }
 
-// `button` does `action`: its caption stays, the action's tooltip (with the
-// shortcut) shows.
-void Attach(QToolButton* button, QAction* action) {
-  const QString caption = button->text();
-  button->setDefaultAction(action);
-  button->setText(caption);
-}
-
-// "hint (Ctrl+K)": a tooltip that names the keys.
-QString HintWithKeys(const QString& hint, const QKeySequence& keys) {
-  return hint + QStringLiteral(" (") + keys.toString(QKeySequence::NativeText) +
-         QStringLiteral(")");
-}
-
-// An action of the window with `keys`, its tooltip naming them.
-QAction* MakeAction(QWidget* window, const QString& text, const QKeySequence& keys,
-                    const QString& hint) {
-  auto* action = new QAction(text, window);
-  action->setShortcut(keys);
-  action->setShortcutContext(Qt::WindowShortcut);
-  action->setToolTip(HintWithKeys(hint, keys));
-  window->addAction(action);
-  return action;
-}
-
-// Gives a button of the designed tool bars a shortcut and says it in its tooltip.
-void SetButtonShortcut(QToolButton* button, const QKeySequence& keys, const QString& hint) {
-  button->setShortcut(keys);
-  button->setToolTip(HintWithKeys(hint, keys));
-}
-
 QSettings Settings() { return QSettings(QStringLiteral("Kelvane"), QStringLiteral("Kelvane")); }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// Controls, keys and hints
-
-void TMForm::BuildSessionControls() {
-  OpenSessionAction = MakeAction(this, QStringLiteral("Open session..."), QKeySequence::Open,
-                                 QStringLiteral("Open a session file or a run CSV"));
-  SaveSessionAction = MakeAction(this, QStringLiteral("Save session..."), QKeySequence::Save,
-                                 QStringLiteral("Save the parameters and species as a session"));
-  KeepRunAction = MakeAction(this, QStringLiteral("Keep run"), QKeySequence(Qt::CTRL | Qt::Key_K),
-                             QStringLiteral("Keep this run's curves on the charts to compare"));
-  CompareAction = MakeAction(this, QStringLiteral("Compare with file..."),
-                             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O),
-                             QStringLiteral("Show a run CSV's curves beside this run"));
-  ClearKeptRunsAction = MakeAction(
-      this, QStringLiteral("Clear kept runs"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K),
-      QStringLiteral("Remove every kept or compared run from the charts"));
-  const auto guarded = [this](void (TMForm::*handler)()) { return Guarded(this, handler); };
-  connect(OpenSessionAction, &QAction::triggered, this, guarded(&TMForm::OpenSessionClick));
-  connect(SaveSessionAction, &QAction::triggered, this, guarded(&TMForm::SaveSessionClick));
-  connect(KeepRunAction, &QAction::triggered, this, guarded(&TMForm::KeepRunClick));
-  connect(CompareAction, &QAction::triggered, this, guarded(&TMForm::CompareClick));
-  connect(ClearKeptRunsAction, &QAction::triggered, this, guarded(&TMForm::ClearKeptRunsClick));
-
-  // The second row of the run panel, beside the run controls above it.
-  OpenSessionButton = MakeButton(RunPanel, QStringLiteral("Open..."), {2, 25, 62, 22});
-  Attach(OpenSessionButton, OpenSessionAction);
-  RecentMenu = new QMenu(this);
-  OpenSessionButton->setMenu(RecentMenu);
-  OpenSessionButton->setPopupMode(QToolButton::MenuButtonPopup);
-  connect(RecentMenu, &QMenu::aboutToShow, this, &TMForm::FillRecentMenu);
-  SaveSessionButton = MakeButton(RunPanel, QStringLiteral("Save..."), {64, 25, 46, 22});
-  Attach(SaveSessionButton, SaveSessionAction);
-  KeepRunButton = MakeButton(RunPanel, QStringLiteral("Keep run"), {110, 25, 54, 22});
-  Attach(KeepRunButton, KeepRunAction);
-  RunsButton = MakeButton(RunPanel, QStringLiteral("Runs"), {164, 25, 51, 22});
-  RunsButton->setToolTip(
-      QStringLiteral("Compare with a run CSV, remove kept runs (the charts' legends name them)"));
-  RunsMenu = new QMenu(this);
-  RunsButton->setMenu(RunsMenu);
-  RunsButton->setPopupMode(QToolButton::InstantPopup);
-  connect(RunsMenu, &QMenu::aboutToShow, this, &TMForm::FillRunsMenu);
-  FillRunsMenu();
-  SetShortcuts();
-}
-
-void TMForm::SetShortcuts() {
-  SetButtonShortcut(ApplyButton, QKeySequence(Qt::CTRL | Qt::Key_Return),
-                    QStringLiteral("Apply the simulation parameters and start again at time 0"));
-  SetButtonShortcut(PauseButton, QKeySequence(Qt::Key_F5),
-                    QStringLiteral("Start or pause the run"));
-  SetButtonShortcut(SaveCButton, QKeySequence(Qt::CTRL | Qt::Key_1),
-                    QStringLiteral("Write the concentration inside to C1(t).txt"));
-  SetButtonShortcut(SaveNButton, QKeySequence(Qt::CTRL | Qt::Key_2),
-                    QStringLiteral("Write the molecules inside to N1(t).txt"));
-  SetButtonShortcut(ExportRunButton, QKeySequence(Qt::CTRL | Qt::Key_E),
-                    QStringLiteral("Every step since Apply, with the parameters and species, as "
-                                   "one CSV file"));
-  SetButtonShortcut(MoleculeViewButton, QKeySequence(Qt::CTRL | Qt::Key_M),
-                    QStringLiteral("Open the molecule view"));
-}
 
 // ---------------------------------------------------------------------------
 // Sessions
@@ -299,72 +205,7 @@ void TMForm::FillRecentMenu() {
 }
 
 // ---------------------------------------------------------------------------
-// Kept runs
-
-void TMForm::AddKeptRun(const QString& name, const TSession& setup,
-                        const std::vector<double>& times, const std::vector<double>& counts,
-                        const std::vector<double>& concentrations) {
-  if (KeptRunCount() >= MostKeptRuns)
-    throw TError("The charts hold " + std::to_string(MostKeptRuns) +
-                 " kept runs already: remove one (Runs) first");
-  KeptRuns.push_back({name, setup});
-  NChart->AddOverlay(name, times, counts);
-  CChart->AddOverlay(name, times, concentrations);
-  RelabelKeptRuns();
-  FillRunsMenu();
-}
-
-void TMForm::KeepRun() {
-  const std::vector<TRunSample>& samples = Run->Record().Samples();
-  if (samples.empty()) throw TError("The run has no steps to keep yet");
-  std::vector<double> times, counts, concentrations;
-  times.reserve(samples.size());
-  counts.reserve(samples.size());
-  concentrations.reserve(samples.size());
-  for (const TRunSample& sample : samples) {
-    times.push_back(sample.Time);
-    counts.push_back(sample.InsideCount);
-    concentrations.push_back(sample.InsideConcentration);
-  }
-  AddKeptRun(QStringLiteral("kept %1").arg(++KeptRunsMade), SessionOf(*Run), times, counts,
-             concentrations);
-}
-
-void TMForm::CompareWithFile(const QString& fileName) {
-  const TKeptRun run = ReadKeptRun(QFile::encodeName(fileName).toStdString());
-  AddKeptRun(QString::fromStdString(run.Name), run.Setup, run.Times, run.Counts,
-             run.Concentrations);
-}
-
-void TMForm::RemoveKeptRun(int index) {
-  if (index < 0 || index >= KeptRunCount()) return;
-  KeptRuns.erase(KeptRuns.begin() + index);
-  NChart->RemoveOverlay(index);
-  CChart->RemoveOverlay(index);
-  FillRunsMenu();
-}
-
-void TMForm::ClearKeptRuns() {
-  KeptRuns.clear();
-  NChart->ClearOverlays();
-  CChart->ClearOverlays();
-  FillRunsMenu();
-}
-
-void TMForm::RelabelKeptRuns() {
-  if (KeptRuns.empty()) return;
-  const TSession now = SessionOf(*Run);
-  for (int i = 0; i < KeptRunCount(); ++i) {
-    const TKept& kept = KeptRuns[static_cast<std::size_t>(i)];
-    const QString label =
-        kept.Name + QStringLiteral(": ") +
-        QString::fromStdString(SetupDifference(kept.Setup, now, DecimalSeparator));
-    NChart->SetOverlayLabel(i, label);
-    CChart->SetOverlayLabel(i, label);
-  }
-}
-
-void TMForm::KeepRunClick() { KeepRun(); }
+// Compared runs: a run CSV beside the run now, from the sessions' folder
 
 void TMForm::CompareClick() {
   const QString folder = SessionFolder.isEmpty() ? QDir::currentPath() : SessionFolder;
@@ -374,17 +215,4 @@ void TMForm::CompareClick() {
   if (fileName.isEmpty()) return;
   SessionFolder = QFileInfo(fileName).absolutePath();
   CompareWithFile(fileName);
-}
-
-void TMForm::ClearKeptRunsClick() { ClearKeptRuns(); }
-
-void TMForm::FillRunsMenu() {
-  RunsMenu->clear();
-  RunsMenu->addAction(CompareAction);
-  RunsMenu->addSeparator();
-  for (int i = 0; i < KeptRunCount(); ++i)
-    connect(RunsMenu->addAction(QStringLiteral("Remove ") + NChart->OverlayLabel(i)),
-            &QAction::triggered, this, [this, i] { RemoveKeptRun(i); });
-  ClearKeptRunsAction->setEnabled(!KeptRuns.empty());
-  RunsMenu->addAction(ClearKeptRunsAction);
 }

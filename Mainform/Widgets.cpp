@@ -29,3 +29,29 @@ void SetImage(QToolButton* button, const QString& resource, const QSize& size,
   button->setIconSize(size);
   button->setToolButtonStyle(style);
 }
+
+QString HintWithKeys(const QString& hint, const QKeySequence& keys) {
+  return hint + QStringLiteral(" (") + keys.toString(QKeySequence::NativeText) +
+         QStringLiteral(")");
+}
+
+QAction* MakeAction(QWidget* window, const QString& text, const QKeySequence& keys,
+                    const QString& hint) {
+  auto* action = new QAction(text, window);
+  action->setShortcut(keys);
+  action->setShortcutContext(Qt::WindowShortcut);
+  action->setToolTip(HintWithKeys(hint, keys));
+  window->addAction(action);
+  return action;
+}
+
+void AttachAction(QToolButton* button, QAction* action) {
+  const QString caption = button->text();
+  button->setDefaultAction(action);
+  button->setText(caption);
+}
+
+void SetButtonShortcut(QToolButton* button, const QKeySequence& keys, const QString& hint) {
+  button->setShortcut(keys);
+  button->setToolTip(HintWithKeys(hint, keys));
+}

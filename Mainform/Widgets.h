@@ -1,7 +1,10 @@
-// The window's building blocks: panels and flat tool-bar buttons.
+// The window's building blocks: panels, flat tool-bar buttons, and actions
+// whose keys their tooltips name.
 #pragma once
 
+#include <QAction>
 #include <QFrame>
+#include <QKeySequence>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -18,3 +21,17 @@ QToolButton* MakeButton(QWidget* parent, const QString& caption, const QRect& ge
 // Gives `button` the image `resource`, shown at `size` in `style`.
 void SetImage(QToolButton* button, const QString& resource, const QSize& size,
               Qt::ToolButtonStyle style);
+
+// "hint (Ctrl+K)": a tooltip that names the keys.
+QString HintWithKeys(const QString& hint, const QKeySequence& keys);
+
+// An action of `window` with `keys`, its tooltip naming them.
+QAction* MakeAction(QWidget* window, const QString& text, const QKeySequence& keys,
+                    const QString& hint);
+
+// `button` does `action`: its caption stays, the action's tooltip (with the
+// shortcut) shows.
+void AttachAction(QToolButton* button, QAction* action);
+
+// Gives a button of the designed tool bars a shortcut and says it in its tooltip.
+void SetButtonShortcut(QToolButton* button, const QKeySequence& keys, const QString& hint);

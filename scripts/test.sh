@@ -13,7 +13,7 @@ jobs="$(nproc)"
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
 
 echo "== Formatting (clang-format, .clang-format)"
-(cd "$root" && find Statg Diffunit Mainform app tests bench fuzz -name '*.cpp' -o -name '*.h' |
+(cd "$root" && find Statg Diffunit Session Mainform app tests bench fuzz -name '*.cpp' -o -name '*.h' |
   sort | xargs clang-format --dry-run --Werror)
 
 echo "== Without the window (no Qt): engine and conversion tests"

@@ -1,0 +1,245 @@
+// The window's handlers that change the engine (Apply, start and pause, the
+// species buttons, a step) and what follows every change: the run record's
+// statistics, the readout, the kept runs' legend and the views. Every change
+// of the engine is an action of the run (TEngineRun::Do) made here, or a
+// whole run replayed beside it in Sessions.cpp.
+#include <QElapsedTimer>
+#include <QLocale>
+#include <QSignalBlocker>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "Mainform/LongWork.h"
+#include "Mainform/Mainform.h"
+#include "Mainform/RunControl.h"
+#include "Session/Conversions.h"
+#include "Session/Parameters.h"
+
+namespace {
+
+// Molecules from which placing them runs as long work, with a progress bar
+// should it take over half a second.
+constexpr double LongPopulation = 2e6;
+
+// The number in the row `key`, converted with the user's separator; throws
+// TError naming the text when it does not convert.
+double ReadNumber(const TValueList* list, const char* key) {
+  return TextToNumber(list->Value(QString::fromLatin1(key)).toStdString(), DecimalSeparator);
+}
+
+void WriteText(TValueList* list, const char* key, const std::string& text) {
+  list->SetValue(QString::fromLatin1(key), QString::fromStdString(text));
+}
+
+// A species as the species table gives it, read in the order SP_A, SP_D,
+// SP_C, so that a bad text is named in that order.
+TSpeciesValues ReadSpecies(const TValueList* list) {
+  TSpeciesValues species;
+  species.Radius = ReadNumber(list, Key::SP_A);
+  species.Diffusion = ReadNumber(list, Key::SP_D);
+  species.Concentration = ReadNumber(list, Key::SP_C);
+  return species;
+}
+
+// Writes a species into the species table, in the order SP_C, SP_A, SP_D.
+void ShowSpecies(TValueList* list, const TSpeciesValues& species) {
+  WriteText(list, Key::SP_C, NumberToText(species.Concentration, DecimalSeparator));
+  WriteText(list, Key::SP_A, NumberToText(species.Radius, DecimalSeparator));
+  WriteText(list, Key::SP_D, NumberToText(species.Diffusion, DecimalSeparator));
+}
+
+// The wall clock of the readout's speed, shared by all windows.
+double WallSeconds() {
+  static QElapsedTimer clock;
+  if (!clock.isValid()) clock.start();
+  return static_cast<double>(clock.nsecsElapsed()) * 1e-9;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Apply, start and pause, and the steps
+
+void TMForm::ApplyButtonClick() {
+  // Everything is converted before anything changes: a bad text (or
+  // parameters the engine refuses) leaves the curves and the running
+  // simulation as they were. The message names the first bad text in this
+  // order.
+  TSimulationValues values;
+  values.TimeStep = ReadNumber(ValueListSimulation, Key::SIM_DT);
+  values.Temperature = ReadNumber(ValueListSimulation, Key::SIM_T);
+  values.Viscosity = ReadNumber(ValueListSimulation, Key::SIM_Q);
+  values.InnerRib = ReadNumber(ValueListSimulation, Key::SIM_B1);
+  values.OuterRib = ReadNumber(ValueListSimulation, Key::SIM_B0);
+  Run->Do(TAction::Apply(values));
+  CChart->ClearCurves();
+  NChart->ClearCurves();
+  AfterEngineChange();
+}
+
+void TMForm::PauseButtonClick() {
+  RunControl->StartOrPause();
+  const bool enabled = ApplyButton->isEnabled();
+  for (QToolButton* button : {ApplyButton, AddSpeciesButton, RemoveSpeciesButton,
+                              ApplySpSpeedButton, SpeedButtonRecalcD, SpeedButtonRecalcA})
+    button->setEnabled(!enabled);
+}
+
+void TMForm::TimerTimer() { RunControl->Tick(); }
+
+void TMForm::SliceTimerTimer() { RunControl->RunSlice(); }
+
+void TMForm::SpeedBoxChange() { RunControl->SpeedChanged(); }
+
+void TMForm::PauseAtStep(std::int64_t step) { RunControl->PauseAtStep(step); }
+
+void TMForm::StepOnce() {
+  try {
+    Run->Step();
+  } catch (...) {
+    // A step that fails would fail again at every tick: stop the run, as a
+    // pause would, so that its message is shown once.
+    if (RunControl->Running()) PauseButtonClick();
+    AfterEngineChange();
+    throw;
+  }
+}
+
+void TMForm::AfterEngineChange() {
+  // Threads the system refused: the engine goes on on one, and the program
+  // says so where it says its other start-up troubles.
+  const std::string notice = Run->Volume().TakeNotice();
+  if (!notice.empty()) std::fprintf(stderr, "%s\n", notice.c_str());
+  TRunStatistics& statistics = Run->Record().Statistics();
+  statistics.Expect(Run->Volume().TotalInnerCount, ExpectedBand(Run->Volume()));
+  statistics.MarkWallTime(WallSeconds());
+  RunControl->ShowReadout(QString::fromStdString(statistics.ReadoutText(DecimalSeparator)));
+  KeptRuns->Relabel();
+  if (RunControl->Running() && RunControl->ReachedPauseStep(statistics.Steps())) PauseButtonClick();
+  RunControl->RepaintCharts();
+  emit EngineChanged();
+}
+
+void TMForm::SpeciesChanged() {
+  // The run record's averages started again as the species changed.
+  AfterEngineChange();
+}
+
+// ---------------------------------------------------------------------------
+// Species editing
+
+void TMForm::AddSpeciesButtonClick() {
+  QSignalBlocker quiet(SpeciesList);
+  const QList<QListWidgetItem*> selected = SpeciesList->selectedItems();
+  const int previousRow = selected.isEmpty() ? -1 : SpeciesList->row(selected.first());
+
+  auto* item = new QListWidgetItem(QStringLiteral("Species 1"));
+  item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+  item->setSizeHint(QSize(0, 13));
+  SpeciesList->addItem(item);
+  const int last = SpeciesList->count() - 1;
+  SpeciesList->item(last)->setCheckState(Qt::Checked);
+  SpeciesList->setCurrentRow(last);
+
+  ShowSpecies(ValueListSpecies, TSpeciesValues{});
+  // When the engine refuses the species (it does not fit the current
+  // volumes) or the user cancels it, the list must keep one item per engine
+  // species, and the table shows the species selected again, not the
+  // defaults written above.
+  const auto takeBack = [&] {
+    delete SpeciesList->takeItem(last);
+    if (previousRow >= 0) {
+      SpeciesList->setCurrentRow(previousRow);
+      SpeciesListClick();
+    }
+  };
+  bool added = false;
+  try {
+    const TSpeciesValues species = ReadSpecies(ValueListSpecies);
+    added = ChangeSpecies(species.Concentration, [&] { Run->Do(TAction::AddSpecies(species)); });
+  } catch (...) {
+    takeBack();
+    throw;
+  }
+  if (!added) {
+    takeBack();
+    AfterEngineChange();
+    return;
+  }
+  SpeciesChanged();
+}
+
+void TMForm::RemoveSpeciesButtonClick() {
+  if (SpeciesList->count() < 2) return;  // at least one species always remains
+  {
+    QSignalBlocker quiet(SpeciesList);
+    for (int index = 0; index < SpeciesList->count(); ++index) {
+      if (SpeciesList->item(index)->isSelected()) {
+        Run->Do(TAction::RemoveSpecies(index));
+        delete SpeciesList->takeItem(index);
+      }
+    }
+    SpeciesList->setCurrentRow(0);
+  }
+  SpeciesChanged();
+  SpeciesListClick();
+}
+
+void TMForm::ApplySpSpeedButtonClick() {
+  bool replaced = false;
+  for (int index = 0; index < SpeciesList->count(); ++index) {
+    if (!SpeciesList->item(index)->isSelected()) continue;
+    const TSpeciesValues species = ReadSpecies(ValueListSpecies);
+    replaced = ChangeSpecies(species.Concentration,
+                             [&] { Run->Do(TAction::ApplySpecies(index, species)); }) ||
+               replaced;
+  }
+  if (replaced)
+    SpeciesChanged();
+  else
+    AfterEngineChange();
+}
+
+bool TMForm::ChangeSpecies(double concentration, const std::function<void()>& change) {
+  // About the molecules the change places; a few million take long enough
+  // (a second or more) to want a progress bar and to keep the window painted.
+  const double molecules = std::fabs(concentration * Run->Volume().OuterVolume);
+  if (!(molecules > LongPopulation)) {
+    change();
+    return true;
+  }
+  const QString count = QLocale().toString(static_cast<qlonglong>(molecules));
+  return RunLongWork(this, QStringLiteral("Placing %1 molecules...").arg(count),
+                     [&](const TWorkProgress& progress) {
+                       // The engine reports from this worker thread; Cancel
+                       // answers false, and the engine then changes nothing.
+                       struct TReportsEnd {
+                         TVolume& Engine;
+                         ~TReportsEnd() { Engine.SetProgressCallback({}); }
+                       } reportsEnd{Run->Volume()};
+                       Run->Volume().SetProgressCallback(progress);
+                       change();
+                     });
+}
+
+void TMForm::SpeciesListClick() {
+  // Shows what the engine holds, not what was last typed.
+  for (int index = 0; index < SpeciesList->count(); ++index) {
+    if (!SpeciesList->item(index)->isSelected()) continue;
+    ShowSpecies(ValueListSpecies, SpeciesValuesOf(Run->Volume(), index));
+  }
+}
+
+void TMForm::SpeedButtonRecalcDClick() {
+  // Uses the temperature and viscosity applied last, not the table's texts.
+  const double radius = ReadNumber(ValueListSpecies, Key::SP_A);
+  WriteText(ValueListSpecies, Key::SP_D,
+            StokesEinsteinText(Run->Volume(), radius, DecimalSeparator));
+}
+
+void TMForm::SpeedButtonRecalcAClick() {
+  const double diffusion = ReadNumber(ValueListSpecies, Key::SP_D);
+  WriteText(ValueListSpecies, Key::SP_A,
+            StokesEinsteinText(Run->Volume(), diffusion, DecimalSeparator));
+}

@@ -68,13 +68,22 @@ bool TShareJudge::ShareNext(double now) {
 }
 
 void TShareJudge::Record(double seconds, std::int64_t molecules) {
-  if (ProbeStep < 0 || molecules <= 0) return;
-  (Coming ? Shared : Alone)[ProbeStep / 2] = seconds / static_cast<double>(molecules);
+  if (molecules <= 0) return;
+  const double perMolecule = seconds / static_cast<double>(molecules);
+  if (ProbeStep < 0) {
+    Worse = perMolecule * Margin > (Coming ? AloneMedian : SharedMedian) ? Worse + 1 : 0;
+    if (Worse >= WorseInARow) StepsSinceProbe = StepsBetweenProbes;  // probe next step
+    return;
+  }
+  (Coming ? Shared : Alone)[ProbeStep / 2] = perMolecule;
   if (++ProbeStep < 2 * ProbePairs) return;
   // The first pair only warmed up.
-  Verdict = Median(Shared, 1) < Margin * Median(Alone, 1);
+  SharedMedian = Median(Shared, 1);
+  AloneMedian = Median(Alone, 1);
+  Verdict = SharedMedian < Margin * AloneMedian;
   ProbeStep = -1;
   StepsSinceProbe = 0;
+  Worse = 0;
 }
 
 struct TWorkers::TStepJob {

@@ -70,7 +70,9 @@ int ThreadsFromEnvironment(const char* value, int fallback, std::vector<std::str
 // per molecule; the steps after it are shared only when shared steps were
 // faster by more than Margin. The probe comes again after StepsBetweenProbes
 // steps or SecondsBetweenProbes, whichever is first, so that a core that
-// frees up (or becomes busy) is noticed. Who moves what never changes a
+// frees up (or becomes busy) is noticed; and at once when WorseInARow steps
+// in a row were slower, by the margin, than the other way measured in the
+// last probe (a core that became busy while steps were shared). Who moves what never changes a
 // bit, so the verdict changes only speed. The clock is the caller's: the
 // judge is given times and decides from them alone.
 class TShareJudge {
@@ -80,6 +82,7 @@ class TShareJudge {
   static constexpr double SecondsBetweenProbes = 2.0;
   // Shared steps must take less than this share of unshared ones' time.
   static constexpr double Margin = 0.95;
+  static constexpr int WorseInARow = 3;
 
   // Whether the coming step is shared; `now` in seconds of a steady clock.
   bool ShareNext(double now);
@@ -95,6 +98,10 @@ class TShareJudge {
   int StepsSinceProbe = 0;
   double ProbeEnded = 0.0;  // s, the clock when the last probe ended
   bool Coming = false;      // what ShareNext said for the coming step
+  // The last probe's medians, s per molecule, and the steps since then in a
+  // row slower than the other way's median by the margin.
+  double SharedMedian = 0.0, AloneMedian = 0.0;
+  int Worse = 0;
   double Shared[ProbePairs] = {}, Alone[ProbePairs] = {};  // s per molecule
 };
 

@@ -824,10 +824,11 @@ TEST(ShareJudgeTest, SharesOnlyWhileSharedStepsAreMeasurablyFaster) {
   const double faster[pairs] = {1, 0.5, 0.5, 0.5}, slower[pairs] = {1, 1.5, 1.5, 1.5},
                even[pairs] = {1, 1, 1, 1};
   ASSERT_TRUE(probe(judge, 0.0, faster, even));
-  // Between probes every step follows the verdict, and is not timed.
+  // Between probes every step follows the verdict; up to two steps in a row
+  // slower than unshared ones were (by the margin) are let pass.
   for (int k = 0; k < TShareJudge::StepsBetweenProbes; ++k) {
     ASSERT_TRUE(judge.ShareNext(0.001 * k));
-    judge.Record(1e9, 1);
+    judge.Record(k % 3 == 2 ? 0.5 : 1.06, 1);
   }
   EXPECT_TRUE(judge.Sharing());
   // Then a probe: the second core got busy.
@@ -839,4 +840,11 @@ TEST(ShareJudgeTest, SharesOnlyWhileSharedStepsAreMeasurablyFaster) {
   }
   // After it, the core that freed up is found out.
   EXPECT_TRUE(probe(judge, 0.5 + TShareJudge::SecondsBetweenProbes, faster, even));
+  // Three shared steps in a row slower than unshared ones were bring the
+  // next probe forward: the second core got busy again.
+  for (int k = 0; k < TShareJudge::WorseInARow; ++k) {
+    EXPECT_TRUE(judge.ShareNext(3.0));
+    judge.Record(1.06, 1);
+  }
+  EXPECT_FALSE(probe(judge, 3.0, slower, even));
 }

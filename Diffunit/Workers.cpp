@@ -75,7 +75,8 @@ void TShareJudge::Record(double seconds, std::int64_t molecules) {
     if (Worse >= WorseInARow) StepsSinceProbe = StepsBetweenProbes;  // probe next step
     return;
   }
-  (Coming ? Shared : Alone)[ProbeStep / 2] = perMolecule;
+  double* const times = Coming ? Shared : Alone;
+  times[ProbeStep / 2] = perMolecule;
   if (++ProbeStep < 2 * ProbePairs) return;
   // The first pair only warmed up.
   SharedMedian = Median(Shared, 1);

@@ -781,7 +781,8 @@ TEST(ShareJudgeTest, SharesOnlyWhileSharedStepsAreMeasurablyFaster) {
     for (int k = 0; k < 2 * pairs; ++k) {
       const bool share = judge.ShareNext(now);
       EXPECT_EQ(share, k % 2 == 0) << "probe step " << k;
-      judge.Record(1000.0 * (share ? shared : alone)[k / 2], 1000);
+      const double perMolecule = share ? shared[k / 2] : alone[k / 2];
+      judge.Record(1000.0 * perMolecule, 1000);
     }
     return judge.Sharing();
   };

@@ -59,11 +59,12 @@ void TKeptRuns::Keep(const std::vector<TRunSample>& samples) {
     run.Counts.push_back(sample.InsideCount);
     run.Concentrations.push_back(sample.InsideConcentration);
   }
-  // Numbered even when refused for lack of room, as the legend never
-  // reuses a number.
-  run.Name = "kept " + std::to_string(++Made);
+  // The legend never gives a number twice while runs are kept; a run
+  // refused for lack of room takes none.
+  run.Name = "kept " + std::to_string(Made + 1);
   run.Setup = SetupNow();
   Add(run);
+  ++Made;
 }
 
 void TKeptRuns::CompareWithFile(const QString& fileName) {
@@ -73,6 +74,7 @@ void TKeptRuns::CompareWithFile(const QString& fileName) {
 void TKeptRuns::Remove(int index) {
   if (index < 0 || index >= Count()) return;
   Runs.erase(Runs.begin() + index);
+  if (Runs.empty()) Made = 0;  // with none left, the numbers start again
   CountChart->RemoveOverlay(index);
   ConcentrationChart->RemoveOverlay(index);
   FillRunsMenu();
@@ -80,6 +82,7 @@ void TKeptRuns::Remove(int index) {
 
 void TKeptRuns::Clear() {
   Runs.clear();
+  Made = 0;
   CountChart->ClearOverlays();
   ConcentrationChart->ClearOverlays();
   FillRunsMenu();

@@ -921,6 +921,29 @@ TEST_F(MainformTest, EveryWindowRunReplaysFromItsCsv) {
   EXPECT_TRUE(Messages.empty());
 }
 
+// Paused by hand in a fast run, the charts used to keep holding their
+// repaints, so that a kept or compared run showed only at the next step.
+TEST_F(MainformTest, KeptRunsShowAtOnceWhenPausedInAFastRun) {
+  TMForm& form = MakeForm();
+  ShrinkSelectedSpecies(form);
+  form.SpeedBox->setCurrentIndex(3);  // flat out
+  form.PauseButton->click();
+  ASSERT_TRUE(WaitUntil([&] { return form.Statistics().Steps() >= 20; }));
+  form.PauseButton->click();
+  ASSERT_FALSE(form.Timer->isActive());
+  QApplication::processEvents();
+  int replots = 0;
+  QObject::connect(form.NChart, &QCustomPlot::afterReplot, [&] { ++replots; });
+  form.KeepRunAction->trigger();
+  QApplication::processEvents();
+  EXPECT_GE(replots, 1);
+  replots = 0;
+  form.ClearKeptRunsAction->trigger();
+  QApplication::processEvents();
+  EXPECT_GE(replots, 1);
+  EXPECT_EQ(form.NChart->OverlayCount(), 0);
+}
+
 // Opening is all or nothing: two species that fit alone but overflow
 // together (their total concentration) used to fail half-way, after the
 // window's engine had been replaced. Now the window keeps everything, down to

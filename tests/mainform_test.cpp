@@ -1252,8 +1252,17 @@ TEST_F(MainformTest, RecentSessionsKeysAndHints) {
         << button->toolTip().toStdString();
   }
   EXPECT_EQ(window.OpenSessionAction->shortcut(), QKeySequence(QKeySequence::Open));
-  const TValueList* table = window.ValueListSimulation;
+  // A caption cut short by its column shows in full as a tooltip, one that
+  // fits shows none. The column is made narrow and wide here, so that the
+  // machine's fonts decide nothing (they used to, at the designed width).
+  TValueList* table = Form->ValueListSimulation;
+  const int designed = table->columnWidth(0);
+  table->setColumnWidth(0, 12);
   EXPECT_EQ(table->item(0, 0)->toolTip(), QStringLiteral("External Cube Rib [m]"));
-  EXPECT_EQ(table->item(3, 0)->toolTip(), QString());  // "Temperature [K]" fits
+  EXPECT_EQ(table->item(3, 0)->toolTip(), QStringLiteral("Temperature [K]"));
   EXPECT_EQ(table->horizontalHeaderItem(0)->toolTip(), QStringLiteral("Simulation Parameters"));
+  table->setColumnWidth(0, 4000);
+  EXPECT_EQ(table->item(0, 0)->toolTip(), QString());
+  EXPECT_EQ(table->horizontalHeaderItem(0)->toolTip(), QString());
+  table->setColumnWidth(0, designed);
 }

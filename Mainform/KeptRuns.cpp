@@ -29,7 +29,10 @@ TKeptRuns::TKeptRuns(QWidget* window, QWidget* panel, TChart* countChart,
       SetupNow(std::move(setupNow)) {
   AttachAction(KeepButton, KeepAction);
   RunsButton->setToolTip(
-      QStringLiteral("Compare with a run CSV, remove kept runs (the charts' legends name them)"));
+      QStringLiteral("Compare with a run CSV (%1), remove kept runs or all of them (%2); the "
+                     "charts' legends name them")
+          .arg(CompareAction->shortcut().toString(QKeySequence::NativeText),
+               ClearAction->shortcut().toString(QKeySequence::NativeText)));
   RunsButton->setMenu(RunsMenu);
   RunsButton->setPopupMode(QToolButton::InstantPopup);
   connect(RunsMenu, &QMenu::aboutToShow, this, &TKeptRuns::FillRunsMenu);

@@ -1252,6 +1252,21 @@ TEST_F(MainformTest, RecentSessionsKeysAndHints) {
         << button->toolTip().toStdString();
   }
   EXPECT_EQ(window.OpenSessionAction->shortcut(), QKeySequence(QKeySequence::Open));
+  // A recent session gone since is named, and leaves the list.
+  const std::string gone = recent.first().toStdString();
+  std::filesystem::remove(gone);
+  emit Form->RecentMenu->aboutToShow();
+  Messages.clear();
+  Form->RecentMenu->actions().first()->trigger();
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_TRUE(Messages[0].startsWith(QStringLiteral("Cannot read "))) << Messages[0].toStdString();
+  EXPECT_EQ(Form->RecentSessions().size(), recent.size() - 1);
+  EXPECT_FALSE(Form->RecentSessions().contains(recent.first()));
+  for (const QToolButton* button :
+       {window.AddSpeciesButton, window.RemoveSpeciesButton, window.ApplySpSpeedButton,
+        window.SpeedButtonRecalcD, window.SpeedButtonRecalcA})
+    EXPECT_FALSE(button->toolTip().isEmpty()) << button->text().toStdString();
+
   // A caption cut short by its column shows in full as a tooltip, one that
   // fits shows none. The column is made narrow and wide here, so that the
   // machine's fonts decide nothing (they used to, at the designed width).

@@ -109,6 +109,8 @@ TEST(KeptRuns, FillTheChartsAndTheRunsMenu) {
   };
   kept.Relabel();
   EXPECT_EQ(asked, 0);  // nothing kept: the setup is not worked out
+  EXPECT_TRUE(kept.RunsButton->toolTip().contains(QStringLiteral("Ctrl+Shift+O")));
+  EXPECT_TRUE(kept.RunsButton->toolTip().contains(QStringLiteral("Ctrl+Shift+K")));
   EXPECT_THROW(kept.Keep({}), TError);
   EXPECT_FALSE(kept.ClearAction->isEnabled());
 

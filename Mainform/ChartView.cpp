@@ -293,19 +293,41 @@ QString TChart::OverlayLabel(int index) const {
              : QString();
 }
 
-void TChart::SetLegendPlace(Qt::Alignment place) {
-  axisRect()->insetLayout()->setInsetAlignment(0, place);
+void TChart::ShowLegend() {
   HasLegend = true;
   UpdateLegend();
 }
 
 void TChart::UpdateLegend() {
   legend->clearItems();
-  legend->setVisible(HasLegend && !Overlays.empty());
-  if (!legend->visible()) return;
+  const bool shown = HasLegend && !Overlays.empty();
+  legend->setVisible(shown);
+  PlaceLegend(shown);
+  if (!shown) return;
   Curve(1)->setName(QStringLiteral("this run"));
   Curve(1)->addToLegend();
   for (const TOverlay& overlay : Overlays) overlay.Graph->addToLegend();
+}
+
+void TChart::PlaceLegend(bool aboveThePlot) {
+  // Above the plot, in a row of its own under the title, the legend can
+  // never cover the curves it names, wherever they run. Without it the row
+  // goes, and the chart is laid out exactly as before.
+  QCPLayoutInset* inset = axisRect()->insetLayout();
+  const bool above = plotLayout()->hasElement(1, 0) && plotLayout()->element(1, 0) == legend;
+  if (aboveThePlot == above) return;
+  if (aboveThePlot) {
+    inset->take(legend);
+    plotLayout()->insertRow(1);
+    plotLayout()->addElement(1, 0, legend);
+    plotLayout()->setRowStretchFactor(1, 0.001);  // as tall as its entries, no more
+    legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
+    legend->setWrap(4);
+  } else {
+    plotLayout()->take(legend);
+    plotLayout()->simplify();
+    inset->addElement(legend, Qt::AlignRight | Qt::AlignTop);
+  }
 }
 
 void TChart::HoldRepaints(bool held) {

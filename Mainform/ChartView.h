@@ -58,10 +58,10 @@ class TChart : public QCustomPlot {
   void SetOverlayLabel(int index, const QString& label);
   int OverlayCount() const { return static_cast<int>(Overlays.size()); }
   QString OverlayLabel(int index) const;
-  // Shows the overlays' legend at `place` in the plot area (by default the
-  // chart has none: one legend for both charts keeps the count chart's
-  // readout clear).
-  void SetLegendPlace(Qt::Alignment place);
+  // Shows the overlays' legend, while there are any, in a row above the plot
+  // (by default the chart has none: one legend for both charts keeps the
+  // count chart's readout clear).
+  void ShowLegend();
 
   // While held, changes do not ask for a repaint; whoever holds them repaints
   // (replot) when it sees fit, so that a fast run is not slowed by paints it
@@ -108,6 +108,8 @@ class TChart : public QCustomPlot {
 
   // The legend shows while there are overlays.
   void UpdateLegend();
+  // Moves the legend into a row above the plot, or back out of sight.
+  void PlaceLegend(bool aboveThePlot);
 
   struct TOverlay {
     TCurveGraph* Graph;

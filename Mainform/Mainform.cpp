@@ -239,7 +239,7 @@ void TMForm::BuildChartActions() {
   connect(BandAction, &QAction::toggled, this, &TMForm::ShowBand);
   // Kept runs are named in one legend, at the lower right of the
   // concentration chart, where its curves do not go once the cube fills.
-  CChart->SetLegendPlace(Qt::AlignRight | Qt::AlignBottom);
+  CChart->ShowLegend();
   CChart->AddMenuAction(BandAction);
   NChart->AddMenuAction(BandAction);
   ExpectedAction = new QAction(QStringLiteral("Expected curve (diffusion equation)"), this);

@@ -125,16 +125,27 @@ TMoleculeView::TMoleculeView(QWidget* owner) : QWidget(owner, Qt::Window) {
 }
 
 void TMoleculeView::Open(const TVolume& engine) {
-  if (!Placed && parentWidget()) {
-    // Beside the main window when there is room for it, so the charts stay in sight.
-    const QWidget* main = parentWidget()->window();
-    const QRect beside(main->frameGeometry().topRight() + QPoint(Margin, 0), frameSize());
-    if (main->screen() && main->screen()->availableGeometry().contains(beside))
-      move(beside.topLeft());
-    Placed = true;
-  }
   const bool shown = isVisible();
   show();
+  if (!Placed && parentWidget()) {
+    // Beside the main window when there is room for it, so the charts stay
+    // in sight; otherwise as near to it as the screen allows, and never
+    // partly off the screen (a small screen shrinks the view to fit). Once
+    // shown, the frame the window manager adds is known.
+    const QWidget* main = parentWidget()->window();
+    if (const QScreen* screen = main->screen()) {
+      const QRect area = screen->availableGeometry();
+      const QSize frame = frameGeometry().size() - size();
+      resize(size().boundedTo(area.size() - frame).expandedTo(minimumSize()));
+      const QSize whole = size() + frame;
+      const QPoint beside = main->frameGeometry().topRight() + QPoint(Margin, 0);
+      move(std::clamp(beside.x(), area.left(),
+                      std::max(area.left(), area.right() + 1 - whole.width())),
+           std::clamp(beside.y(), area.top(),
+                      std::max(area.top(), area.bottom() + 1 - whole.height())));
+    }
+    Placed = true;
+  }
   Refresh(engine);
   if (shown) {  // a window just shown is on top already
     raise();

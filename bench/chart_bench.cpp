@@ -72,7 +72,7 @@ void BM_RepaintBothCharts(benchmark::State& state) {
   const int points = static_cast<int>(state.range(0));
   FillLikeARun(charts.C, charts.N, points);
   for (int kept = 0; kept < state.range(1); ++kept) KeepALikeRun(charts.C, charts.N, points, kept);
-  charts.C.SetLegendPlace(Qt::AlignRight | Qt::AlignBottom);
+  charts.C.ShowLegend();
   charts.C.show();
   charts.N.show();
   QApplication::processEvents();

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QScreen>
 #include <algorithm>
 #include <limits>
 #include <string>
@@ -134,6 +135,22 @@ TEST(MoleculeView, FollowsTheRunWhileShownAndChangesNoCurveOrExport) {
   EXPECT_EQ(std::count(without.begin(), without.end(), '\n'), 2 * 5);  // five ticks after Apply
   EXPECT_EQ(with, without);
   EXPECT_TRUE(messages.empty());
+}
+
+// Where there is no room beside the main window, the view used to open where
+// it stood, partly off a small screen.
+TEST(MoleculeView, OpensFullyOnTheScreen) {
+  QWidget main;
+  main.resize(300, 200);
+  const QRect area = main.screen()->availableGeometry();
+  main.move(area.right() - 310, area.bottom() - 210);  // no room to its right or below
+  main.show();
+  TVolume engine;
+  auto* view = new TMoleculeView(&main);
+  view->resize(area.width() + 100, area.height() + 100);  // larger than the screen
+  view->Open(engine);
+  EXPECT_TRUE(area.contains(view->geometry())) << view->geometry().x() << " " << view->y();
+  EXPECT_GE(view->width(), view->minimumWidth());
 }
 
 }  // namespace

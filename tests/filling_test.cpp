@@ -130,19 +130,9 @@ TEST(Filling, StepsTooCoarseForTheEquationAreNamed) {
   const std::string line =
       "steps too coarse for the diffusion equation: sigma 1.7E-6 m against the internal rib 1E-6 m";
   EXPECT_EQ(CoarseStepsText(*CoarseSteps(volume), '.'), line);
-  EXPECT_EQ(CoarseStepsText(*CoarseSteps(volume), ','),
-            "steps too coarse for the diffusion equation: sigma 1,7E-6 m against the internal rib "
-            "1E-6 m");
   const std::string header = RunCsvHeader(RunCsvSetupLines(volume), TStreamStates(), {});
   EXPECT_NE(header.find("\n# " + line + "\n"), std::string::npos) << header;
   const TSession session = ParseSession(header, "coarse.csv");
   EXPECT_EQ(session.Simulation.TimeStep, 0.01);
   EXPECT_EQ(session.Species.size(), 1u);
-  // A species without molecules has no steps to judge.
-  TVolume empty;
-  SetParameters(empty, values);
-  TSpeciesValues none;
-  none.Concentration = 0.0;
-  AddSpecies(empty, none);
-  EXPECT_FALSE(CoarseSteps(empty));
 }

@@ -13,6 +13,7 @@
 #include "Mainform/LongWork.h"
 #include "Mainform/Mainform.h"
 #include "Mainform/RunControl.h"
+#include "Session/Checks.h"
 #include "Session/Conversions.h"
 #include "Session/Parameters.h"
 
@@ -72,6 +73,9 @@ void TMForm::ApplyButtonClick() {
   values.Viscosity = ReadNumber(ValueListSimulation, Key::SIM_Q);
   values.InnerRib = ReadNumber(ValueListSimulation, Key::SIM_B1);
   values.OuterRib = ReadNumber(ValueListSimulation, Key::SIM_B0);
+  // What the engine cannot run is refused in the words kelvane-run uses;
+  // what it runs but makes no sense shows in the readout.
+  RefuseFindings(SimulationFindings(values, DecimalSeparator));
   Run->Do(TAction::Apply(values));
   CChart->ClearCurves();
   NChart->ClearCurves();
@@ -114,6 +118,7 @@ void TMForm::AfterEngineChange() {
   TRunStatistics& statistics = Run->Record().Statistics();
   statistics.Expect(Run->Volume().TotalInnerCount, ExpectedBand(Run->Volume()));
   statistics.MarkWallTime(WallSeconds());
+  statistics.SetNotes(SetupNotes(Run->Volume(), DecimalSeparator));
   RunControl->ShowReadout(QString::fromStdString(statistics.ReadoutText(DecimalSeparator)));
   KeptRuns->Relabel();
   if (RunControl->Running() && RunControl->ReachedPauseStep(statistics.Steps())) PauseButtonClick();
@@ -157,6 +162,8 @@ void TMForm::AddSpeciesButtonClick() {
   bool added = false;
   try {
     const TSpeciesValues species = ReadSpecies(ValueListSpecies);
+    RefuseFindings(
+        SpeciesFindings(species, static_cast<std::size_t>(SpeciesList->count()), DecimalSeparator));
     added = ChangeSpecies(species.Concentration, [&] { Run->Do(TAction::AddSpecies(species)); });
   } catch (...) {
     takeBack();
@@ -191,6 +198,7 @@ void TMForm::ApplySpSpeedButtonClick() {
   for (int index = 0; index < SpeciesList->count(); ++index) {
     if (!SpeciesList->item(index)->isSelected()) continue;
     const TSpeciesValues species = ReadSpecies(ValueListSpecies);
+    RefuseFindings(SpeciesFindings(species, static_cast<std::size_t>(index) + 1, DecimalSeparator));
     replaced = ChangeSpecies(species.Concentration,
                              [&] { Run->Do(TAction::ApplySpecies(index, species)); }) ||
                replaced;

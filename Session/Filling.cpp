@@ -31,9 +31,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 #include "Diffunit/Diffunit.h"
+#include "Session/Conversions.h"
 
 namespace {
 
@@ -261,8 +264,28 @@ double StepsToReach(const TVolume& volume, double target) {
 
 std::optional<double> ExpectedCount(const TVolume& volume) { return CountAfter(volume, 0.0); }
 
+std::optional<TCoarseSteps> CoarseSteps(const TVolume& volume) {
+  double sigma = 0.0;
+  for (const TSpecies& species : volume.Species)
+    if (species.SlotCount > 0) sigma = std::max(sigma, species.Sigma);
+  if (!(volume.InnerRib > 0.0) || !(sigma > CoarseStepShare * volume.InnerRib)) return std::nullopt;
+  return TCoarseSteps{sigma, volume.InnerRib};
+}
+
+std::string CoarseStepsText(const TCoarseSteps& coarse, char separator) {
+  // Two digits, written as the tables write numbers ("1.7E-6").
+  const auto text = [&](double x) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.2g", x);
+    return NumberToText(std::strtod(buffer, nullptr), separator);
+  };
+  return "steps too coarse for the diffusion equation: sigma " + text(coarse.Sigma) +
+         " m against the internal rib " + text(coarse.InnerRib) + " m";
+}
+
 TFillingExpectation Expectation(const TVolume& volume) {
   TFillingExpectation expectation;
+  expectation.Coarse = CoarseSteps(volume);
   expectation.Count = CountAfter(volume, 0.0, &expectation.Why);
   if (!expectation.Count) return expectation;
   for (const TSpecies& species : volume.Species) {

@@ -7,10 +7,12 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <optional>
 
 #include "Diffunit/Diffunit.h"
 #include "Session/Conversions.h"
 #include "Session/EngineRun.h"
+#include "Session/Filling.h"
 #include "Session/Parameters.h"
 #include "Session/SessionFile.h"
 
@@ -96,6 +98,9 @@ std::string RunCsvSetupLines(const TVolume& volume) {
     text +=
         "molecules " + std::to_string(volume.Species[static_cast<std::size_t>(i)].SlotCount) + "\n";
   }
+  // Where the expected count column stops holding; the reader skips it.
+  if (const std::optional<TCoarseSteps> coarse = CoarseSteps(volume))
+    text += "# " + CoarseStepsText(*coarse, '.') + "\n";
   return text;
 }
 

@@ -5,18 +5,23 @@
 
 #include "Diffunit/Diffunit.h"
 
-std::optional<TBand> ExpectedBand(std::int32_t referenceCount, double innerVolume,
-                                  double outerVolume) {
-  if (referenceCount <= 0 || !(innerVolume > 0.0) || !(outerVolume >= innerVolume) ||
-      !std::isfinite(outerVolume))
+std::optional<TBand> ExpectedBand(double expectedCount, double innerVolume, double outerVolume) {
+  if (!(expectedCount > 0.0) || !(innerVolume > 0.0) || !(outerVolume >= innerVolume) ||
+      !std::isfinite(outerVolume) || !std::isfinite(expectedCount))
     return std::nullopt;
-  const double mu = referenceCount;
+  const double mu = expectedCount;
   const double sigma = std::sqrt(mu * (1.0 - innerVolume / outerVolume));
   return TBand{mu, 2.0 * sigma};
 }
 
 std::optional<TBand> ExpectedBand(const TVolume& volume) {
-  return ExpectedBand(volume.TotalInnerCount, volume.InnerVolume, volume.OuterVolume);
+  // Centred on the count the concentrations give, not on the sum of each
+  // species' truncated count: eight species of 0.9 molecules in the cube
+  // expect 7.2 inside, where the truncated counts sum to 0.
+  double expected = 0.0;
+  for (const TSpecies& species : volume.Species)
+    expected += species.Concentration * volume.InnerVolume;
+  return ExpectedBand(expected, volume.InnerVolume, volume.OuterVolume);
 }
 
 void TRunStatistics::Restart() { *this = TRunStatistics(); }
@@ -92,7 +97,9 @@ std::string Short(double x, int digits, char separator) {
 // `x` as Short gives it, but a whole number once it has more integer digits
 // than `digits`: a count of 71,999 reads 71999, not 7.2e+04.
 std::string Readable(double x, int digits, char separator) {
-  if (std::fabs(x) >= std::pow(10.0, digits) && std::fabs(x) < 9e18)
+  // From 10^(digits - 1) a whole number reads the same, and keeps 99.96 at
+  // 2 digits from reading 1e+02.
+  if (std::fabs(x) >= std::pow(10.0, digits - 1) && std::fabs(x) < 9e18)
     return std::to_string(std::llround(x));
   return Short(x, digits, separator);
 }
@@ -108,7 +115,11 @@ std::string TRunStatistics::ReadoutText(char separator) const {
   if (!LastBand) {
     text += "\nno reference to compare with";
   } else {
-    text += ", ref " + std::to_string(LastReference) + "\xC2\xB1" +
+    // The band is centred on the count the concentrations give; the
+    // reference sums truncated counts, and says where they part.
+    const std::string reference = std::to_string(LastReference);
+    const std::string centre = Readable(LastBand->Centre, 4, separator);
+    text += ", ref " + reference + (centre == reference ? "" : ", band " + centre) + "\xC2\xB1" +
             Readable(LastBand->HalfWidth, 2, separator);
     text += Equilibrated ? "\nin band at t " + Readable(*Equilibrated, 4, separator) + " s"
                          : std::string("\nnot in band yet");
@@ -120,14 +131,24 @@ std::string TRunStatistics::ReadoutText(char separator) const {
           ", mean " + std::string(offset < 0 ? "" : "+") + Readable(offset, 2, separator) + " %";
     }
   }
-  if (!Expected.Count) return text + "\nno expected curve: " + Expected.Why;
-  if (!(Expected.Limit > 0.0)) return text + "\nexpected 0 (no molecules)";
-  text += "\nexpected " + Readable(*Expected.Count, 4, separator) + " of " +
-          Readable(Expected.Limit, 4, separator) + " (diffusion)";
+  return text + ExpectedText(separator) + (Notes.empty() ? "" : "\n" + Notes);
+}
+
+std::string TRunStatistics::ExpectedText(char separator) const {
+  if (!Expected.Count) return "\nno expected curve: " + Expected.Why;
+  if (!(Expected.Limit > 0.0)) return "\nexpected 0 (no molecules)";
+  std::string text = "\nexpected " + Readable(*Expected.Count, 4, separator) + " of " +
+                     Readable(Expected.Limit, 4, separator) + " (diffusion)";
+  if (Expected.Coarse) text += "\n" + CoarseStepsText(*Expected.Coarse, separator);
   const auto when = [&](const std::optional<double>& time) {
     return time ? Readable(*time, 4, separator) + " s" : std::string("not yet");
   };
+  // Below the mark with no time to reach it (a time step of 0), the count
+  // never gets there.
+  const bool reached = *Expected.Count >= FillingShare * Expected.Limit;
+  const std::string expected = Expected.FillingTime ? when(Expected.FillingTime)
+                               : reached            ? "already"
+                                                    : "never";
   return text + "\n" + Readable(100.0 * FillingShare, 3, separator) + " % filled: expected " +
-         (Expected.FillingTime ? when(Expected.FillingTime) : "already") + ", run " +
-         when(MeasuredFilling);
+         expected + ", run " + when(MeasuredFilling);
 }

@@ -15,7 +15,7 @@ class TVolume;
 // The expected spread of the inside count at equilibrium. Each of the N
 // molecules of the medium sits in the inner cube with probability
 // p = InnerVolume / OuterVolume, so the count is binomial with mean
-// mu = N p (the reference count, summed over species) and variance
+// mu = N p (C V1 summed over species, before any truncation) and variance
 // mu (1 - p). The band is mu +- 2 sigma: about 95 % of the counts of a
 // settled run fall inside it.
 struct TBand {
@@ -25,12 +25,13 @@ struct TBand {
   double Upper() const { return Centre + HalfWidth; }
 };
 
-// The band for a reference count and the two volumes [m^3]; none when the
+// The band for an expected count and the two volumes [m^3]; none when the
 // engine has nothing to expect (no molecules, no volumes, an inner cube not
 // inside the outer one).
-std::optional<TBand> ExpectedBand(std::int32_t referenceCount, double innerVolume,
-                                  double outerVolume);
-// The band of the engine as it stands.
+std::optional<TBand> ExpectedBand(double expectedCount, double innerVolume, double outerVolume);
+// The band of the engine as it stands, centred on the count its species'
+// concentrations give in the inner cube (not the reference count, which
+// sums each species' truncated count).
 std::optional<TBand> ExpectedBand(const TVolume& volume);
 
 class TRunStatistics {
@@ -51,6 +52,8 @@ class TRunStatistics {
   // The wall-clock time [s] at which the steps so far were reached; the rate
   // is taken over the latest second or so.
   void MarkWallTime(double seconds);
+  // The setup's notes (Checks.h: SetupNotes), one line each, shown last.
+  void SetNotes(const std::string& notes) { Notes = notes; }
 
   std::int64_t Steps() const { return StepCount; }
   double Time() const { return LastTime; }
@@ -66,8 +69,14 @@ class TRunStatistics {
   // Steps per second of wall time, or none before there is a measure.
   std::optional<double> StepsPerSecond() const { return Rate; }
 
-  // The readout: five short lines, numbers with `separator`.
+  // The readout: five short lines, then one where the steps are too coarse
+  // for the expected count and one per note of the setup; numbers with
+  // `separator`.
   std::string ReadoutText(char separator) const;
+
+ private:
+  // The readout's lines about the expected count.
+  std::string ExpectedText(char separator) const;
 
  private:
   std::int64_t StepCount = 0;
@@ -84,4 +93,5 @@ class TRunStatistics {
   std::optional<double> Rate;
   double RateWall = -1.0;      // wall time at the start of the rate's window
   std::int64_t RateSteps = 0;  // steps at that time
+  std::string Notes;
 };

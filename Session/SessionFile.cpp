@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "Diffunit/Diffunit.h"
+#include "Session/Checks.h"
 #include "Session/Conversions.h"
 #include "Session/RunCsv.h"
 
@@ -42,7 +43,17 @@ TSession CheckedSession(const std::array<std::string, SimulationRowCount>& simul
       check(number + SpeciesRows[k].Key, species[s].*SpeciesRows[k].SpeciesText,
             lines.Species[s][k]);
   }
-  return SessionFromTexts(simulation, species);
+  TSession session = SessionFromTexts(simulation, species);
+  session.Lines = lines;
+  // The same checks as the window's Apply and kelvane-run's options, at the
+  // line the value was read from.
+  for (const TFinding& finding : SetupFindings(session.Simulation, session.Species, '.')) {
+    const std::size_t line = finding.Species == 0 ? lines.Simulation[finding.Row]
+                                                  : lines.Species[finding.Species - 1][finding.Row];
+    if (finding.Refused) Fail(name, line, FindingText(finding));
+    session.Notes.push_back(name + ":" + std::to_string(line) + ": " + FindingText(finding));
+  }
+  return session;
 }
 
 namespace {

@@ -36,6 +36,12 @@
 // The session file format this program writes, and the newest it reads.
 inline constexpr int SessionFormat = 1;
 
+// Where each text of a session was read, for messages about its number.
+struct TSourceLines {
+  std::array<std::size_t, SimulationRowCount> Simulation{};
+  std::vector<std::array<std::size_t, SpeciesRowCount>> Species;
+};
+
 struct TSession {
   // In the order of SimulationRows: SIM_B0, SIM_B1, SIM_Q, SIM_T, SIM_DT.
   std::array<std::string, SimulationRowCount> SimulationTexts;
@@ -51,16 +57,17 @@ struct TSession {
   // From an older run CSV of a window run whose species changed while it
   // ran: the setup is the last one, and a replay starts it at time 0.
   bool SpeciesChangedWhileRunning = false;
-};
-
-// Where each text of a session was read, for messages about its number.
-struct TSourceLines {
-  std::array<std::size_t, SimulationRowCount> Simulation{};
-  std::vector<std::array<std::size_t, SpeciesRowCount>> Species;
+  // Read from a file: the values that run but make no physical sense
+  // (Checks.h), each as "<name>:<line>: SIM_DT: 0 is not above 0: ...".
+  std::vector<std::string> Notes;
+  // Where each text was read, for messages that name its line.
+  TSourceLines Lines;
 };
 
 // The session of texts read from the file `name`, or TError at the line of
-// the first text that is no number ("no species" at `endLine`).
+// the first text that is no number or that the engine cannot run (Checks.h:
+// "<name>:<line>: SIM_DT: -0.0001 is below 0: ..."; "no species" at
+// `endLine`), with the notes of the values that run but make no sense.
 TSession CheckedSession(const std::array<std::string, SimulationRowCount>& simulation,
                         const std::vector<TSpeciesTexts>& species, const TSourceLines& lines,
                         const std::string& name, std::size_t endLine);

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "Diffunit/Diffunit.h"
+#include "Session/Checks.h"
 #include "Session/Conversions.h"
 #include "Session/EngineRun.h"
 #include "Session/Exports.h"
@@ -46,6 +48,8 @@ struct TSpeciesRequest {
   std::string Option;  // as given, for messages: "--species 7.2E20,1.5E-9,1.43E-10"
   TSpeciesValues Values;
   bool DiffusionFromRadius = false;  // --species-radius: Stokes-Einstein of the radius
+  // From --session FILE: the lines of its values, for messages that name them.
+  std::optional<std::array<std::size_t, SpeciesRowCount>> SessionLines;
 };
 
 struct TRunPlan {
@@ -59,7 +63,42 @@ struct TRunPlan {
   std::string SessionName;  // --session FILE
   std::string Csv;          // empty or "-": standard output
   std::string Curves;       // empty: none
+  // What each simulation value's message names: its option when given, else
+  // the line of --session FILE it came from, else its key (a default).
+  std::array<std::string, SimulationRowCount> Labels;
+  // The values that run but make no physical sense (Checks.h), said on
+  // standard error before the run.
+  std::vector<std::string> Notes;
 };
+
+// Option names in the order of SimulationRows.
+constexpr const char* SimulationOptions[SimulationRowCount] = {
+    "--outer-rib", "--inner-rib", "--viscosity", "--temperature", "--time-step"};
+
+// A finding of the setup, as it names where its value came from.
+std::string FindingMessage(const TRunPlan& plan, const TFinding& finding) {
+  if (finding.Species == 0) return plan.Labels[finding.Row] + ": " + finding.What;
+  const TSpeciesRequest& species = plan.Species[finding.Species - 1];
+  if (species.SessionLines)
+    return plan.SessionName + ":" + std::to_string((*species.SessionLines)[finding.Row]) + ": " +
+           FindingText(finding);
+  return species.Option + ": " + SpeciesRows[finding.Row].Key + ": " + finding.What;
+}
+
+// Refuses what the engine cannot run and keeps the notes of what it runs but
+// makes no sense, each naming its option or its line of --session FILE.
+void CheckSetup(TRunPlan& plan) {
+  std::vector<TSpeciesValues> species;
+  for (const TSpeciesRequest& request : plan.Species) species.push_back(request.Values);
+  for (const TFinding& finding : SetupFindings(plan.Parameters, species, '.')) {
+    // A coefficient from the radius is checked once it is derived.
+    if (finding.Species > 0 && plan.Species[finding.Species - 1].DiffusionFromRadius &&
+        SpeciesRows[finding.Row].Species == &TSpeciesValues::Diffusion)
+      continue;
+    if (finding.Refused) throw TBadInput(FindingMessage(plan, finding));
+    plan.Notes.push_back(FindingMessage(plan, finding));
+  }
+}
 
 // ---------------------------------------------------------------------------
 // Reading the command line
@@ -71,12 +110,6 @@ double Number(const std::string& option, const std::string& text) {
   } catch (const TError& error) {
     throw TBadInput(option + ": " + error.what());
   }
-}
-
-double Positive(const std::string& option, const std::string& text) {
-  const double value = Number(option, text);
-  if (!(value > 0.0)) throw TBadInput(option + ": " + text + " is not above 0");
-  return value;
 }
 
 std::int64_t WholeNumber(const std::string& option, const std::string& text, std::int64_t lowest,
@@ -105,19 +138,6 @@ std::vector<std::string> Fields(const std::string& text) {
   return fields;
 }
 
-// Refuses what the model does not serve: a negative concentration or
-// coefficient, a radius of 0 or below.
-void CheckSpecies(const TSpeciesRequest& species, const TSpeciesTexts& texts) {
-  const TSpeciesValues& values = species.Values;
-  if (values.Concentration < 0.0)
-    throw TBadInput(species.Option + ": the concentration " + texts.Concentration + " is below 0");
-  if (!(values.Radius > 0.0))
-    throw TBadInput(species.Option + ": the radius " + texts.Radius + " is not above 0");
-  if (!species.DiffusionFromRadius && values.Diffusion < 0.0)
-    throw TBadInput(species.Option + ": the diffusion coefficient " + texts.Diffusion +
-                    " is below 0");
-}
-
 TSpeciesRequest Species(const std::string& option, const std::string& text, bool withDiffusion) {
   TSpeciesRequest species;
   species.Option = option + " " + text;
@@ -130,7 +150,6 @@ TSpeciesRequest Species(const std::string& option, const std::string& text, bool
   values.Concentration = Number(species.Option, fields[0]);
   values.Radius = Number(species.Option, fields[1]);
   if (withDiffusion) values.Diffusion = Number(species.Option, fields[2]);
-  CheckSpecies(species, {fields[0], fields[1], withDiffusion ? fields[2] : std::string()});
   return species;
 }
 
@@ -246,26 +265,28 @@ struct TCommandLine {
       throw TBadInput(std::string("--session: ") + error.what());
     }
     plan.SessionName = *Session;
+    // The reader refused what the engine cannot run, at its line.
     if (!session.Actions.empty() && !ChangesSetup()) {
       plan.Replayed = session;
+      plan.Notes = session.Notes;
       return;
     }
     plan.Parameters = session.Simulation;
     for (std::size_t i = 0; i < SimulationRowCount; ++i)
-      if (!(session.Simulation.*SimulationRows[i].Simulation > 0.0))
-        throw TBadInput("--session " + *Session + ": " + SimulationRows[i].Key + " " +
-                        session.SimulationTexts[i] + " is not above 0");
+      plan.Labels[i] = *Session + ":" + std::to_string(session.Lines.Simulation[i]) + ": " +
+                       SimulationRows[i].Key;
     for (std::size_t i = 0; i < session.Species.size(); ++i) {
       TSpeciesRequest species;
       species.Option = "--session " + *Session + ": species " + std::to_string(i + 1);
       species.Values = session.Species[i];
-      CheckSpecies(species, session.SpeciesTexts[i]);
+      species.SessionLines = session.Lines.Species[i];
       plan.Species.push_back(species);
     }
   }
 
   TRunPlan Plan() const {
     TRunPlan plan;
+    for (std::size_t i = 0; i < SimulationRowCount; ++i) plan.Labels[i] = SimulationRows[i].Key;
     if (Session) TakeSession(plan);
     if (!plan.Replayed) TakeSetup(plan);
     if (Steps && Until) throw TBadInput("--steps and --until: give one of them, not both");
@@ -274,6 +295,11 @@ struct TCommandLine {
     else if (Until) {
       plan.Length.Until = Number("--until", *Until);
       if (!(*plan.Length.Until >= 0.0)) throw TBadInput("--until: " + *Until + " is below 0");
+      // Steps of no time never reach it: the run would never end.
+      const double step =
+          plan.Replayed ? plan.Replayed->Simulation.TimeStep : plan.Parameters.TimeStep;
+      if (step == 0.0)
+        throw TBadInput("--until: with a time step of 0 no time is ever reached; give --steps");
     } else
       throw TBadInput("--steps or --until is required: how long should the run go?");
     if (Threads) plan.Threads = static_cast<int>(WholeNumber("--threads", *Threads, 1, 1024));
@@ -284,15 +310,13 @@ struct TCommandLine {
 
   // The parameters and species of the options (over those of --session).
   void TakeSetup(TRunPlan& plan) const {
-    TSimulationValues& p = plan.Parameters;
-    if (OuterRib) p.OuterRib = Positive("--outer-rib", *OuterRib);
-    if (InnerRib) p.InnerRib = Positive("--inner-rib", *InnerRib);
-    if (Viscosity) p.Viscosity = Positive("--viscosity", *Viscosity);
-    if (Temperature) p.Temperature = Positive("--temperature", *Temperature);
-    if (TimeStep) p.TimeStep = Positive("--time-step", *TimeStep);
-    if (!(p.InnerRib < p.OuterRib))
-      throw TBadInput("--inner-rib: " + NumberToText(p.InnerRib, '.') +
-                      " is not below the outer rib " + NumberToText(p.OuterRib, '.'));
+    const std::optional<std::string>* given[SimulationRowCount] = {&OuterRib, &InnerRib, &Viscosity,
+                                                                   &Temperature, &TimeStep};
+    for (std::size_t i = 0; i < SimulationRowCount; ++i) {
+      if (!*given[i]) continue;
+      plan.Parameters.*SimulationRows[i].Simulation = Number(SimulationOptions[i], **given[i]);
+      plan.Labels[i] = SimulationOptions[i];
+    }
     // Both options fill their lists in order; the order of the species is
     // the order in which they were given, across both.
     // Species given as options replace the session's.
@@ -310,6 +334,7 @@ struct TCommandLine {
       species.Option = "the default species (give --species)";
       plan.Species.push_back(species);
     }
+    CheckSetup(plan);
   }
 };
 
@@ -361,9 +386,10 @@ struct TReplayPlan {
 };
 
 // An engine refusal of an action labelled `label`, as bad input.
-[[noreturn]] void Refuse(const std::string& label, const TError& error) {
+[[noreturn]] void Refuse(const TRunPlan& plan, const std::string& label, const TError& error) {
+  // The rib the engine names, as the plan names it: its option or its line.
   if (const auto* rib = dynamic_cast<const TRibError*>(&error); rib && label.empty())
-    throw TBadInput((rib->Rib == TRibError::TRib::Outer ? "--outer-rib: " : "--inner-rib: ") +
+    throw TBadInput(plan.Labels[rib->Rib == TRibError::TRib::Outer ? 0 : 1] + ": " +
                     std::string(error.what()));
   throw TBadInput((label.empty() ? std::string() : label + ": ") + error.what());
 }
@@ -387,7 +413,7 @@ TReplayPlan ReplayPlanOf(const TRunPlan& plan) {
   try {
     SetParameters(applied, plan.Parameters);
   } catch (const TError& error) {
-    Refuse("", error);
+    Refuse(plan, "", error);
   }
   for (const TSpeciesRequest& request : plan.Species) {
     TSpeciesValues species = request.Values;
@@ -395,8 +421,13 @@ TReplayPlan ReplayPlanOf(const TRunPlan& plan) {
       if (request.DiffusionFromRadius)
         species.Diffusion = TextToNumber(StokesEinsteinText(applied, species.Radius, '.'), '.');
     } catch (const TError& error) {
-      Refuse(request.Option, error);
+      Refuse(plan, request.Option, error);
     }
+    if (request.DiffusionFromRadius)
+      for (const TFinding& finding : SpeciesFindings(species, setup.Species.size() + 1, '.'))
+        if (SpeciesRows[finding.Row].Species == &TSpeciesValues::Diffusion && finding.Refused)
+          throw TBadInput(request.Option + ": " + SpeciesRows[finding.Row].Key + ": " +
+                          finding.What);
     setup.Species.push_back(species);
   }
   replay.Actions = ActionsOf(setup);
@@ -500,6 +531,7 @@ int Run(const TRunPlan& plan, TConsole& console) {
   std::vector<std::string> messages;
   TEngineSettings settings = SettingsFromEnvironment(messages);
   for (const std::string& message : messages) console.Err << message << "\n";
+  for (const std::string& note : plan.Notes) console.Err << "kelvane-run: note: " << note << "\n";
   if (plan.Threads) settings.Threads = *plan.Threads;
   TEngineRun run(replay.Seeds);
   TVolume& volume = run.Volume();
@@ -529,7 +561,7 @@ int Run(const TRunPlan& plan, TConsole& console) {
   } catch (const TCancelled&) {
     throw TStopped{};
   } catch (const TError& error) {
-    Refuse(replay.Refused[failed], error);
+    Refuse(plan, replay.Refused[failed], error);
   }
   bar.Clear();
   sayNotice();

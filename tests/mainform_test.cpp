@@ -841,6 +841,58 @@ TEST_F(MainformTest, TheCommandLineRunIsTheWindowsRun) {
     EXPECT_EQ(ReadFile("run.csv"), ReadFile("typed.csv"));
   }
 }
+
+// The window and kelvane-run judge a session alike: what the engine cannot
+// run is refused in the same words, what makes no sense runs to the same
+// bytes with the same note (in the readout; on standard error).
+TEST_F(MainformTest, TheWindowAndTheCommandLineJudgeASessionAlike) {
+  const struct {
+    const char* name;
+    std::string text;
+    const char* note;
+  } odd[] = {
+      {"still.kelvane", SessionWith("1E-6", "0"),
+       "SIM_DT: 0 is not above 0: the molecules never move and the time stands still"},
+      {"full.kelvane", SessionWith("1E-5", "0.0001"),
+       "SIM_B1: 1E-5 is not below the outer rib 1E-5: no medium is left between the cubes"},
+  };
+  for (const auto& o : odd) {
+    WriteFile(o.name, o.text);
+    TMForm& form = MakeForm();
+    form.OpenSession(QString::fromLatin1(o.name));
+    for (int step = 0; step < 3; ++step) form.TimerTimer();
+    form.ExportRun(QStringLiteral("run.csv"));
+    ASSERT_TRUE(Messages.empty()) << Messages[0].toStdString();
+    EXPECT_TRUE(form.Readout->text().endsWith(QString::fromLatin1("\n") + o.note))
+        << form.Readout->text().toStdString();
+    std::ostringstream out, err;
+    TConsole console{out, err};
+    ASSERT_EQ(RunCommand({"--session", o.name, "--steps", "3", "--csv", "cli.csv"}, console),
+              RunSucceeded);
+    EXPECT_NE(err.str().find(o.note), std::string::npos) << err.str();
+    EXPECT_EQ(ReadFile("cli.csv"), ReadFile("run.csv")) << o.name;
+  }
+
+  const char* const refusal = "SIM_DT: -0.0001 is below 0: a step of negative time cannot be run";
+  WriteFile("back.kelvane", SessionWith("1E-6", "-0.0001"));
+  TMForm& form = MakeForm();
+  try {
+    form.OpenSession(QStringLiteral("back.kelvane"));
+    ADD_FAILURE() << "opened";
+  } catch (const TError& error) {
+    EXPECT_EQ(std::string(error.what()), std::string("back.kelvane:6: ") + refusal);
+  }
+  std::ostringstream out, err;
+  TConsole console{out, err};
+  EXPECT_EQ(RunCommand({"--session", "back.kelvane", "--steps", "3"}, console), BadInput);
+  EXPECT_EQ(err.str(), std::string("kelvane-run: --session: back.kelvane:6: ") + refusal + "\n");
+  // Typed and applied: refused, and the engine keeps its step.
+  SetText(form.ValueListSimulation, Key::SIM_DT, "-0.0001");
+  form.ApplyButton->click();
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_EQ(Messages[0].toStdString(), refusal);
+  EXPECT_EQ(form.Engine().TimeStep, 0.0001);
+}
 #endif  // KELVANE_CLI
 
 // A run CSV replays its run whatever came before its rows: kelvane-run and

@@ -93,9 +93,10 @@ TEST_F(RunCommandTest, BadInputIsNamedAndWritesNothing) {
       {{"--steps", "1", "--until", "1"}, "--until"},
       {{"--outer-rib", "1e-5"}, "--steps or --until"},
       {{"--steps", "1", "--outer-rib", "1,5e-5"}, "--outer-rib"},
-      {{"--steps", "1", "--inner-rib", "1E-5"}, "--inner-rib"},
+      {{"--steps", "1", "--inner-rib", "2E-5"}, "--inner-rib"},
       {{"--steps", "1", "--outer-rib", "1e120", "--inner-rib", "1e-6"}, "--outer-rib"},
-      {{"--steps", "1", "--time-step", "0"}, "--time-step"},
+      {{"--steps", "1", "--time-step", "-1"}, "--time-step"},
+      {{"--until", "1", "--time-step", "0"}, "--until"},
       {{"--steps", "1", "--threads", "1025"}, "--threads"},
       {{"--steps", "1", "--species", "7.2E20,1.5E-9"}, "--species 7.2E20,1.5E-9"},
       {{"--steps", "1", "--species", "7.2E20,1.5E-9,-1", "--species", "1,1,1"}, "--species 7.2E20"},
@@ -258,4 +259,46 @@ TEST_F(RunCommandTest, EnvironmentSettingsAreNamedAndChangeNoOutput) {
   EXPECT_EQ(followed.Err, "");
   EXPECT_EQ(named.Out, plain.Out);
   EXPECT_EQ(followed.Out, plain.Out);
+}
+
+// Values the engine cannot run are refused in the window's words, at the
+// line of the session file that gave them; values it runs but that make no
+// sense run, with one note each, naming the file's line or the option given.
+TEST_F(RunCommandTest, SessionValuesAreRefusedOrNotedByTheirLine) {
+  WriteFile("full.kelvane", SessionWith("1E-5", "0.0001"));
+  WriteFile("back.kelvane", SessionWith("1E-6", "-0.0001"));
+  const TResult full = Command({"--session", "full.kelvane", "--steps", "2"});
+  EXPECT_EQ(full.Code, RunSucceeded);
+  EXPECT_EQ(full.Err,
+            "kelvane-run: note: full.kelvane:5: SIM_B1: 1E-5 is not below the outer rib 1E-5: no "
+            "medium is left between the cubes\n");
+  // All 7200 molecules are the cube's, which is the whole medium: the
+  // reference counts them all, and no expected curve has a shell to fill from.
+  EXPECT_NE(full.Out.find("\n0.0001,0,7200,0,7.2e+18,\n"), std::string::npos) << full.Out;
+  const TResult back = Command({"--session", "back.kelvane", "--steps", "2"});
+  EXPECT_EQ(back.Code, BadInput);
+  EXPECT_EQ(back.Err,
+            "kelvane-run: --session: back.kelvane:6: SIM_DT: -0.0001 is below 0: a step of "
+            "negative time cannot be run\n");
+  EXPECT_EQ(back.Out, "");
+
+  // An option over the file is named as the option; the file's other values
+  // keep their lines.
+  const TResult moved =
+      Command({"--session", "full.kelvane", "--outer-rib", "1E-6", "--steps", "1"});
+  EXPECT_EQ(moved.Code, BadInput);
+  EXPECT_EQ(moved.Err,
+            "kelvane-run: full.kelvane:5: SIM_B1: 1E-5 is above the outer rib 1E-6: the medium "
+            "between the cubes would have a negative volume\n");
+  const TResult given = Command({"--session", "full.kelvane", "--inner-rib", "1E-6", "--time-step",
+                                 "0", "--viscosity", "0", "--steps", "1"});
+  EXPECT_EQ(given.Code, RunSucceeded);
+  EXPECT_EQ(given.Err,
+            "kelvane-run: note: --viscosity: 0 is not above 0: no medium has such a viscosity\n"
+            "kelvane-run: note: --time-step: 0 is not above 0: the molecules never move and the "
+            "time stands still\n");
+  const TResult species = Command({"--species", "7.2E18,0,-1E-10", "--steps", "1"});
+  EXPECT_EQ(species.Err,
+            "kelvane-run: --species 7.2E18,0,-1E-10: SP_D: -1E-10 is below 0: a negative spread "
+            "cannot be walked\n");
 }

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "Diffunit/Diffunit.h"
+#include "Session/Checks.h"
+#include "Session/EngineRun.h"
 #include "Session/Exports.h"
 #include "Session/Parameters.h"
 #include "Session/RunCsv.h"
@@ -34,7 +36,7 @@ TEST(RunInfo, EquilibrationIsWhenTheRecentMeanFirstEntersTheBand) {
   const double none = std::nan("");
   TRunStatistics statistics;
   statistics.Expect(100, TBand{100.0, 20.0});
-  statistics.RestartAverages({0.0, 100.0, "", 60.0});
+  statistics.RestartAverages({0.0, 100.0, "", 60.0, {}});
   // 100 steps at 0 then 90 each: the mean of the latest 100 steps reaches
   // 63.2 (the filling mark) once 71 of them are 90s, at step 171, and 80
   // (the band's lower edge) once 89 are, at step 189.
@@ -60,17 +62,18 @@ TEST(RunInfo, EquilibrationIsWhenTheRecentMeanFirstEntersTheBand) {
   EXPECT_EQ(*statistics.EquilibrationTime(), 189 * 0.5);
   // New species: the mean, its times and the expectation start again, and
   // the old counts no longer pull the mean (it used to read -50 % here).
-  statistics.RestartAverages({std::nullopt, 0.0, "species 2 was placed in other ribs", {}});
+  statistics.RestartAverages({std::nullopt, 0.0, "species 2 was placed in other ribs", {}, {}});
   statistics.Record(100, 200.5, none);
   EXPECT_EQ(statistics.ReadoutText('.'),
             "t 200.5 s, step 301\ninside 100, mean 100, ref 100\xC2\xB1"
             "20\n"
             "in band at t 200.5 s, mean +0 %\n"
             "no expected curve: species 2 was placed in other ribs");
-  statistics.RestartAverages({0.0, 100.0, "", {}});
+  statistics.RestartAverages({0.0, 100.0, "", {}, {}});
   statistics.Record(0, 201.0, 0.0);
   EXPECT_NE(statistics.ReadoutText('.').find("not in band yet, mean -100 %\n"), std::string::npos);
-  EXPECT_NE(statistics.ReadoutText('.').find("filled: expected already, run not yet"),
+  // Below the mark with no time to reach it: never, not "already".
+  EXPECT_NE(statistics.ReadoutText('.').find("filled: expected never, run not yet"),
             std::string::npos);
   // A restart forgets everything.
   statistics.Restart();
@@ -81,7 +84,7 @@ TEST(RunInfo, EquilibrationIsWhenTheRecentMeanFirstEntersTheBand) {
             "no expected curve: ");
   // A large species and a long run read as whole numbers, not 7.2e+04.
   statistics.Expect(71999, TBand{71999.0, 537.2});
-  statistics.RestartAverages({0.0, 72000.0, "", 0.25});
+  statistics.RestartAverages({0.0, 72000.0, "", 0.25, {}});
   statistics.Record(71234, 12345.6, 71999.5);
   EXPECT_EQ(statistics.ReadoutText('.'),
             "t 12346 s, step 1\ninside 71234, mean 71234, ref 71999\xC2\xB1"
@@ -171,4 +174,60 @@ TEST(RunInfo, ExportsKeepStepOrderInTheCsvAndTimeOrderInTheCurves) {
   record.Restart({});
   EXPECT_TRUE(record.Samples().empty());
   EXPECT_EQ(record.Statistics().Steps(), 0);
+}
+
+// The band is centred on the count the concentrations give, even where each
+// species' truncated count is 0: eight species of 0.9 molecules in the cube
+// expect 7.2 inside, and the mean is compared with that, not with 0.
+TEST(RunInfo, TheBandIsCentredOnTheUntruncatedCount) {
+  TVolume volume;
+  SetDefaultParameters(volume);
+  TSpeciesValues small;
+  small.Concentration = 9e17;
+  for (int i = 0; i < 8; ++i) AddSpecies(volume, small);
+  ASSERT_EQ(volume.TotalInnerCount, 0);
+  const std::optional<TBand> band = ExpectedBand(volume);
+  ASSERT_TRUE(band);
+  EXPECT_NEAR(band->Centre, 7.2, 1e-12);
+  EXPECT_NEAR(band->HalfWidth, 2.0 * std::sqrt(7.2 * 0.999), 1e-12);
+  TRunStatistics statistics;
+  statistics.Expect(volume.TotalInnerCount, band);
+  statistics.RestartAverages(Expectation(volume));
+  statistics.Record(7, 0.0001, 6.95);
+  const std::string text = statistics.ReadoutText('.');
+  EXPECT_NE(text.find("inside 7, mean 7, ref 0, band 7.2\xC2\xB1"
+                      "5.4\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("mean -2.8 %"), std::string::npos) << text;
+  // Where the two agree the reference alone is shown.
+  EXPECT_EQ(ExpectedBand(volume.TotalInnerCount + 719, 1e-18, 1e-15)->Centre, 719.0);
+}
+
+// With a time step of 0 nothing moves: the readout says the count never
+// fills, reads the mean's offset as a number, and ends with the setup's note.
+TEST(RunInfo, AStillRunReadsSensibly) {
+  TEngineRun run;
+  TSimulationValues still;
+  still.TimeStep = 0.0;
+  run.Do(TAction::Apply(still));
+  TSpeciesValues species;
+  species.Concentration = 7.2e18;
+  run.Do(TAction::AddSpecies(species));
+  for (int step = 0; step < 3; ++step) run.Step();
+  TRunStatistics& statistics = run.Record().Statistics();
+  statistics.Expect(run.Volume().TotalInnerCount, ExpectedBand(run.Volume()));
+  statistics.SetNotes(SetupNotes(run.Volume(), '.'));
+  EXPECT_EQ(statistics.ReadoutText('.'),
+            "t 0 s, step 3\ninside 0, mean 0, ref 7, band 7.2\xC2\xB1"
+            "5.4\n"
+            "not in band yet, mean -100 %\n"
+            "expected 0 of 7.199 (diffusion)\n"
+            "63.2 % filled: expected never, run not yet\n"
+            "SIM_DT: 0 is not above 0: the molecules never move and the time stands still");
+  // A mean just off -100 % reads as a number, not 1e+02.
+  TRunStatistics near;
+  near.Expect(1170, TBand{1170.0, 68.0});
+  near.Record(1, 0.1, std::nan(""));
+  EXPECT_NE(near.ReadoutText('.').find("mean -100 %"), std::string::npos) << near.ReadoutText('.');
 }

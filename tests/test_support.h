@@ -77,6 +77,15 @@ inline void WriteFile(const char* name, const std::string& bytes) {
   std::ofstream(name, std::ios::binary) << bytes;
 }
 
+// A session file of one small species (7200 molecules) with the inner rib
+// `b1` (line 5) and the time step `dt` (line 6), as Save session writes it.
+inline std::string SessionWith(const char* b1, const char* dt) {
+  return std::string("format = 1\n\n[simulation]\nSIM_B0 = '1E-5'\nSIM_B1 = '") + b1 +
+         "'\nSIM_DT = '" + dt +
+         "'\nSIM_Q = '0.001'\nSIM_T = '293.15'\n\n[[species]]\nSP_A = '1.5E-9'\n"
+         "SP_C = '7.2E18'\nSP_D = '1.43E-10'\n";
+}
+
 // A fresh empty directory that is the working directory for the life of the
 // object; the previous one is restored and the directory removed after.
 class TWorkDir {

@@ -261,6 +261,10 @@ double StepsToReach(const TVolume& volume, double target) {
 
 std::optional<double> ExpectedCount(const TVolume& volume) { return CountAfter(volume, 0.0); }
 
+std::optional<double> ExpectedCountAfter(const TVolume& volume, double steps) {
+  return CountAfter(volume, steps);
+}
+
 TFillingExpectation Expectation(const TVolume& volume) {
   TFillingExpectation expectation;
   expectation.Count = CountAfter(volume, 0.0, &expectation.Why);

@@ -13,7 +13,7 @@ jobs="$(nproc)"
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
 
 echo "== Formatting (clang-format, .clang-format)"
-(cd "$root" && find Statg Diffunit Session Mainform app tests bench fuzz -name '*.cpp' -o -name '*.h' |
+(cd "$root" && find Statg Diffunit Session Mainform app tests bench fuzz python -name '*.cpp' -o -name '*.h' |
   sort | xargs clang-format --dry-run --Werror)
 
 echo "== Without the window (no Qt): engine and conversion tests"
@@ -24,7 +24,8 @@ ctest --test-dir "$root/build-nogui" --output-on-failure -j "$jobs"
 
 echo "== Release build and tests"
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release \
-  -DKELVANE_GUI=ON -DKELVANE_TESTS=ON -DKELVANE_BENCH=ON -DKELVANE_SANITIZE=OFF -DKELVANE_PACKAGE=ON
+  -DKELVANE_GUI=ON -DKELVANE_TESTS=ON -DKELVANE_BENCH=ON -DKELVANE_SANITIZE=OFF -DKELVANE_PACKAGE=ON \
+  -DKELVANE_PYTHON=ON -DPython3_EXECUTABLE=/usr/bin/python3
 cmake --build "$root/build" -j "$jobs"
 ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
 

@@ -259,6 +259,11 @@ class TPythonRun {
     if (!filling.Count) return std::nullopt;
     return filling.Limit;
   }
+  // When the expected count reaches FillingShare of its limit, from the
+  // start of the rows [s].
+  std::optional<double> ExpectedFillingTime() const {
+    return Run.Record().Statistics().Filling().FillingTime;
+  }
   std::vector<std::string> ActionTexts() const {
     std::vector<std::string> texts;
     for (const TAction& action : WithoutTrailingSteps(Run.Actions()))
@@ -400,5 +405,6 @@ PYBIND11_MODULE(_kelvane, m) {
       .def("filling_time", &TPythonRun::FillingTime)
       .def("equilibration_time", &TPythonRun::EquilibrationTime)
       .def("expected_limit", &TPythonRun::ExpectedLimit)
+      .def("expected_filling_time", &TPythonRun::ExpectedFillingTime)
       .def("actions", &TPythonRun::ActionTexts);
 }

@@ -213,6 +213,8 @@ class Run:
         self.equilibration_time = engine_run.equilibration_time()
         # The count the expected curve tends to, (b1/b0)^3 of the molecules.
         self.expected_limit = engine_run.expected_limit()
+        # When the expected count reaches 63.2 % of that limit [s].
+        self.expected_filling_time = engine_run.expected_filling_time()
 
     def __len__(self):
         return len(self.time)

@@ -39,3 +39,18 @@ def test_dask_sweep_gathers_each_runs_filling_time(tmp_path):
         assert float(row["filling time [s]"]) == pytest.approx(
             here.filling_time, rel=1e-12)
         assert math.isfinite(float(row["expected filling time [s]"]))
+
+
+def test_notebook_runs_and_shows_its_sweep(tmp_path):
+    nbformat = pytest.importorskip("nbformat")
+    nbclient = pytest.importorskip("nbclient")
+    notebook = nbformat.read(EXAMPLES / "kelvane.ipynb", as_version=4)
+    nbclient.NotebookClient(notebook, timeout=120, kernel_name="python3",
+                            resources={"metadata": {"path": str(tmp_path)}}
+                            ).execute()
+    assert (tmp_path / "notebook.png").stat().st_size > 0
+    # The sweep's table: three coefficients, filling times in each row.
+    table = notebook.cells[-1].outputs[0]["data"]["text/plain"]
+    assert [line.split()[0] for line in table.splitlines()[3:]] == [
+        "0.0225", "0.0450", "0.0900"]
+    assert "nan" not in table.lower()

@@ -79,10 +79,10 @@ def main():
                         metavar="D", help="diffusion coefficients [m^2/s]")
     parser.add_argument("--seeds", type=int, default=4,
                         help="replicates per coefficient: seeds 0..N-1")
-    parser.add_argument("--outer-rib", type=float, default=2e-6)
+    parser.add_argument("--outer-rib", type=float, default=3e-6)
     parser.add_argument("--inner-rib", type=float, default=1e-6)
     parser.add_argument("--concentration", type=float, default=7.2e20)
-    parser.add_argument("--until", type=float, default=0.05,
+    parser.add_argument("--until", type=float, default=0.1,
                         help="simulated seconds per run")
     parser.add_argument("--out", default=".", help="folder for the outputs")
     options = parser.parse_args()

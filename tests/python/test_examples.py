@@ -21,7 +21,7 @@ def test_dask_sweep_gathers_each_runs_filling_time(tmp_path):
     subprocess.run(
         [sys.executable, str(EXAMPLES / "sweep" / "dask_sweep.py"),
          "--workers", "2", "--coefficients", "1e-10", "2e-10", "--seeds", "2",
-         "--until", "0.02", "--out", str(tmp_path)],
+         "--outer-rib", "2e-6", "--until", "0.02", "--out", str(tmp_path)],
         check=True, capture_output=True, env=os.environ)
     with open(tmp_path / "filling.csv") as table:
         rows = list(csv.DictReader(table))

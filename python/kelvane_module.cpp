@@ -172,6 +172,7 @@ class TPythonRun {
 
   // Sets the engine up (placing the molecules); `progress(share)` now and then.
   void Prepare(py::object progress) {
+    if (Prepared) throw py::value_error("the run is set up already");
     TPythonTicks ticks(std::move(progress));
     ReplayWithoutGil(Run, Split.Before, ticks);
     Header = RunCsvHeader(Run, Split, Length);

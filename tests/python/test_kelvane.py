@@ -231,3 +231,10 @@ def test_ctrl_c_stops_the_run_and_keeps_its_steps():
     # The steps kept are those of an uninterrupted run.
     alone = kelvane.run(kelvane.Session(), steps=len(kept))
     assert np.array_equal(kept.inside_count, alone.inside_count)
+
+
+def test_progress_bar_changes_nothing_but_stderr(capsys):
+    quiet = kelvane.run(kelvane.Session(), steps=12)
+    shown = kelvane.run(kelvane.Session(), steps=12, progress=True)
+    assert shown.csv_text() == quiet.csv_text()
+    assert "12/12" in capsys.readouterr().err

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -309,7 +310,8 @@ TEngineSettings::TEngineSettings()
       Kernel(&FastestKernel()),
       ParallelStepMinimum(10000),
       SmallestStepPiece(4096),
-      StepCacheBytes(LastLevelCacheBytes()) {}
+      StepCacheBytes(LastLevelCacheBytes()),
+      Sharing(TSharing::Measured) {}
 
 TEngineSettings SettingsFromEnvironment(std::vector<std::string>& messages) {
   TEngineSettings settings;
@@ -340,7 +342,11 @@ void TVolume::SetSettings(const TEngineSettings& settings) {
   if (settings.SmallestStepPiece < 1)
     throw TError("The smallest piece of a shared step must be at least 1 molecule, not " +
                  std::to_string(settings.SmallestStepPiece));
-  if (settings.Threads != Config.Threads) Pool.reset();
+  // New threads, and a new measure of whether they pay, for another count,
+  // kernel or way of sharing.
+  if (settings.Threads != Config.Threads || settings.Kernel != Config.Kernel ||
+      settings.Sharing != Config.Sharing)
+    Pool.reset();
   Config = settings;
 }
 
@@ -437,23 +443,49 @@ void TVolume::RemoveSpecies(int index) {
 }
 
 void TVolume::Step() {
+  using TClock = std::chrono::steady_clock;
   Time = CheckedResult(TimeStep + Time);
+  const auto large = [&](const TSpecies& species) {
+    return species.InsideCount + species.OutsideCount >= Config.ParallelStepMinimum;
+  };
+  // Whether this step shares its large species among the threads. Measured:
+  // the judge of the threads decides, and times the step's large species,
+  // shared or not, to decide the next ones. Either way gives the same bits.
+  TWorkers* workers = nullptr;
+  TShareJudge* judge = nullptr;
+  if (Config.Threads > 1 && Config.Sharing != TEngineSettings::TSharing::Never &&
+      std::any_of(Species.begin(), Species.end(), large)) {
+    workers = Workers();
+    if (workers && Config.Sharing == TEngineSettings::TSharing::Measured) {
+      judge = &workers->Judge;
+      if (!judge->ShareNext(
+              std::chrono::duration<double>(TClock::now().time_since_epoch()).count()))
+        workers = nullptr;
+    }
+  }
+  const TKernel& kernel = *Config.Kernel;
+  TClock::duration timed{};
+  std::int64_t timedMolecules = 0;
   std::int32_t insideCount = 0;
   for (TSpecies& species : Species) {
-    const TKernel& kernel = *Config.Kernel;
-    TWorkers* const workers =
-        species.InsideCount + species.OutsideCount >= Config.ParallelStepMinimum ? Workers()
-                                                                                 : nullptr;
-    if (workers)
-      AdvanceWith(species, [&](const TVolume& volume, TMolCoord* molecules, std::int32_t count,
-                               double sigma, TStreamStates& streams) {
-        return workers->Move(kernel, volume, molecules, count, sigma, streams);
-      });
-    else
+    if (large(species)) {
+      const TClock::time_point start = TClock::now();
+      if (workers)
+        AdvanceWith(species, [&](const TVolume& volume, TMolCoord* molecules, std::int32_t count,
+                                 double sigma, TStreamStates& streams) {
+          return workers->Move(kernel, volume, molecules, count, sigma, streams);
+        });
+      else
+        species.Advance();
+      timed += TClock::now() - start;
+      timedMolecules += species.ActiveCount;
+    } else {
       species.Advance();
+    }
     insideCount += species.InsideCount;
     ++species.StepsTaken;
   }
+  if (judge) judge->Record(std::chrono::duration<double>(timed).count(), timedMolecules);
   const double insideConcentration = CheckedDivide(insideCount, InnerVolume);
   if (OnStep) OnStep(insideCount, TotalInnerCount, insideConcentration, TotalConcentration, Time);
 }

@@ -104,6 +104,12 @@ struct TEngineSettings {
   // further ahead of the moving threads than half of it (Workers.h).
   // Default: the last-level cache the system names, at most 32 MiB.
   std::size_t StepCacheBytes;
+  // Whether a step shares its large species among the threads at all:
+  // Measured (the default) shares only while shared steps are measurably
+  // faster than unshared ones on this machine now, timed as the engine runs
+  // (Workers.h, TShareJudge); Always and Never decide without timing.
+  enum class TSharing { Measured, Always, Never };
+  TSharing Sharing;
 };
 
 // The default settings with what the environment asks for: KELVANE_THREADS

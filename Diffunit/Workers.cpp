@@ -39,6 +39,54 @@ int ThreadsFromEnvironment(const char* value, int fallback, std::vector<std::str
   return fallback;
 }
 
+namespace {
+
+// The median of `n` values (the mean of the middle two for even n).
+template <int N>
+double Median(const double (&values)[N], int begin) {
+  double sorted[N];
+  const int n = N - begin;
+  std::copy(values + begin, values + N, sorted);
+  std::sort(sorted, sorted + n);
+  return n % 2 ? sorted[n / 2] : 0.5 * (sorted[n / 2 - 1] + sorted[n / 2]);
+}
+
+}  // namespace
+
+bool TShareJudge::ShareNext(double now) {
+  if (ProbeStep < 0 &&
+      (StepsSinceProbe >= StepsBetweenProbes || now - ProbeEnded >= SecondsBetweenProbes))
+    ProbeStep = 0;
+  if (ProbeStep >= 0) {
+    ProbeEnded = now;
+    Coming = ProbeStep % 2 == 0;  // shared first: its threads start in the warm-up pair
+  } else {
+    ++StepsSinceProbe;
+    Coming = Verdict;
+  }
+  return Coming;
+}
+
+void TShareJudge::Record(double seconds, std::int64_t molecules) {
+  if (molecules <= 0) return;
+  const double perMolecule = seconds / static_cast<double>(molecules);
+  if (ProbeStep < 0) {
+    Worse = perMolecule * Margin > (Coming ? AloneMedian : SharedMedian) ? Worse + 1 : 0;
+    if (Worse >= WorseInARow) StepsSinceProbe = StepsBetweenProbes;  // probe next step
+    return;
+  }
+  double* const times = Coming ? Shared : Alone;
+  times[ProbeStep / 2] = perMolecule;
+  if (++ProbeStep < 2 * ProbePairs) return;
+  // The first pair only warmed up.
+  SharedMedian = Median(Shared, 1);
+  AloneMedian = Median(Alone, 1);
+  Verdict = SharedMedian < Margin * AloneMedian;
+  ProbeStep = -1;
+  StepsSinceProbe = 0;
+  Worse = 0;
+}
+
 struct TWorkers::TStepJob {
   TWorkers* Self;
   const TKernel* Kernel;

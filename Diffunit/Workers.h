@@ -33,7 +33,9 @@
 // sharing cannot pay, and it scans only two pieces and moves the rest
 // itself. A thread slowed by other work on the machine simply claims fewer
 // pieces: the others, or the tail, take up the rest. Who moves which
-// piece never changes a bit of the result.
+// piece never changes a bit of the result. Whether a step is shared at all
+// is measured as the engine runs (TShareJudge below): where sharing does
+// not pay, on this machine now, the calling thread moves everything.
 //
 // The threads are std::thread, made once when a step first needs them and
 // kept until the engine ends or its thread count changes; between steps they
@@ -58,6 +60,51 @@
 // `messages`.
 int ThreadsFromEnvironment(const char* value, int fallback, std::vector<std::string>& messages);
 
+// Whether sharing a step among threads pays on this machine now. Where
+// scanning costs nearly as much as moving (the AVX-512 kernel here) two
+// threads gain little, and while another job holds a core the thread on it
+// makes every shared step wait: shared steps then take 1.4 to 1.5 times as
+// long as steps on one thread. So the engine measures as it runs: a probe
+// times shared and unshared steps alternately (ProbePairs of each, the
+// first pair only warming up threads and caches) and compares their medians
+// per molecule; the steps after it are shared only when shared steps were
+// faster by more than Margin. The probe comes again after StepsBetweenProbes
+// steps or SecondsBetweenProbes, whichever is first, so that a core that
+// frees up (or becomes busy) is noticed; and at once when WorseInARow steps
+// in a row were slower, by the margin, than the other way measured in the
+// last probe (a core that became busy while steps were shared). Who moves what never changes a
+// bit, so the verdict changes only speed. The clock is the caller's: the
+// judge is given times and decides from them alone.
+class TShareJudge {
+ public:
+  static constexpr int ProbePairs = 4;
+  static constexpr int StepsBetweenProbes = 400;
+  static constexpr double SecondsBetweenProbes = 2.0;
+  // Shared steps must take less than this share of unshared ones' time.
+  static constexpr double Margin = 0.95;
+  static constexpr int WorseInARow = 3;
+
+  // Whether the coming step is shared; `now` in seconds of a steady clock.
+  bool ShareNext(double now);
+  // The coming step took `seconds` for `molecules` molecules of species
+  // that could be shared.
+  void Record(double seconds, std::int64_t molecules);
+  // The verdict of the last probe (false before the first one ends).
+  bool Sharing() const { return Verdict; }
+
+ private:
+  bool Verdict = false;
+  int ProbeStep = 0;  // steps of the current probe taken; -1 between probes
+  int StepsSinceProbe = 0;
+  double ProbeEnded = 0.0;  // s, the clock when the last probe ended
+  bool Coming = false;      // what ShareNext said for the coming step
+  // The last probe's medians, s per molecule, and the steps since then in a
+  // row slower than the other way's median by the margin.
+  double SharedMedian = 0.0, AloneMedian = 0.0;
+  int Worse = 0;
+  double Shared[ProbePairs] = {}, Alone[ProbePairs] = {};  // s per molecule
+};
+
 class TWorkers {
  public:
   // `threads` >= 2 threads in all, the caller's included: starts threads - 1.
@@ -68,6 +115,9 @@ class TWorkers {
   TWorkers& operator=(const TWorkers&) = delete;
 
   int Threads() const { return static_cast<int>(Inside.size()); }
+
+  // Whether steps on these threads are shared (see TShareJudge).
+  TShareJudge Judge;
 
   // TMoveMolecules of `kernel`, shared among the threads (see above): the
   // same molecules, count and streams after it as kernel.Move alone gives.

@@ -29,7 +29,10 @@ TKeptRuns::TKeptRuns(QWidget* window, QWidget* panel, TChart* countChart,
       SetupNow(std::move(setupNow)) {
   AttachAction(KeepButton, KeepAction);
   RunsButton->setToolTip(
-      QStringLiteral("Compare with a run CSV, remove kept runs (the charts' legends name them)"));
+      QStringLiteral("Compare with a run CSV (%1), remove kept runs or all of them (%2); the "
+                     "charts' legends name them")
+          .arg(CompareAction->shortcut().toString(QKeySequence::NativeText),
+               ClearAction->shortcut().toString(QKeySequence::NativeText)));
   RunsButton->setMenu(RunsMenu);
   RunsButton->setPopupMode(QToolButton::InstantPopup);
   connect(RunsMenu, &QMenu::aboutToShow, this, &TKeptRuns::FillRunsMenu);
@@ -59,11 +62,12 @@ void TKeptRuns::Keep(const std::vector<TRunSample>& samples) {
     run.Counts.push_back(sample.InsideCount);
     run.Concentrations.push_back(sample.InsideConcentration);
   }
-  // Numbered even when refused for lack of room, as the legend never
-  // reuses a number.
-  run.Name = "kept " + std::to_string(++Made);
+  // The legend never gives a number twice while runs are kept; a run
+  // refused for lack of room takes none.
+  run.Name = "kept " + std::to_string(Made + 1);
   run.Setup = SetupNow();
   Add(run);
+  ++Made;
 }
 
 void TKeptRuns::CompareWithFile(const QString& fileName) {
@@ -73,6 +77,7 @@ void TKeptRuns::CompareWithFile(const QString& fileName) {
 void TKeptRuns::Remove(int index) {
   if (index < 0 || index >= Count()) return;
   Runs.erase(Runs.begin() + index);
+  if (Runs.empty()) Made = 0;  // with none left, the numbers start again
   CountChart->RemoveOverlay(index);
   ConcentrationChart->RemoveOverlay(index);
   FillRunsMenu();
@@ -80,6 +85,7 @@ void TKeptRuns::Remove(int index) {
 
 void TKeptRuns::Clear() {
   Runs.clear();
+  Made = 0;
   CountChart->ClearOverlays();
   ConcentrationChart->ClearOverlays();
   FillRunsMenu();

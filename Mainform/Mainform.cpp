@@ -286,4 +286,17 @@ void TMForm::SetShortcuts() {
                                    "one CSV file"));
   SetButtonShortcut(MoleculeViewButton, QKeySequence(Qt::CTRL | Qt::Key_M),
                     QStringLiteral("Open the molecule view"));
+  // The species buttons have no keys: Ctrl with + and - zoom, and the
+  // tables take the keys while a value is typed.
+  AddSpeciesButton->setToolTip(
+      QStringLiteral("Add a species with the default values, placed in the ribs applied"));
+  RemoveSpeciesButton->setToolTip(QStringLiteral("Remove the selected species"));
+  ApplySpSpeedButton->setToolTip(
+      QStringLiteral("Place the selected species anew with the values in the table below"));
+  SpeedButtonRecalcD->setToolTip(
+      QStringLiteral("The diffusion coefficient of the radius by Stokes-Einstein, at the "
+                     "temperature and viscosity applied"));
+  SpeedButtonRecalcA->setToolTip(
+      QStringLiteral("The radius of the diffusion coefficient by Stokes-Einstein, at the "
+                     "temperature and viscosity applied"));
 }

@@ -212,6 +212,7 @@ class TMForm : public QWidget {
   // Draws one recorded step on the charts.
   void PlotSample(const TRunSample& sample, const std::optional<TBand>& band);
   void RememberSession(const QString& fileName);
+  void ForgetSession(const QString& path);
   void FillRecentMenu();
   void ConnectHandlers();
   // One engine step; a failure pauses the run before it propagates.

@@ -89,6 +89,10 @@ void TRunControl::StartOrPause() {
   else
     Timer->start();
   SpeedChanged();  // flat out starts at once, not with the first tick
+  // A pause in a fast run must let the charts repaint again: they held their
+  // repaints for the run's own pace, and would otherwise show nothing new
+  // (kept runs, compared files) until the next step.
+  RepaintCharts();
 }
 
 void TRunControl::Tick() {

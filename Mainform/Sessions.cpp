@@ -187,6 +187,13 @@ void TMForm::RememberSession(const QString& fileName) {
   settings.setValue(RecentSessionsKey, recent);
 }
 
+void TMForm::ForgetSession(const QString& path) {
+  QStringList recent = RecentSessions();
+  recent.removeAll(path);
+  QSettings settings = Settings();
+  settings.setValue(RecentSessionsKey, recent);
+}
+
 void TMForm::FillRecentMenu() {
   RecentMenu->clear();
   const QStringList recent = RecentSessions();
@@ -199,6 +206,8 @@ void TMForm::FillRecentMenu() {
               try {
                 OpenSession(path);
               } catch (...) {
+                // A file gone since is no recent session any more.
+                if (!QFileInfo::exists(path)) ForgetSession(path);
                 ShowCurrentException();
               }
             });

@@ -144,6 +144,8 @@ TSession Parse(std::istream& in, const std::string& name) {
                " bytes at most)");
   }
   if (in.bad()) throw TError("Cannot read " + name + ": " + std::strerror(errno));
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos)
+    Fail(name, 1, "the file is empty: no session in it");
   return ParseToml(text, name);
 }
 

@@ -140,10 +140,11 @@ TSpeciesRequest Species(const std::string& option, const std::string& text, bool
 std::string DefaultText(double value) { return NumberToText(value, '.'); }
 
 const char* const FooterText = R"help(The species are run in the order given, across --species and
---species-radius. --until runs the steps whose time falls before SECONDS
-less half a step. --csv writes what "Export run..." writes; --curves what
-the "C1(t)" and "N1(t)" buttons write. KELVANE_THREADS also sets --threads.
-Folders named by --csv and --curves are made when missing.
+--species-radius. --until runs up to and including the step whose time is
+SECONDS (to within half a step): with 0.0001 s steps, --until 0.0003 runs 3
+steps, the last at 0.0003 s. --csv writes what "Export run..." writes;
+--curves what the "C1(t)" and "N1(t)" buttons write. KELVANE_THREADS also
+sets --threads. Folders named by --csv and --curves are made when missing.
 
 --session takes the parameters and species of a session file (the window's
 "Save session...") or of a run CSV (--csv, "Export run..."); options given

@@ -6,12 +6,15 @@
 //
 //   build/bench/step_bench
 //
-// Every run starts from a fresh engine in the same state (populated, two
-// steps taken, so every slot is active) and takes 20 steps; the runs of all
+// Every run starts from a fresh engine in the same state (populated, ten
+// steps taken: every slot is active, and on several threads the engine has
+// measured once whether sharing pays, see TShareJudge in Workers.h) and
+// takes 20 steps; the runs of all
 // variants are interleaved in random order, 9 of each, and the end gives the
 // median time per step and the speed-up over the reference loop. Reports
 // molecule-steps per second (items_per_second). KELVANE_KERNEL plays no part:
-// every kernel is measured.
+// every kernel is measured. The fastest kernel on 2 threads is also measured
+// with every step shared ("/shared"), whether it pays or not.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -19,6 +22,7 @@
 
 #include "Diffunit/Diffunit.h"
 #include "Diffunit/Kernels.h"
+#include "Diffunit/Workers.h"
 #include "Session/Parameters.h"
 #include "bench/interleaved.h"
 
@@ -26,7 +30,7 @@ namespace {
 
 constexpr int StepsPerRun = 20;
 
-void BM_Step(benchmark::State& state, const TKernel* kernel, int threads) {
+void BM_Step(benchmark::State& state, const TKernel* kernel, int threads, bool alwaysShared) {
   if (!kernel->Supported()) {
     state.SkipWithError("this CPU does not support the kernel");
     return;
@@ -35,12 +39,12 @@ void BM_Step(benchmark::State& state, const TKernel* kernel, int threads) {
   TEngineSettings settings;
   settings.Threads = threads;
   settings.Kernel = kernel;
+  if (alwaysShared) settings.Sharing = TEngineSettings::TSharing::Always;
   volume.SetSettings(settings);
   SetDefaultParameters(volume);
   volume.SetStepCallback([](std::int32_t, std::int32_t, double, double, double) {});
   AddDefaultSpecies(volume);
-  volume.Step();
-  volume.Step();
+  for (int k = 0; k < 2 + 2 * TShareJudge::ProbePairs; ++k) volume.Step();
   std::int64_t moved = 0;
   for (auto _ : state) {
     volume.Step();
@@ -51,15 +55,17 @@ void BM_Step(benchmark::State& state, const TKernel* kernel, int threads) {
 
 // BM_Step/<kernel>/threads:<n> for every row of the kernel table.
 void RegisterVariants() {
-  const auto add = [](const TKernel& kernel, int threads) {
-    const std::string name =
-        std::string("BM_Step/") + kernel.Name + "/threads:" + std::to_string(threads);
-    benchmark::RegisterBenchmark(name.c_str(), BM_Step, &kernel, threads)
+  const auto add = [](const TKernel& kernel, int threads, bool alwaysShared = false) {
+    const std::string name = std::string("BM_Step/") + kernel.Name +
+                             "/threads:" + std::to_string(threads) +
+                             (alwaysShared ? "/shared" : "");
+    benchmark::RegisterBenchmark(name.c_str(), BM_Step, &kernel, threads, alwaysShared)
         ->Iterations(StepsPerRun)
         ->Unit(benchmark::kMillisecond);
   };
   for (const TKernel& kernel : Kernels)
     for (int threads : {1, 2}) add(kernel, threads);
+  add(FastestKernel(), 2, true);
   const int cores = static_cast<int>(std::thread::hardware_concurrency());
   if (cores > 2) add(FastestKernel(), cores);
 }

@@ -689,10 +689,6 @@ TEST(EngineSettingsTest, DefaultsAndRefusals) {
   ASSERT_EQ(sched_getaffinity(0, sizeof set, &set), 0);
   EXPECT_EQ(defaults.Threads, std::min(CPU_COUNT(&set), MostThreads));
   EXPECT_EQ(defaults.Kernel, &FastestKernel());
-  EXPECT_EQ(defaults.ParallelStepMinimum, 10000);
-  EXPECT_EQ(defaults.SmallestStepPiece, 4096);
-  EXPECT_GT(defaults.StepCacheBytes, 0u);
-  EXPECT_LE(defaults.StepCacheBytes, std::size_t{32} << 20);
 
   TVolume v;
   EXPECT_EQ(v.Settings().Threads, defaults.Threads);
@@ -760,7 +756,7 @@ TEST(EngineSettingsTest, EnvironmentIsReadOnlyWhenAsked) {
   setenv("KELVANE_THREADS", std::to_string(other).c_str(), 1);
   setenv("KELVANE_KERNEL", "reference", 1);
   std::vector<std::string> messages;
-  TEngineSettings read = SettingsFromEnvironment(messages);
+  const TEngineSettings read = SettingsFromEnvironment(messages);
   EXPECT_TRUE(messages.empty());
   EXPECT_EQ(read.Threads, other);
   EXPECT_EQ(read.Kernel, &Kernels[0]);
@@ -768,18 +764,71 @@ TEST(EngineSettingsTest, EnvironmentIsReadOnlyWhenAsked) {
   TVolume v;
   EXPECT_EQ(v.Settings().Threads, defaults.Threads);
   EXPECT_EQ(v.Settings().Kernel, defaults.Kernel);
-
-  setenv("KELVANE_THREADS", "many", 1);
-  setenv("KELVANE_KERNEL", "fast", 1);
-  read = SettingsFromEnvironment(messages);
   unsetenv("KELVANE_THREADS");
   unsetenv("KELVANE_KERNEL");
-  EXPECT_EQ(read.Threads, defaults.Threads);
-  EXPECT_EQ(read.Kernel, defaults.Kernel);
-  ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(messages[0],
-            "Kelvane: KELVANE_THREADS=\"many\" is not a whole number from 1 to 1024; ignored");
-  EXPECT_EQ(messages[1], std::string("Kelvane: KELVANE_KERNEL=\"fast\" is not a kernel "
-                                     "(reference, avx2 or avx512); using ") +
-                             FastestKernel().Name);
+}
+
+// The judge of sharing decides from the times it is given alone: a probe of
+// shared and unshared steps in turn (shared first; the first pair only warms
+// up), then its verdict for every step until the next probe, which comes
+// after StepsBetweenProbes steps or SecondsBetweenProbes, whichever is first.
+TEST(ShareJudgeTest, SharesOnlyWhileSharedStepsAreMeasurablyFaster) {
+  constexpr int pairs = TShareJudge::ProbePairs;
+  static_assert(pairs == 4, "the cases give four times of each");
+  // One probe at `now`: seconds per molecule of the shared and unshared steps.
+  const auto probe = [](TShareJudge& judge, double now, const double(&shared)[pairs],
+                        const double(&alone)[pairs]) {
+    for (int k = 0; k < 2 * pairs; ++k) {
+      const bool share = judge.ShareNext(now);
+      EXPECT_EQ(share, k % 2 == 0) << "probe step " << k;
+      const double perMolecule = share ? shared[k / 2] : alone[k / 2];
+      judge.Record(1000.0 * perMolecule, 1000);
+    }
+    return judge.Sharing();
+  };
+  const struct {
+    double shared[pairs], alone[pairs];
+    bool verdict;
+  } cases[] = {
+      {{9, 1, 1, 1}, {2, 2, 2, 2}, true},            // the slow warm-up does not count
+      {{1, 0.9, 0.9, 0.9}, {1, 1, 1, 1}, true},      // 10 % faster
+      {{1, 0.96, 0.96, 0.96}, {1, 1, 1, 1}, false},  // 4 %: within the margin
+      {{1, 1.45, 1.5, 1.4}, {1, 1, 1, 1}, false},    // a busy core
+      {{1, 0.5, 3, 0.5}, {1, 1, 1, 1}, true},        // one slow shared step is outvoted
+      {{1, 1.5, 1.5, 1.5}, {1, 1, 9, 1}, false},     // and so is one slow unshared step
+  };
+  for (const auto& c : cases) {
+    TShareJudge judge;
+    EXPECT_FALSE(judge.Sharing());
+    EXPECT_EQ(probe(judge, 0.0, c.shared, c.alone), c.verdict)
+        << c.shared[1] << " against " << c.alone[1];
+  }
+
+  TShareJudge judge;
+  const double faster[pairs] = {1, 0.5, 0.5, 0.5}, slower[pairs] = {1, 1.5, 1.5, 1.5},
+               even[pairs] = {1, 1, 1, 1};
+  ASSERT_TRUE(probe(judge, 0.0, faster, even));
+  // Between probes every step follows the verdict; up to two steps in a row
+  // slower than unshared ones were (by the margin) are let pass.
+  for (int k = 0; k < TShareJudge::StepsBetweenProbes; ++k) {
+    ASSERT_TRUE(judge.ShareNext(0.001 * k));
+    judge.Record(k % 3 == 2 ? 0.5 : 1.06, 1);
+  }
+  EXPECT_TRUE(judge.Sharing());
+  // Then a probe: the second core got busy.
+  ASSERT_FALSE(probe(judge, 0.5, slower, even));
+  // A few steps later, still within SecondsBetweenProbes: no probe yet.
+  for (double now : {0.6, 0.5 + TShareJudge::SecondsBetweenProbes - 0.01}) {
+    EXPECT_FALSE(judge.ShareNext(now));
+    judge.Record(1.0, 1);
+  }
+  // After it, the core that freed up is found out.
+  EXPECT_TRUE(probe(judge, 0.5 + TShareJudge::SecondsBetweenProbes, faster, even));
+  // Three shared steps in a row slower than unshared ones were bring the
+  // next probe forward: the second core got busy again.
+  for (int k = 0; k < TShareJudge::WorseInARow; ++k) {
+    EXPECT_TRUE(judge.ShareNext(3.0));
+    judge.Record(1.06, 1);
+  }
+  EXPECT_FALSE(probe(judge, 3.0, slower, even));
 }

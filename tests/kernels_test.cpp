@@ -99,6 +99,7 @@ class TTwin {
     fast.Kernel = &kernel;
     fast.ParallelStepMinimum = 0;
     fast.SmallestStepPiece = smallestPiece;
+    fast.Sharing = TEngineSettings::TSharing::Always;  // whatever it would gain here
     Fast.SetSettings(fast);
     Reference.SetStepCallback(ReferenceReports.Callback());
     Fast.SetStepCallback(FastReports.Callback());
@@ -450,6 +451,7 @@ TEST_P(KernelsTest, StepAllocatesNothing) {
   TEngineSettings settings;
   settings.Threads = GetParam().Threads;
   settings.Kernel = GetParam().Kernel;
+  settings.Sharing = TEngineSettings::TSharing::Always;
   v.SetSettings(settings);
   v.Step();  // makes the worker threads, once
   const long before = AllocationCount;

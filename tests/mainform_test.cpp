@@ -921,6 +921,29 @@ TEST_F(MainformTest, EveryWindowRunReplaysFromItsCsv) {
   EXPECT_TRUE(Messages.empty());
 }
 
+// Paused by hand in a fast run, the charts used to keep holding their
+// repaints, so that a kept or compared run showed only at the next step.
+TEST_F(MainformTest, KeptRunsShowAtOnceWhenPausedInAFastRun) {
+  TMForm& form = MakeForm();
+  ShrinkSelectedSpecies(form);
+  form.SpeedBox->setCurrentIndex(3);  // flat out
+  form.PauseButton->click();
+  ASSERT_TRUE(WaitUntil([&] { return form.Statistics().Steps() >= 20; }));
+  form.PauseButton->click();
+  ASSERT_FALSE(form.Timer->isActive());
+  QApplication::processEvents();
+  int replots = 0;
+  QObject::connect(form.NChart, &QCustomPlot::afterReplot, [&] { ++replots; });
+  form.KeepRunAction->trigger();
+  QApplication::processEvents();
+  EXPECT_GE(replots, 1);
+  replots = 0;
+  form.ClearKeptRunsAction->trigger();
+  QApplication::processEvents();
+  EXPECT_GE(replots, 1);
+  EXPECT_EQ(form.NChart->OverlayCount(), 0);
+}
+
 // Opening is all or nothing: two species that fit alone but overflow
 // together (their total concentration) used to fail half-way, after the
 // window's engine had been replaced. Now the window keeps everything, down to
@@ -1229,8 +1252,32 @@ TEST_F(MainformTest, RecentSessionsKeysAndHints) {
         << button->toolTip().toStdString();
   }
   EXPECT_EQ(window.OpenSessionAction->shortcut(), QKeySequence(QKeySequence::Open));
-  const TValueList* table = window.ValueListSimulation;
+  // A recent session gone since is named, and leaves the list.
+  const std::string gone = recent.first().toStdString();
+  std::filesystem::remove(gone);
+  emit Form->RecentMenu->aboutToShow();
+  Messages.clear();
+  Form->RecentMenu->actions().first()->trigger();
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_TRUE(Messages[0].startsWith(QStringLiteral("Cannot read "))) << Messages[0].toStdString();
+  EXPECT_EQ(Form->RecentSessions().size(), recent.size() - 1);
+  EXPECT_FALSE(Form->RecentSessions().contains(recent.first()));
+  for (const QToolButton* button :
+       {window.AddSpeciesButton, window.RemoveSpeciesButton, window.ApplySpSpeedButton,
+        window.SpeedButtonRecalcD, window.SpeedButtonRecalcA})
+    EXPECT_FALSE(button->toolTip().isEmpty()) << button->text().toStdString();
+
+  // A caption cut short by its column shows in full as a tooltip, one that
+  // fits shows none. The column is made narrow and wide here, so that the
+  // machine's fonts decide nothing (they used to, at the designed width).
+  TValueList* table = Form->ValueListSimulation;
+  const int designed = table->columnWidth(0);
+  table->setColumnWidth(0, 12);
   EXPECT_EQ(table->item(0, 0)->toolTip(), QStringLiteral("External Cube Rib [m]"));
-  EXPECT_EQ(table->item(3, 0)->toolTip(), QString());  // "Temperature [K]" fits
+  EXPECT_EQ(table->item(3, 0)->toolTip(), QStringLiteral("Temperature [K]"));
   EXPECT_EQ(table->horizontalHeaderItem(0)->toolTip(), QStringLiteral("Simulation Parameters"));
+  table->setColumnWidth(0, 4000);
+  EXPECT_EQ(table->item(0, 0)->toolTip(), QString());
+  EXPECT_EQ(table->horizontalHeaderItem(0)->toolTip(), QString());
+  table->setColumnWidth(0, designed);
 }

@@ -109,6 +109,8 @@ TEST(KeptRuns, FillTheChartsAndTheRunsMenu) {
   };
   kept.Relabel();
   EXPECT_EQ(asked, 0);  // nothing kept: the setup is not worked out
+  EXPECT_TRUE(kept.RunsButton->toolTip().contains(QStringLiteral("Ctrl+Shift+O")));
+  EXPECT_TRUE(kept.RunsButton->toolTip().contains(QStringLiteral("Ctrl+Shift+K")));
   EXPECT_THROW(kept.Keep({}), TError);
   EXPECT_FALSE(kept.ClearAction->isEnabled());
 
@@ -126,9 +128,17 @@ TEST(KeptRuns, FillTheChartsAndTheRunsMenu) {
   EXPECT_EQ(kept.Count(), TKeptRuns::Most - 1);
   EXPECT_EQ(concentrations->OverlayLabel(1), QStringLiteral("kept 3: same setup"));
   kept.Keep(Samples(2));
-  EXPECT_EQ(counts->OverlayLabel(TKeptRuns::Most - 1), QStringLiteral("kept 10: same setup"));
+  // The refused one took no number.
+  EXPECT_EQ(counts->OverlayLabel(TKeptRuns::Most - 1), QStringLiteral("kept 9: same setup"));
 
+  // With all cleared the numbers start again ("kept 11" with 3 in the list
+  // used to follow).
   kept.Clear();
   EXPECT_EQ(menu(), (QStringList{"Compare with file...", "", "Clear kept runs"}));
   EXPECT_FALSE(kept.ClearAction->isEnabled());
+  kept.Keep(Samples(2));
+  EXPECT_EQ(counts->OverlayLabel(0), QStringLiteral("kept 1: same setup"));
+  kept.Remove(0);
+  kept.Keep(Samples(2));
+  EXPECT_EQ(counts->OverlayLabel(0), QStringLiteral("kept 1: same setup"));
 }

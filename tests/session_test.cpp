@@ -85,6 +85,7 @@ TEST(Session, EveryMalformedFileIsNamedWithItsLine) {
       {"format = 1\n" + simulation + species, ""},
       {"format = 2\n" + simulation + species, "bad.kelvane:1: format 2 comes from a newer Kelvane"},
       {simulation + species, "bad.kelvane:1: no format version"},
+      {" \n\n", "bad.kelvane:1: the file is empty: no session in it"},
       {"format = 1\n" + simulation + "[[species]]\nSP_C = '7.2E20'\nSP_A = '1.5E-9'\n",
        "bad.kelvane:8: species 1 has no SP_D"},
       {"format = 1\n" + std::string(simulation).replace(simulation.find("1E-5"), 4, "1,5E-5") +

@@ -261,3 +261,8 @@ TActions WithoutTrailingSteps(TActions actions) {
   while (!actions.empty() && actions.back().Kind == TAction::TKind::Steps) actions.pop_back();
   return actions;
 }
+
+TRunActions SplitAtRunStart(const TActions& actions) {
+  const auto start = actions.begin() + static_cast<std::ptrdiff_t>(RunStart(actions));
+  return {TActions(actions.begin(), start), WithoutTrailingSteps(TActions(start, actions.end()))};
+}

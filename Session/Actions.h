@@ -84,3 +84,12 @@ std::size_t RunStart(const TActions& actions);
 // `actions` without the steps at their end: the steps after the last action
 // are the run's own rows, which a replay runs for as long as it is asked to.
 TActions WithoutTrailingSteps(TActions actions);
+
+// The actions of a run split where its rows start (RunStart): `Before` set a
+// fresh engine up and are replayed whole; `During` (without trailing steps)
+// were taken while the run went on, and RunFor does them where they fall.
+struct TRunActions {
+  TActions Before;
+  TActions During;
+};
+TRunActions SplitAtRunStart(const TActions& actions);

@@ -283,6 +283,10 @@ std::string CoarseStepsText(const TCoarseSteps& coarse, char separator) {
          " m against the internal rib " + text(coarse.InnerRib) + " m";
 }
 
+std::optional<double> ExpectedCountAfter(const TVolume& volume, double steps) {
+  return CountAfter(volume, steps);
+}
+
 TFillingExpectation Expectation(const TVolume& volume) {
   TFillingExpectation expectation;
   expectation.Coarse = CoarseSteps(volume);

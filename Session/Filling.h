@@ -80,3 +80,7 @@ TFillingExpectation Expectation(const TVolume& volume);
 
 // The expected count alone, at every step: a few microseconds per species.
 std::optional<double> ExpectedCount(const TVolume& volume);
+// The expected count `steps` steps from now, a whole or fractional number
+// (a spread of D t for a time t = steps x the time step): the curve between
+// the steps, and the same bits as the run's column at whole steps.
+std::optional<double> ExpectedCountAfter(const TVolume& volume, double steps);

@@ -123,6 +123,14 @@ std::string RunCsvHeader(const TEngineRun& run) {
                       run.Actions());
 }
 
+std::string RunCsvHeader(const TEngineRun& run, const TRunActions& actions,
+                         const TRunLength& length) {
+  TActions written = actions.Before;
+  for (const TAction& action : ReachedActions(actions.During, length, run.Volume().TimeStep))
+    written.push_back(action);
+  return RunCsvHeader(RunCsvSetupLines(run.Volume()), run.Seeds(), written);
+}
+
 std::string RunCsvLine(const TRunSample& sample) {
   // No expected count (Filling.h says when) leaves the field empty, which
   // pandas reads as NaN.

@@ -32,6 +32,7 @@
 #include "Statg/Statg.h"
 
 class TEngineRun;
+struct TRunLength;
 class TVolume;
 struct TSession;
 
@@ -43,6 +44,12 @@ std::string RunCsvSetupLines(const TVolume& volume);
 // lines, and `actions` (trailing steps left out).
 std::string RunCsvHeader(const std::string& setupLines, const TStreamStates& seeds,
                          const TActions& actions);
+// The header of a run about to go on for `length` from `run` as the replay
+// of `actions.Before` left it: the actions it records are those before and
+// those of `actions.During` that the run reaches, so that the file replays
+// the run it holds and no more.
+std::string RunCsvHeader(const TEngineRun& run, const TRunActions& actions,
+                         const TRunLength& length);
 // The header of `run` as it stands: the setup its rows start from, its actions.
 std::string RunCsvHeader(const TEngineRun& run);
 // One row.

@@ -24,6 +24,7 @@
 #include "Session/Parameters.h"
 #include "Session/RunCsv.h"
 #include "Session/RunRecord.h"
+#include "Session/Seeds.h"
 #include "Session/SessionFile.h"
 
 #ifndef KELVANE_VERSION
@@ -60,9 +61,10 @@ struct TRunPlan {
   std::optional<TSession> Replayed;
   TRunLength Length;
   std::optional<int> Threads;
-  std::string SessionName;  // --session FILE
-  std::string Csv;          // empty or "-": standard output
-  std::string Curves;       // empty: none
+  std::optional<std::uint64_t> Seed;  // --seed: the replicate's seeds (Seeds.h)
+  std::string SessionName;            // --session FILE
+  std::string Csv;                    // empty or "-": standard output
+  std::string Curves;                 // empty: none
   // What each simulation value's message names: its option when given, else
   // the line of --session FILE it came from, else its key (a default).
   std::array<std::string, SimulationRowCount> Labels;
@@ -171,6 +173,13 @@ led to it (steps before an Apply, species changed while it ran); the steps
 asked count from its first row. With options that change its setup, the
 setup alone starts from a fresh engine, as a session file's does.
 
+--seed N starts the four random streams from the seeds of replicate N
+(splitmix64 of 4N + stream, made odd, in 1..2^31-1; the README has the
+formula), so that N = 0, 1, 2, ... give independent runs of one setup, each
+repeatable; the run CSV records them and --session replays them. Without
+--seed the streams start from the fixed seeds (a run CSV's own, with
+--session). --seed with a run CSV replays its actions from the new seeds.
+
 Numbers are read as the window's tables read them, with '.' as the decimal
 point ("1E-6", "7.2e20", "293.15"). --species-radius derives the diffusion
 coefficient by Stokes-Einstein at the temperature and viscosity, rounded to
@@ -201,7 +210,7 @@ struct TCommandLine {
   CLI::App App{"Runs Kelvane's diffusion simulation without a window.", "kelvane-run"};
   std::optional<std::string> OuterRib, InnerRib, Viscosity, Temperature, TimeStep;
   std::vector<std::string> SpeciesTexts, SpeciesRadiusTexts;
-  std::optional<std::string> Steps, Until, Threads, Session;
+  std::optional<std::string> Steps, Until, Threads, Seed, Session;
   std::string Csv, Curves;
   CLI::Option* SpeciesOption = nullptr;
   CLI::Option* SpeciesRadiusOption = nullptr;
@@ -244,6 +253,8 @@ struct TCommandLine {
     App.add_option("--csv", Csv, "Write the run CSV to FILE (default: stdout)")->type_name("FILE");
     App.add_option("--curves", Curves, "Write C1(t).txt and N1(t).txt into DIR")->type_name("DIR");
     App.add_option("--threads", Threads, "Threads per step, 1 to 1024 (default: all cores)")
+        ->type_name("N");
+    App.add_option("--seed", Seed, "Seeds of replicate N (default: the fixed seeds)")
         ->type_name("N");
     App.add_option("--session", Session, "Start from a session file or a run CSV (see below)")
         ->type_name("FILE");
@@ -303,6 +314,7 @@ struct TCommandLine {
     } else
       throw TBadInput("--steps or --until is required: how long should the run go?");
     if (Threads) plan.Threads = static_cast<int>(WholeNumber("--threads", *Threads, 1, 1024));
+    if (Seed) plan.Seed = static_cast<std::uint64_t>(WholeNumber("--seed", *Seed, 0, INT64_MAX));
     plan.Csv = Csv;
     plan.Curves = Curves;
     return plan;
@@ -525,7 +537,8 @@ std::string Share(double done, double total) {
 }
 
 int Run(const TRunPlan& plan, TConsole& console) {
-  const TReplayPlan replay = ReplayPlanOf(plan);
+  TReplayPlan replay = ReplayPlanOf(plan);
+  if (plan.Seed) replay.Seeds = ReplicateSeeds(*plan.Seed);
   // KELVANE_THREADS and KELVANE_KERNEL, read once; --threads comes before
   // KELVANE_THREADS.
   std::vector<std::string> messages;
@@ -545,14 +558,11 @@ int Run(const TRunPlan& plan, TConsole& console) {
     console.Err << notice << "\n";
   };
   // The run's rows start after the actions that come before its first step.
-  const std::size_t start = RunStart(replay.Actions);
-  const TActions before(replay.Actions.begin(), replay.Actions.begin() + start);
-  const TActions during =
-      WithoutTrailingSteps(TActions(replay.Actions.begin() + start, replay.Actions.end()));
+  const TRunActions split = SplitAtRunStart(replay.Actions);
   std::size_t failed = 0;
   try {
     Replay(
-        run, before,
+        run, split.Before,
         [&](double done) {
           bar.Show(done, "replaying the actions before the run");
           return !StopRequested(console);
@@ -567,10 +577,7 @@ int Run(const TRunPlan& plan, TConsole& console) {
   sayNotice();
 
   TOutputs outputs(plan, console.Out);
-  TActions written = before;
-  for (const TAction& action : ReachedActions(during, plan.Length, volume.TimeStep))
-    written.push_back(action);
-  outputs.Start(RunCsvHeader(RunCsvSetupLines(volume), run.Seeds(), written));
+  outputs.Start(RunCsvHeader(run, split, plan.Length));
   // --until: the steps whose time falls before the limit less half a step,
   // so that 0.5 s of 0.0001 s steps is 5000 steps whatever the rounding.
   const double total = plan.Length.Steps ? static_cast<double>(*plan.Length.Steps)
@@ -585,7 +592,7 @@ int Run(const TRunPlan& plan, TConsole& console) {
                  ", t = " + ExportNumberText(volume.Time) + " s");
   };
   const std::string failure =
-      RunFor(run, plan.Length, during, [&] { return !StopRequested(console); });
+      RunFor(run, plan.Length, split.During, [&] { return !StopRequested(console); });
   if (StopRequested(console)) throw TStopped{};
   bar.Clear();
   try {

@@ -2,20 +2,25 @@
 # by run.sh (building and starting the window: KELVANE_BUILD_PACKAGES) and by
 # test.sh and screenshots.sh (everything: KELVANE_TEST_PACKAGES too).
 
-# Building the window and kelvane-run, and starting the window.
+# Building the window, kelvane-run and the Python module, and starting the window.
 KELVANE_BUILD_PACKAGES=(
   cmake make g++ pkg-config libcli11-dev libtomlplusplus-dev
   qt6-base-dev libgl-dev libqcustomplot-dev fonts-dejavu-core
+  pybind11-dev python3-dev python3-numpy
 )
 
 # Testing: the test and benchmark libraries, the formatter and the fuzzers'
 # compiler, the virtual X session of the window tests and pictures, the sweep
-# examples, and making and checking the Debian package.
+# examples, the Python module's tests, its dask sweep and notebook, pip's
+# install into a virtual environment, and making and checking the Debian
+# package.
 KELVANE_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   xvfb xdotool x11-utils libx11-dev imagemagick time
   parallel python3-pandas python3-matplotlib
+  python3-pytest python3-tqdm python3-distributed python3-nbclient python3-nbformat
+  python3-ipykernel python3-venv python3-setuptools python3-pip
   dpkg-dev file desktop-file-utils debootstrap help2man lintian
 )
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Kelvane and runs every test: a formatting check, the engine and
 # conversion tests built without Qt, the release build, the Debian package
-# (its contents, and installed on a fresh Debian 12), then the same suite
+# (its contents, and installed on a fresh Debian 12), the Python module
+# installed by pip into a virtual environment, then the same suite
 # under the address and undefined-behaviour sanitizers, a short fuzz run, and
 # a short benchmark run so the benchmarks keep building and running. Installs
 # what it needs on Debian 12.
@@ -13,7 +14,7 @@ jobs="$(nproc)"
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
 
 echo "== Formatting (clang-format, .clang-format)"
-(cd "$root" && find Statg Diffunit Session Mainform app tests bench fuzz -name '*.cpp' -o -name '*.h' |
+(cd "$root" && find Statg Diffunit Session Mainform app tests bench fuzz python -name '*.cpp' -o -name '*.h' |
   sort | xargs clang-format --dry-run --Werror)
 
 echo "== Without the window (no Qt): engine and conversion tests"
@@ -24,7 +25,8 @@ ctest --test-dir "$root/build-nogui" --output-on-failure -j "$jobs"
 
 echo "== Release build and tests"
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release \
-  -DKELVANE_GUI=ON -DKELVANE_TESTS=ON -DKELVANE_BENCH=ON -DKELVANE_SANITIZE=OFF -DKELVANE_PACKAGE=ON
+  -DKELVANE_GUI=ON -DKELVANE_TESTS=ON -DKELVANE_BENCH=ON -DKELVANE_SANITIZE=OFF -DKELVANE_PACKAGE=ON \
+  -DKELVANE_PYTHON=ON -DPython3_EXECUTABLE=/usr/bin/python3
 cmake --build "$root/build" -j "$jobs"
 ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
 
@@ -37,6 +39,14 @@ bash "$root/tests/package_test.sh" "$deb"
 # The downloaded base system is kept in build/ for later runs.
 bash "$root/tests/fresh_install_test.sh" "$deb" "$root/build/debootstrap-bookworm.tgz" ||
   [ $? -eq 77 ]
+
+echo "== pip install . into a virtual environment, without network"
+venv="$(mktemp -d)"
+/usr/bin/python3 -m venv --system-site-packages "$venv"
+(cd "$root" && "$venv/bin/pip" install -q --no-build-isolation --no-index .)
+(cd "$venv" && "$venv/bin/python" -c \
+  'import kelvane; assert kelvane.__file__.startswith("'"$venv"'"); assert len(kelvane.run(kelvane.Session(), steps=2)) == 2')
+rm -rf "$venv"
 
 echo "== Sanitizer build (address, undefined behaviour) and tests"
 cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

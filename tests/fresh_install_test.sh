@@ -80,6 +80,13 @@ in_target sh -c 'cd /tmp && kelvane-run --steps 10 --curves run --csv run/run.cs
   { echo "fresh_install_test: kelvane-run wrote no 10 steps" >&2; exit 1; }
 step_done
 
+step "python3 -c 'import kelvane'"
+# The same run from Python: the package's Depends bring python3 and numpy.
+in_target sh -c 'cd /tmp && python3 -c "import kelvane; kelvane.run(kelvane.Session(), steps=10).write_csv(\"py.csv\")"'
+cmp "$target/tmp/py.csv" "$target/tmp/run/run.csv" ||
+  { echo "fresh_install_test: kelvane.run wrote other bytes than kelvane-run" >&2; exit 1; }
+step_done
+
 # The window runs offscreen here, but on a desktop Qt loads its X11 plugin:
 # every library that plugin needs must have come with the package too.
 step "libraries of Qt's X11 platform plugin"

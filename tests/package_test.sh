@@ -88,6 +88,22 @@ if [ -x "$root/usr/bin/kelvane-run" ]; then
   fi
 fi
 
+# The Python module, where Debian's python3 looks, with what it imports.
+site="$root/usr/lib/python3/dist-packages"
+if [ -f "$site/kelvane/__init__.py" ] && ls "$site"/kelvane/_kelvane*.so >/dev/null 2>&1; then
+  if ! output="$(cd / && PYTHONPATH="$site" /usr/bin/python3 -c \
+    'import kelvane; print(len(kelvane.run(kelvane.Session(), steps=2)))' 2>&1)"; then
+    fault "python3 -c 'import kelvane' failed: $output"
+  elif [ "$output" != 2 ]; then
+    fault "kelvane.run(steps=2) gave $output steps"
+  fi
+else
+  fault "no kelvane package (__init__.py and _kelvane*.so) in /usr/lib/python3/dist-packages"
+fi
+for package in python3 python3-numpy; do
+  [[ ", $depends" == *", $package"* ]] || fault "Depends does not name $package: $depends"
+done
+
 if [ "$faults" -ne 0 ]; then
   echo "package_test: $faults fault(s) in $deb" >&2
   exit 1

@@ -8,6 +8,7 @@
 #include "Session/EngineRun.h"
 #include "Session/OutputFile.h"
 #include "Session/RunCsv.h"
+#include "Session/Seeds.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -172,6 +173,44 @@ TEST_F(RunCommandTest, SessionReplaysItsRun) {
   EXPECT_NE(wider.Out.find("SIM_B1 Internal Cube Rib [m]: 3e-06\n"), std::string::npos);
   EXPECT_NE(wider.Out.find("SIM_DT Simulation Time Step [s]: 0.000123456789\n"), std::string::npos);
   EXPECT_NE(wider.Out.find("# species 2: SP_C Concentration [m-3]: 1e+20"), std::string::npos);
+}
+
+// Replicates: the seeds of replicate N are splitmix64's of 4N + stream (values
+// worked out once by a separate implementation of the formula), the run CSV
+// records them, --session replays them, and other replicates give other runs.
+TEST_F(RunCommandTest, ReplicateSeedsAreRecordedAndReplayed) {
+  const auto seeds = [](std::int32_t p, std::int32_t x, std::int32_t y, std::int32_t z) {
+    TStreamStates states;
+    states.Placement = p;
+    states.X = x;
+    states.Y = y;
+    states.Z = z;
+    return states;
+  };
+  EXPECT_EQ(ReplicateSeeds(0), seeds(2065550767, 151149761, 479680207, 1526829037));
+  EXPECT_EQ(ReplicateSeeds(7), seeds(1419711597, 134336369, 1920077263, 127920875));
+  EXPECT_EQ(ReplicateSeeds(INT64_MAX), seeds(731594299, 899785181, 972335137, 459615265));
+
+  ASSERT_EQ(Command({"--steps", "12", "--seed", "7", "--csv", "seven.csv"}).Code, RunSucceeded);
+  const std::string seven = ReadFile("seven.csv");
+  EXPECT_NE(seven.find("# seeds: placement 1419711597; x 134336369; y 1920077263; z 127920875\n"),
+            std::string::npos);
+  ASSERT_EQ(Command({"--session", "seven.csv", "--steps", "12", "--csv", "again.csv"}).Code,
+            RunSucceeded);
+  EXPECT_EQ(ReadFile("again.csv"), seven);
+  // Without --seed the fixed seeds, as before; another replicate, other counts.
+  const TResult fixed = Command({"--steps", "12"});
+  EXPECT_NE(fixed.Out.find("# seeds: placement 5555555; x 5324575; y 5548235; z 5564875\n"),
+            std::string::npos);
+  const TResult eight = Command({"--steps", "12", "--seed", "8"});
+  const auto rows = [](const std::string& csv) { return csv.substr(csv.find("t [s],")); };
+  EXPECT_NE(rows(eight.Out), rows(seven));
+  EXPECT_NE(rows(fixed.Out), rows(seven));
+  for (const char* bad : {"-1", "x", "1.5", "9223372036854775808"}) {
+    const TResult refused = Command({"--steps", "1", "--seed", bad});
+    EXPECT_EQ(refused.Code, BadInput) << bad;
+    EXPECT_EQ(refused.Err.rfind("kelvane-run: --seed: ", 0), 0u) << refused.Err;
+  }
 }
 
 // A run whose species changed while it ran replays from its actions: the

@@ -107,6 +107,10 @@ void TopUpAtWall(TSpecies& species) {
 }
 
 void AdvanceReference(TSpecies& species) { AdvanceWith(species, MoveMoleculesReference); }
+
+// The fast kernels exist only where the compiler targets x86-64 (the build
+// compiles their files there alone); other processors run the reference.
+#if KELVANE_X86_KERNELS
 void AdvanceAvx512(TSpecies& species) { AdvanceWith(species, MoveMoleculesAvx512); }
 void AdvanceAvx2(TSpecies& species) { AdvanceWith(species, MoveMoleculesAvx2); }
 
@@ -122,6 +126,7 @@ bool Avx2Supported() {
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 }
+#endif
 
 namespace {
 bool Anywhere() { return true; }
@@ -129,8 +134,10 @@ bool Anywhere() { return true; }
 
 const TKernel Kernels[KernelCount] = {
     {"reference", 1, Anywhere, AdvanceReference, MoveMoleculesReference, ScanReference},
+#if KELVANE_X86_KERNELS
     {"avx2", 4, Avx2Supported, AdvanceAvx2, MoveMoleculesAvx2, ScanAvx2},
     {"avx512", 8, Avx512Supported, AdvanceAvx512, MoveMoleculesAvx512, ScanAvx512},
+#endif
 };
 
 const TKernel& FastestKernel() {

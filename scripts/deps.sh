@@ -10,13 +10,15 @@ KELVANE_BUILD_PACKAGES=(
 
 # Testing: the test and benchmark libraries, the formatter and the fuzzers'
 # compiler, the virtual X session of the window tests and pictures, the sweep
-# examples, and making and checking the Debian package.
+# examples, making and checking the Debian package, and the builds for other
+# processors (arm64 under qemu, WebAssembly in node).
 KELVANE_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   xvfb xdotool x11-utils libx11-dev imagemagick time
   parallel python3-pandas python3-matplotlib
   dpkg-dev file desktop-file-utils debootstrap help2man lintian
+  g++-aarch64-linux-gnu qemu-user-static emscripten nodejs libfmt-dev
 )
 
 # kelvane_install_missing PACKAGE...: installs those of the packages that are

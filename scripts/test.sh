@@ -22,6 +22,9 @@ cmake -S "$root" -B "$root/build-nogui" -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$root/build-nogui" -j "$jobs"
 ctest --test-dir "$root/build-nogui" --output-on-failure -j "$jobs"
 
+echo "== Other processors: arm64 under qemu (a few minutes)"
+bash "$root/scripts/cross_test.sh"
+
 echo "== Release build and tests"
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release \
   -DKELVANE_GUI=ON -DKELVANE_TESTS=ON -DKELVANE_BENCH=ON -DKELVANE_SANITIZE=OFF -DKELVANE_PACKAGE=ON

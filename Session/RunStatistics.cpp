@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "Diffunit/Diffunit.h"
+#include "Session/DoubleChars.h"
 
 std::optional<TBand> ExpectedBand(std::int32_t referenceCount, double innerVolume,
                                   double outerVolume) {
@@ -82,7 +83,7 @@ namespace {
 std::string Short(double x, int digits, char separator) {
   char buffer[64];
   const auto result =
-      std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::general, digits);
+      DoubleChars::ToChars(buffer, buffer + sizeof buffer, x, std::chars_format::general, digits);
   std::string text(buffer, result.ptr);
   for (char& c : text)
     if (c == '.') c = separator;

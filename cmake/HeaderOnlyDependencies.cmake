@@ -1,14 +1,14 @@
-# For a build for another processor (arm64, WebAssembly): Debian's CLI11 and
-# toml++ as header-only libraries from the build machine. Debian's toml++ is
+# For a build for another processor (arm64, WebAssembly): Debian's CLI11,
+# toml++ and {fmt} as header-only libraries from the build machine. Debian's toml++ is
 # compiled for the build machine, and adding /usr/include itself to the
 # include path would put the build machine's C library headers ahead of the
 # target's; so only their own folders are linked into the build tree.
 set(kelvane_host_headers "${CMAKE_BINARY_DIR}/host-headers")
 file(MAKE_DIRECTORY "${kelvane_host_headers}")
-foreach(folder CLI toml++)
+foreach(folder CLI toml++ fmt)
   if(NOT EXISTS "/usr/include/${folder}")
-    message(FATAL_ERROR "/usr/include/${folder} is missing: install libcli11-dev and "
-                        "libtomlplusplus-dev (scripts/deps.sh)")
+    message(FATAL_ERROR "/usr/include/${folder} is missing: install libcli11-dev, "
+                        "libtomlplusplus-dev and libfmt-dev (scripts/deps.sh)")
   endif()
   file(CREATE_LINK "/usr/include/${folder}" "${kelvane_host_headers}/${folder}" SYMBOLIC)
 endforeach()

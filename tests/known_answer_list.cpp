@@ -25,7 +25,9 @@ struct TBadField {
 
 // Numbers are read with strtod in the C locale (this code never sets
 // another), which takes decimal and hex texts alike and rounds correctly.
+// The sign is taken apart: not every C library keeps it on "-nan".
 double Number(const std::string& field) {
+  if (field.size() > 1 && field[0] == '-') return -Number(field.substr(1));
   char* end = nullptr;
   const double value = std::strtod(field.c_str(), &end);
   if (field.empty() || *end != '\0') throw TBadField{"'" + field + "' is not a number"};

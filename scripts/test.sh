@@ -22,8 +22,9 @@ cmake -S "$root" -B "$root/build-nogui" -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$root/build-nogui" -j "$jobs"
 ctest --test-dir "$root/build-nogui" --output-on-failure -j "$jobs"
 
-echo "== Other processors: arm64 under qemu (a few minutes)"
+echo "== Other processors: arm64 under qemu, WebAssembly in node (a few minutes each)"
 bash "$root/scripts/cross_test.sh"
+bash "$root/scripts/wasm_test.sh"
 
 echo "== Release build and tests"
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release \

@@ -5,13 +5,16 @@
 # runs them under qemu-aarch64-static, and checks that the shared known-answer
 # list holds and that kelvane-run writes the same bytes as the x86-64 build
 # for the defaults and a two-species setup. Installs what it needs on
-# Debian 12. Builds in build-native (kelvane-run only) and build-arm64.
+# Debian 12. Builds in build-native (kelvane-run only; see below) and
+# build-arm64.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/deps.sh"
 kelvane_install_missing "${KELVANE_BUILD_PACKAGES[@]}" g++-aarch64-linux-gnu qemu-user-static
 jobs="$(nproc)"
-native="$root/build-native"
+# KELVANE_NATIVE_BUILD: an x86-64 build folder to take kelvane-run from
+# (scripts/test.sh hands in its build-nogui).
+native="${KELVANE_NATIVE_BUILD:-$root/build-native}"
 arm64="$root/build-arm64"
 
 echo "== x86-64 kelvane-run (the bytes to match)"

@@ -23,8 +23,8 @@ cmake --build "$root/build-nogui" -j "$jobs"
 ctest --test-dir "$root/build-nogui" --output-on-failure -j "$jobs"
 
 echo "== Other processors: arm64 under qemu, WebAssembly in node (a few minutes each)"
-bash "$root/scripts/cross_test.sh"
-bash "$root/scripts/wasm_test.sh"
+KELVANE_NATIVE_BUILD="$root/build-nogui" bash "$root/scripts/cross_test.sh"
+KELVANE_NATIVE_BUILD="$root/build-nogui" bash "$root/scripts/wasm_test.sh"
 
 echo "== Release build and tests"
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release \

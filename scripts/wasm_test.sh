@@ -5,13 +5,15 @@
 # system), runs them in node, and checks that the shared known-answer list
 # holds and that kelvane-run writes the same bytes as the x86-64 build for
 # the defaults and a two-species setup. Installs what it needs on Debian 12.
-# Builds in build-native (kelvane-run only) and build-wasm.
+# Builds in build-native (kelvane-run only; see below) and build-wasm.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/deps.sh"
 kelvane_install_missing "${KELVANE_BUILD_PACKAGES[@]}" emscripten nodejs libfmt-dev
 jobs="$(nproc)"
-native="$root/build-native"
+# KELVANE_NATIVE_BUILD: an x86-64 build folder to take kelvane-run from
+# (scripts/test.sh hands in its build-nogui).
+native="${KELVANE_NATIVE_BUILD:-$root/build-native}"
 wasm="$root/build-wasm"
 # Emscripten's tools find Debian's acorn there.
 export NODE_PATH="${NODE_PATH:-/usr/share/nodejs}"

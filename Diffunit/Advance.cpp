@@ -156,7 +156,11 @@ const TKernel& KernelFromEnvironment(const char* value, std::vector<std::string>
     messages.push_back(named + " is not supported on this CPU; using " + fastest.Name);
     return fastest;
   }
-  messages.push_back(named + " is not a kernel (reference, avx2 or avx512); using " + fastest.Name);
+  // The names this build knows: "reference, avx2 or avx512" on x86-64.
+  std::string names = Kernels[0].Name;
+  for (int k = 1; k < KernelCount; ++k)
+    names += std::string(k + 1 < KernelCount ? ", " : " or ") + Kernels[k].Name;
+  messages.push_back(named + " is not a kernel (" + names + "); using " + fastest.Name);
   return fastest;
 }
 

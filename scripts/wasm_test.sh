@@ -53,8 +53,19 @@ for setup in "${setups[@]}"; do
     fi
   done
 done
+# A bad value is an error with its message (exceptions work), as on x86-64.
+bad=(--inner-rib 2e-5 --steps 1 --csv "$out/bad.csv")
+native_code=0 wasm_code=0
+"$native/app/kelvane-run" "${bad[@]}" 2>"$out/x86-bad.txt" || native_code=$?
+"${node[@]}" "$wasm/app/kelvane-run.js" "${bad[@]}" 2>"$out/wasm-bad.txt" || wasm_code=$?
+if [ "$native_code" -eq 2 ] && [ "$wasm_code" -eq 2 ] && cmp "$out/x86-bad.txt" "$out/wasm-bad.txt"; then
+  echo "same refusal: $(cat "$out/wasm-bad.txt")"
+else
+  echo "a bad value: exit $native_code on x86-64, $wasm_code in WebAssembly"
+  failed=$((failed + 1))
+fi
 if [ "$failed" -ne 0 ]; then
-  echo "$failed output files differ between x86-64 and WebAssembly"
+  echo "$failed outputs differ between x86-64 and WebAssembly"
   exit 1
 fi
 echo "== WebAssembly: the known answers hold and kelvane-run writes the x86-64 bytes"

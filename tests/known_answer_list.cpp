@@ -7,6 +7,7 @@
 #include <cstring>
 #include <exception>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "Session/Conversions.h"
 #include "Session/Filling.h"
 #include "Session/Parameters.h"
+#include "Session/SessionFile.h"
 #include "Statg/Statg.h"
 
 namespace {
@@ -244,6 +246,26 @@ TKnownAnswerResult CheckKnownAnswers(const std::string& path) {
           failures.push_back("no expected count");
         else if (!(std::fabs(*count - expected) <= 1e-12 * std::fabs(expected)))
           failures.push_back("expected " + Hex(*count));
+      } else if (kind == "session") {
+        needs(10);
+        const std::string folder = path.substr(0, path.find_last_of('/') + 1);
+        const std::string file = folder + f[1];
+        const TSession session = ReadSession(file);
+        const TSimulationValues& sim = session.Simulation;
+        const double read[] = {sim.OuterRib, sim.InnerRib, sim.Viscosity, sim.Temperature,
+                               sim.TimeStep};
+        for (int k = 0; k < 5; ++k) ExpectNumber(read[k], Number(f[2 + k]), failures);
+        if (session.Species.size() != static_cast<std::size_t>(Whole(f[7])))
+          failures.push_back(std::to_string(session.Species.size()) + " species");
+        else
+          ExpectNumber(session.Species.back().Concentration, Number(f[8]), failures);
+        // Written again, the session is the file's bytes.
+        std::ifstream bytes(file, std::ios::binary);
+        const std::string fileText((std::istreambuf_iterator<char>(bytes)),
+                                   std::istreambuf_iterator<char>());
+        if (SessionFileText(session) != fileText) failures.push_back("written again, other bytes");
+        if (Whole(f[9]) != static_cast<std::int32_t>(fileText.size()))
+          failures.push_back(std::to_string(fileText.size()) + " bytes");
       } else if (kind == "number-text") {
         needs(4);
         Expect(NumberToText(Number(f[1]), Separator(f[2])), f[3], failures);

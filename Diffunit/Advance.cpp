@@ -107,6 +107,10 @@ void TopUpAtWall(TSpecies& species) {
 }
 
 void AdvanceReference(TSpecies& species) { AdvanceWith(species, MoveMoleculesReference); }
+
+// The fast kernels exist only where the compiler targets x86-64 (the build
+// compiles their files there alone); other processors run the reference.
+#if KELVANE_X86_KERNELS
 void AdvanceAvx512(TSpecies& species) { AdvanceWith(species, MoveMoleculesAvx512); }
 void AdvanceAvx2(TSpecies& species) { AdvanceWith(species, MoveMoleculesAvx2); }
 
@@ -122,6 +126,7 @@ bool Avx2Supported() {
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 }
+#endif
 
 namespace {
 bool Anywhere() { return true; }
@@ -129,8 +134,10 @@ bool Anywhere() { return true; }
 
 const TKernel Kernels[KernelCount] = {
     {"reference", 1, Anywhere, AdvanceReference, MoveMoleculesReference, ScanReference},
+#if KELVANE_X86_KERNELS
     {"avx2", 4, Avx2Supported, AdvanceAvx2, MoveMoleculesAvx2, ScanAvx2},
     {"avx512", 8, Avx512Supported, AdvanceAvx512, MoveMoleculesAvx512, ScanAvx512},
+#endif
 };
 
 const TKernel& FastestKernel() {
@@ -149,7 +156,11 @@ const TKernel& KernelFromEnvironment(const char* value, std::vector<std::string>
     messages.push_back(named + " is not supported on this CPU; using " + fastest.Name);
     return fastest;
   }
-  messages.push_back(named + " is not a kernel (reference, avx2 or avx512); using " + fastest.Name);
+  // The names this build knows: "reference, avx2 or avx512" on x86-64.
+  std::string names = Kernels[0].Name;
+  for (int k = 1; k < KernelCount; ++k)
+    names += std::string(k + 1 < KernelCount ? ", " : " or ") + Kernels[k].Name;
+  messages.push_back(named + " is not a kernel (" + names + "); using " + fastest.Name);
   return fastest;
 }
 

@@ -26,6 +26,10 @@
 // result 0 comes out as +0.0 (an exact zero sum is +0 when rounding to
 // nearest), as 0.0 * U is; otherwise it is normal, so flush-to-zero modes
 // change nothing either.
+// Only x86-64 has these instructions; the build compiles this file there
+// alone, and the guard keeps a compile of every engine file working elsewhere.
+#if defined(__x86_64__) || defined(_M_X64)
+
 #include <immintrin.h>
 
 #include <cmath>
@@ -440,3 +444,5 @@ void ScanAvx2(const TVolume& volume, const TMolCoord* molecules, std::int32_t co
 #elif defined(__GNUC__)
 #pragma GCC pop_options
 #endif
+
+#endif  // x86-64

@@ -1,8 +1,5 @@
 #include "Diffunit/Diffunit.h"
 
-#include <sched.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -15,6 +12,7 @@
 #include <utility>
 
 #include "Diffunit/Kernels.h"
+#include "Diffunit/Platform.h"
 #include "Diffunit/Workers.h"
 #include "Statg/Statg.h"
 
@@ -66,27 +64,6 @@ void RefuseBeyondCountRange(std::int64_t count, const char* where) {
   if (count > std::numeric_limits<std::int32_t>::max())
     throw TError(std::string("Too many molecules for ") + where + ": " + std::to_string(count) +
                  ", at most 2147483647 are possible");
-}
-
-std::size_t PhysicalMemoryBytes() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long pageSize = sysconf(_SC_PAGE_SIZE);
-  if (pages <= 0 || pageSize <= 0) return std::numeric_limits<std::size_t>::max();
-  return static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize);
-}
-
-// What the kernel could still hand out without swapping ("MemAvailable"),
-// or no limit where it does not say.
-std::size_t AvailableMemoryBytes() {
-  std::FILE* meminfo = std::fopen("/proc/meminfo", "r");
-  if (!meminfo) return std::numeric_limits<std::size_t>::max();
-  char line[256];
-  unsigned long long kib = 0;
-  bool found = false;
-  while (!found && std::fgets(line, sizeof line, meminfo))
-    found = std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1;
-  std::fclose(meminfo);
-  return found ? static_cast<std::size_t>(kib) * 1024 : std::numeric_limits<std::size_t>::max();
 }
 
 // Refuses an array that cannot fit beside what the engine and the rest of
@@ -278,33 +255,6 @@ void ReinjectAtWall(TVolume& volume, TMolCoord& p) {
   PlaceAtWall(volume.OuterRib, streams.Placement, streams.Y, streams.Z, p);
 }
 
-namespace {
-
-// The processors this program may run on (its affinity, which taskset and
-// containers narrow), else all the machine has.
-unsigned UsableProcessors() {
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
-    return static_cast<unsigned>(CPU_COUNT(&set));
-  return std::thread::hardware_concurrency();
-}
-
-// What the last-level cache holds in practice: the size the system gives, at
-// most 32 MiB (where it says more, as virtual machines do for a share of a
-// large cache, streaming beyond 32 MiB measured at main memory's speed).
-std::size_t LastLevelCacheBytes() {
-  constexpr std::size_t most = std::size_t{32} << 20;
-#if defined(_SC_LEVEL3_CACHE_SIZE) && defined(_SC_LEVEL2_CACHE_SIZE)
-  for (int name : {_SC_LEVEL3_CACHE_SIZE, _SC_LEVEL2_CACHE_SIZE}) {
-    const long bytes = sysconf(name);
-    if (bytes > 0) return std::min(static_cast<std::size_t>(bytes), most);
-  }
-#endif
-  return most;
-}
-
-}  // namespace
-
 TEngineSettings::TEngineSettings()
     : Threads(static_cast<int>(std::clamp(UsableProcessors(), 1u, unsigned{MostThreads}))),
       Kernel(&FastestKernel()),
@@ -365,7 +315,7 @@ std::string TVolume::TakeNotice() {
 void TVolume::SetProgressCallback(TProgressCallback progress) { Progress = std::move(progress); }
 
 TWorkers* TVolume::Workers() {
-  if (Config.Threads < 2) return nullptr;
+  if (Config.Threads < 2 || !ThreadsAvailable()) return nullptr;
   if (!Pool) {
     try {
       Pool = std::make_unique<TWorkers>(Config.Threads);

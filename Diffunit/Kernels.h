@@ -17,6 +17,14 @@
 #include "Diffunit/Diffunit.h"
 #include "Statg/Statg.h"
 
+// Whether the x86-64 kernels are built: exactly where the compiler targets
+// x86-64, as the build decides which of their files it compiles.
+#if defined(__x86_64__) || defined(_M_X64)
+#define KELVANE_X86_KERNELS 1
+#else
+#define KELVANE_X86_KERNELS 0
+#endif
+
 // One step of one species: the signature every kernel shares.
 using TAdvanceKernel = void (*)(TSpecies& species);
 
@@ -127,9 +135,10 @@ struct TKernel {
   TScanMolecules Scan;     // the scan of a shared step
 };
 
-// Every kernel, the slowest first: reference, avx2, avx512. Rows are never
-// copied: a kernel is known by its address in this table.
-constexpr int KernelCount = 3;
+// Every kernel, the slowest first: reference, avx2, avx512 on x86-64, the
+// reference alone elsewhere. Rows are never copied: a kernel is known by its
+// address in this table.
+constexpr int KernelCount = KELVANE_X86_KERNELS ? 3 : 1;
 extern const TKernel Kernels[KernelCount];
 
 // The fastest kernel this CPU supports.

@@ -1,5 +1,6 @@
 // Number/text conversions. Everything here goes through std::to_chars and
-// std::from_chars, which never consult the C or C++ locale: the window sets
+// std::from_chars (DoubleChars.h gives the same where the library lacks them),
+// which never consult the C or C++ locale: the window sets
 // the process locale from the user's settings, and these texts must not follow
 // it except through the explicit separator argument.
 #include "Session/Conversions.h"
@@ -13,6 +14,7 @@
 #include <system_error>
 
 #include "Diffunit/Diffunit.h"
+#include "Session/DoubleChars.h"
 
 namespace {
 
@@ -27,8 +29,8 @@ struct TDecimal {
 // scientific form "d.ddde+XX" of to_chars.
 TDecimal RoundToDigits(double magnitude, int significant) {
   char buffer[64];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, magnitude,
-                                    std::chars_format::scientific, significant - 1);
+  const auto result = DoubleChars::ToChars(buffer, buffer + sizeof buffer, magnitude,
+                                           std::chars_format::scientific, significant - 1);
   TDecimal decimal;
   const char* p = buffer;
   for (; p != result.ptr && *p != 'e'; ++p) {
@@ -189,7 +191,7 @@ double TextToNumber(const std::string& text, char separator) {
   normalised += std::to_string(exponent10);
   double value = 0.0;
   const auto result =
-      std::from_chars(normalised.data(), normalised.data() + normalised.size(), value);
+      DoubleChars::FromChars(normalised.data(), normalised.data() + normalised.size(), value);
   if (result.ec == std::errc::result_out_of_range) {
     if (lead > 0) throw TError(FloatOverflowMessage);
     return negative ? -0.0 : 0.0;
@@ -225,19 +227,20 @@ std::string ExportNumberText(double x) {
   // "inf"/"nan" with their sign.
   char buffer[64];
   const auto result =
-      std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::general, 6);
+      DoubleChars::ToChars(buffer, buffer + sizeof buffer, x, std::chars_format::general, 6);
   return std::string(buffer, result.ptr);
 }
 
 std::string ExactNumberText(double x) {
   char buffer[64];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::general);
+  const auto result =
+      DoubleChars::ToChars(buffer, buffer + sizeof buffer, x, std::chars_format::general);
   return std::string(buffer, result.ptr);
 }
 
 bool ExactNumber(std::string_view text, double& value) {
   const char* const end = text.data() + text.size();
-  const auto result = std::from_chars(text.data(), end, value, std::chars_format::general);
+  const auto result = DoubleChars::FromChars(text.data(), end, value);
   return !text.empty() && result.ec == std::errc() && result.ptr == end;
 }
 

@@ -11,6 +11,7 @@
 
 #include "Diffunit/Diffunit.h"
 #include "Session/Conversions.h"
+#include "Session/DoubleChars.h"
 #include "Session/EngineRun.h"
 #include "Session/Filling.h"
 #include "Session/Parameters.h"
@@ -266,7 +267,7 @@ bool ParseRow(const std::string& line, std::vector<double>& numbers) {
     const char* comma = std::find(p, end, ',');
     double value = std::numeric_limits<double>::quiet_NaN();  // an empty field
     if (comma != p) {
-      const auto result = std::from_chars(p, comma, value);
+      const auto result = DoubleChars::FromChars(p, comma, value);
       if (result.ec != std::errc() || result.ptr != comma) return false;
     }
     numbers.push_back(value);

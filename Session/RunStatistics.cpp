@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "Diffunit/Diffunit.h"
+#include "Session/DoubleChars.h"
 
 std::optional<TBand> ExpectedBand(double expectedCount, double innerVolume, double outerVolume) {
   if (!(expectedCount > 0.0) || !(innerVolume > 0.0) || !(outerVolume >= innerVolume) ||
@@ -87,7 +88,7 @@ namespace {
 std::string Short(double x, int digits, char separator) {
   char buffer[64];
   const auto result =
-      std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::general, digits);
+      DoubleChars::ToChars(buffer, buffer + sizeof buffer, x, std::chars_format::general, digits);
   std::string text(buffer, result.ptr);
   for (char& c : text)
     if (c == '.') c = separator;

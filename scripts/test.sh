@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Kelvane and runs every test: a formatting check, the engine and
-# conversion tests built without Qt, the release build, the Debian package
+# conversion tests built without Qt, the known answers on arm64 (under qemu)
+# and in WebAssembly (in node), the release build, the Debian package
 # (its contents, and installed on a fresh Debian 12), the Python module
 # installed by pip into a virtual environment, then the same suite
 # under the address and undefined-behaviour sanitizers, a short fuzz run, and
@@ -22,6 +23,10 @@ cmake -S "$root" -B "$root/build-nogui" -DCMAKE_BUILD_TYPE=Release \
   -DKELVANE_GUI=OFF -DKELVANE_TESTS=ON -DKELVANE_BENCH=OFF -DKELVANE_SANITIZE=OFF
 cmake --build "$root/build-nogui" -j "$jobs"
 ctest --test-dir "$root/build-nogui" --output-on-failure -j "$jobs"
+
+echo "== Other processors: arm64 under qemu, WebAssembly in node (a few minutes each)"
+KELVANE_NATIVE_BUILD="$root/build-nogui" bash "$root/scripts/cross_test.sh"
+KELVANE_NATIVE_BUILD="$root/build-nogui" bash "$root/scripts/wasm_test.sh"
 
 echo "== Release build and tests"
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release \

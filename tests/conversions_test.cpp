@@ -5,12 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <locale>
 #include <string>
+#include <vector>
 
 #include "Diffunit/Diffunit.h"
+#include "Session/DoubleChars.h"
 
 namespace {
 
@@ -229,3 +234,77 @@ TEST(Conversions, LocaleSeparatorOnlyWhereItCannotBeMisread) {
     EXPECT_EQ(UsableDecimalSeparator(point), separator) << '"' << point << '"';
   EXPECT_EQ(ExportLine(0.0001, 720), "0.0001 ; 720\r\n");
 }
+
+#if KELVANE_HAVE_FMT && KELVANE_STD_DOUBLE_CHARS
+// The number texts of builds without std::to_chars for doubles ({fmt} and
+// strtod, DoubleChars.h) are the standard library's bytes, on the values of
+// the program's files and on many bit patterns from a fixed seed.
+namespace {
+
+std::vector<double> DoubleCharsCases() {
+  std::vector<double> values = {0.0,       -0.0,   1e-5,     7.2e20,    0.0001,  0.00012,   100,
+                                1e5,       1e6,    999999,   999999.5,  1234567, 123456789, 1e15,
+                                1e16,      1e22,   1e23,     5e-324,    1e-320,  DBL_MAX,   DBL_MIN,
+                                0.1 + 0.2, 293.15, 1.43e-10, 9.9999e-5, 0.5,     -3.25,     1e100};
+  std::uint64_t bits = 0x2545F4914F6CDD1DULL;
+  for (int k = 0; k < 20000; ++k) {
+    bits ^= bits << 13, bits ^= bits >> 7, bits ^= bits << 17;  // xorshift64
+    double x;
+    std::memcpy(&x, &bits, sizeof x);
+    if (std::isfinite(x)) values.push_back(x);
+    values.push_back(static_cast<double>(bits % 100000000) * 1e-7);  // short decimals too
+  }
+  return values;
+}
+
+std::string Text(std::to_chars_result result, char* buffer) {
+  return result.ec == std::errc() ? std::string(buffer, result.ptr) : "error";
+}
+
+}  // namespace
+
+TEST(DoubleChars, FallbackWritesTheStandardLibrarysBytes) {
+  const double specials[] = {
+      std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+      std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN()};
+  std::vector<double> values = DoubleCharsCases();
+  values.insert(values.end(), std::begin(specials), std::end(specials));
+  char a[128], b[128];
+  for (double x : values) {
+    const auto general = std::chars_format::general;
+    ASSERT_EQ(Text(DoubleChars::Portable::ToChars(a, a + 128, x, general), a),
+              Text(std::to_chars(b, b + 128, x, general), b));
+    for (int precision : {1, 3, 6, 15}) {
+      ASSERT_EQ(Text(DoubleChars::Portable::ToChars(a, a + 128, x, general, precision), a),
+                Text(std::to_chars(b, b + 128, x, general, precision), b));
+      ASSERT_EQ(Text(DoubleChars::Portable::ToChars(a, a + 128, x, std::chars_format::scientific,
+                                                    precision),
+                     a),
+                Text(std::to_chars(b, b + 128, x, std::chars_format::scientific, precision), b));
+    }
+  }
+}
+
+TEST(DoubleChars, FallbackReadsAsTheStandardLibrary) {
+  std::vector<std::string> texts = {"1e-05", "+1",  " 1",   "-0",     "1e",   "1e+",  "1.5e3x",
+                                    ".5",    "5.",  ".",    "-",      "inf",  "-INF", "nan",
+                                    "1e400", "0x1", "1e-5", "0e9999", "12,5", ""};
+  char buffer[128];
+  for (double x : DoubleCharsCases()) {
+    const auto written = std::to_chars(buffer, buffer + 128, x);
+    texts.emplace_back(buffer, written.ptr);
+  }
+  for (const std::string& text : texts) {
+    const char* const end = text.data() + text.size();
+    double ours = -1.0, theirs = -1.0;
+    const auto a = DoubleChars::Portable::FromChars(text.data(), end, ours);
+    const auto b = std::from_chars(text.data(), end, theirs);
+    ASSERT_EQ(a.ec, b.ec) << text;
+    if (b.ec == std::errc::invalid_argument) continue;
+    ASSERT_EQ(a.ptr, b.ptr) << text;
+    if (b.ec == std::errc() && !std::isnan(theirs)) {
+      ASSERT_EQ(std::memcmp(&ours, &theirs, 8), 0) << text;
+    }
+  }
+}
+#endif

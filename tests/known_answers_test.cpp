@@ -14,6 +14,7 @@
 #include "Diffunit/Kernels.h"
 #include "Session/Parameters.h"
 #include "Statg/Statg.h"
+#include "tests/known_answer_list.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -131,4 +132,46 @@ TEST(KnownAnswers, CountsTruncateTowardZero) {
     EXPECT_EQ(volume.Species[0].ShellCount, c.shellCount);
     EXPECT_EQ(volume.TotalInnerCount, c.innerCount);
   }
+}
+
+// The list every target reads (known_answers.txt): all of it holds here too.
+TEST(KnownAnswers, SharedListHoldsOnThisTarget) {
+  const TKnownAnswerResult result = CheckKnownAnswers(KELVANE_KNOWN_ANSWERS);
+  for (const std::string& failure : result.Failures) ADD_FAILURE() << failure;
+  EXPECT_GE(result.Passed, 92);  // every record of the list as committed
+}
+
+// The checker fails what differs and what it cannot read, so that a list
+// that no longer checks anything cannot pass.
+TEST(KnownAnswers, SharedListCheckerFailsWrongAndUnreadableRecords) {
+  TWorkDir dir;
+  const std::string path = "list.txt";
+  WriteFile(path.c_str(),
+            "# a comment\n"
+            "export-text 0.00001 1e-05\n"
+            "export-text 0.00001 1e-5\n"
+            "exact-text 1e-5 1e-05 extra\n"
+            "count 1e-5 1e-6 7.2e20 720 719280\n"
+            "refused 1e-5 1e-6 7.2e20\n"
+            "text-number 293,15 . 293.15\n"
+            "number-text 1x . 1\n"
+            "no-such-record 1\n"
+            "expected-count 50 92.3\n"
+            "run short 1e-5 1e-6 0.0001 1\n");
+  const TKnownAnswerResult result = CheckKnownAnswers(path);
+  EXPECT_EQ(result.Passed, 1);
+  ASSERT_EQ(result.Failures.size(), 9u);
+  EXPECT_EQ(result.Failures[0], "line 3: export-text 0.00001 1e-5: gave '1e-05', not '1e-5'");
+  EXPECT_EQ(result.Failures[1],
+            "line 4: exact-text 1e-5 1e-05 extra: exact-text takes 2 fields, not 3");
+  EXPECT_EQ(result.Failures[2], "line 5: count 1e-5 1e-6 7.2e20 720 719280: counts 719 and 719280");
+  EXPECT_EQ(result.Failures[3], "line 6: refused 1e-5 1e-6 7.2e20: accepted");
+  EXPECT_NE(result.Failures[4].find("threw: '293,15' is not a valid floating point value"),
+            std::string::npos);
+  EXPECT_EQ(result.Failures[5], "line 8: number-text 1x . 1: '1x' is not a number");
+  EXPECT_EQ(result.Failures[6], "line 9: no-such-record 1: no record 'no-such-record'");
+  EXPECT_EQ(result.Failures[7].rfind("line 10: expected-count 50 92.3: expected 0x1.70e", 0), 0u)
+      << result.Failures[7];
+  EXPECT_EQ(result.Failures[8], path + ": a run without its end");
+  EXPECT_EQ(CheckKnownAnswers("missing.txt").Failures.size(), 1u);
 }

@@ -238,6 +238,19 @@ std::string ExactNumberText(double x) {
   return std::string(buffer, result.ptr);
 }
 
+std::string ExactTableText(double x) {
+  const std::string table = NumberToText(x, '.');
+  try {
+    if (TextToNumber(table, '.') == x) return table;
+  } catch (const TError&) {
+    // Not a number the tables read (infinities): the exact text below.
+  }
+  const std::string exact = ExactNumberText(x);
+  const std::size_t e = exact.find('e');
+  if (e == std::string::npos) return exact;
+  return exact.substr(0, e) + "E" + std::to_string(std::stoi(exact.substr(e + 1)));
+}
+
 bool ExactNumber(std::string_view text, double& value) {
   const char* const end = text.data() + text.size();
   const auto result = DoubleChars::FromChars(text.data(), end, value);

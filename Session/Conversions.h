@@ -42,6 +42,12 @@ std::string ExportNumberText(double x);
 // "2.9629629629629626e+17". The run CSV and its actions use it.
 std::string ExactNumberText(double x);
 
+// A number as the tables write it (NumberToText with '.': "1E-5", "7.2E20",
+// "0.0001") where that reads back as the same double, else its shortest exact
+// digits with the tables' exponent: "2.0000000000000004E-6". A run CSV's
+// values are shown and saved so.
+std::string ExactTableText(double x);
+
 // The double that an ExactNumberText (or any plain C-locale number: "1e-5",
 // "0.25") stands for; false for anything else, blanks included.
 bool ExactNumber(std::string_view text, double& value);

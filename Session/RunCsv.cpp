@@ -249,6 +249,13 @@ TSession ParseRunCsvHeader(std::istream& in, std::string first, const std::strin
     lines.Species.assign(species.size(), {lineNumber, lineNumber, lineNumber});
   }
   TSession session = CheckedSession(simulation, species, lines, name, lineNumber);
+  // The values as the tables write them, to the last bit: shown on Open and
+  // saved as a session, they do not mix "1e-05" with "1E-5".
+  for (std::size_t i = 0; i < SimulationRowCount; ++i)
+    session.SimulationTexts[i] = ExactTableText(session.Simulation.*SimulationRows[i].Simulation);
+  for (std::size_t s = 0; s < session.Species.size(); ++s)
+    for (const TParameterRow& row : SpeciesRows)
+      session.SpeciesTexts[s].*row.SpeciesText = ExactTableText(session.Species[s].*row.Species);
   if (columnsLine) *columnsLine = lineNumber;
   session.SpeciesChangedWhileRunning = changed;
   session.Seeds = seeds;

@@ -3,7 +3,10 @@
 // of a kept run.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "Session/Comparison.h"
+#include "Session/Conversions.h"
 #include "Session/RunCsv.h"
 #include "Session/SessionFile.h"
 #include "tests/test_support.h"
@@ -64,6 +67,15 @@ TEST(Session, RunCsvHeaderIsASession) {
   const TSession session = ParseSession(header + "0.1,2,3,4,5,6\n", "run.csv");
   EXPECT_EQ(session.Simulation.TimeStep, 0.000123456789);
   EXPECT_EQ(session.Species[0].Diffusion, 1.0 / 3.0 * 1e-10);
+  // Its texts as the tables write numbers, to the last bit (they used to
+  // read "1e-05" in the tables and in a session saved from them).
+  EXPECT_EQ(session.SimulationTexts[0], "1E-5");
+  EXPECT_EQ(session.SimulationTexts[4], "0.000123456789");
+  EXPECT_EQ(session.SpeciesTexts[0].Concentration, "3E20");
+  EXPECT_EQ(session.SpeciesTexts[0].Diffusion, "3.3333333333333335E-11");
+  const double aboveTwo = std::nextafter(2e-6, 1.0);  // 15 digits cannot tell it from 2E-6
+  EXPECT_EQ(ExactTableText(aboveTwo), "2.0000000000000003E-6");
+  EXPECT_EQ(TextToNumber(ExactTableText(aboveTwo), '.'), aboveTwo);
   EXPECT_FALSE(session.SpeciesChangedWhileRunning);
   EXPECT_TRUE(session.Actions.empty());
   std::string older = header;

@@ -989,6 +989,11 @@ TEST_F(MainformTest, KeptRunsShowAtOnceWhenPausedInAFastRun) {
   form.KeepRunAction->trigger();
   QApplication::processEvents();
   EXPECT_GE(replots, 1);
+  // The legend stands above the plot, clear of every curve it names (it
+  // used to lie over the plot's lower right corner).
+  ASSERT_TRUE(form.CChart->legend->visible());
+  EXPECT_FALSE(form.CChart->legend->outerRect().intersects(form.CChart->axisRect()->outerRect()));
+  EXPECT_LT(form.CChart->legend->outerRect().bottom(), form.CChart->axisRect()->rect().top());
   replots = 0;
   form.ClearKeptRunsAction->trigger();
   QApplication::processEvents();

@@ -29,29 +29,11 @@ cmake --build "$arm64" -j "$jobs" --target known_answers_runner kelvane-run
 echo "== arm64 known answers (qemu-aarch64-static)"
 qemu-aarch64-static "$arm64/tests/known_answers_runner" "$root/tests/known_answers.txt"
 
-# The setups kelvane-run is compared on: few steps, as qemu takes about 0.4 s
-# for a step at the defaults.
-setups=(
-  "defaults|--steps 5"
-  "two-species|--outer-rib 4e-6 --inner-rib 1e-6 --species 7.2e20,1.5e-9,1.43e-10 --species 3e20,3e-9,7e-11 --steps 20"
-)
 out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
 failed=0
-for setup in "${setups[@]}"; do
-  name="${setup%%|*}"
-  read -r -a options <<<"${setup#*|}"
-  "$native/app/kelvane-run" "${options[@]}" --csv "$out/x86/$name/run.csv" --curves "$out/x86/$name"
-  qemu-aarch64-static "$arm64/app/kelvane-run" "${options[@]}" \
-    --csv "$out/arm64/$name/run.csv" --curves "$out/arm64/$name"
-  for file in run.csv 'N1(t).txt' 'C1(t).txt'; do
-    if cmp "$out/x86/$name/$file" "$out/arm64/$name/$file"; then
-      echo "same bytes: $name $file"
-    else
-      failed=$((failed + 1))
-    fi
-  done
-done
+source "$root/scripts/same_bytes.sh"
+kelvane_compare_setups arm64 qemu-aarch64-static "$arm64/app/kelvane-run"
 if [ "$failed" -ne 0 ]; then
   echo "$failed output files differ between x86-64 and arm64"
   exit 1

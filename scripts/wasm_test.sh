@@ -32,27 +32,11 @@ cmake --build "$wasm" -j "$jobs" --target known_answers_runner kelvane-run
 echo "== WebAssembly known answers (node)"
 "${node[@]}" "$wasm/tests/known_answers_runner.js" "$root/tests/known_answers.txt"
 
-setups=(
-  "defaults|--steps 5"
-  "two-species|--outer-rib 4e-6 --inner-rib 1e-6 --species 7.2e20,1.5e-9,1.43e-10 --species 3e20,3e-9,7e-11 --steps 20"
-)
 out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
 failed=0
-for setup in "${setups[@]}"; do
-  name="${setup%%|*}"
-  read -r -a options <<<"${setup#*|}"
-  "$native/app/kelvane-run" "${options[@]}" --csv "$out/x86/$name/run.csv" --curves "$out/x86/$name"
-  "${node[@]}" "$wasm/app/kelvane-run.js" "${options[@]}" \
-    --csv "$out/wasm/$name/run.csv" --curves "$out/wasm/$name"
-  for file in run.csv 'N1(t).txt' 'C1(t).txt'; do
-    if cmp "$out/x86/$name/$file" "$out/wasm/$name/$file"; then
-      echo "same bytes: $name $file"
-    else
-      failed=$((failed + 1))
-    fi
-  done
-done
+source "$root/scripts/same_bytes.sh"
+kelvane_compare_setups wasm "${node[@]}" "$wasm/app/kelvane-run.js"
 # A bad value is an error with its message (exceptions work), as on x86-64.
 bad=(--inner-rib 2e-5 --steps 1 --csv "$out/bad.csv")
 native_code=0 wasm_code=0

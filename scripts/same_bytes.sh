@@ -1,0 +1,31 @@
+# Sourced by cross_test.sh and wasm_test.sh: the setups kelvane-run is
+# compared on, with few steps (qemu takes about 0.4 s for a step at the
+# defaults), and the comparison itself.
+
+kelvane_setups=(
+  "defaults|--steps 5"
+  "two-species|--outer-rib 4e-6 --inner-rib 1e-6 --species 7.2e20,1.5e-9,1.43e-10 --species 3e20,3e-9,7e-11 --steps 20"
+)
+
+# kelvane_compare_setups TARGET COMMAND...: runs the x86-64 kelvane-run in
+# "$native" and COMMAND (the other target's kelvane-run) on every setup, into
+# "$out", and adds to "$failed" each output file whose bytes differ.
+kelvane_compare_setups() {
+  local target="$1"
+  shift
+  local setup name file
+  local -a options
+  for setup in "${kelvane_setups[@]}"; do
+    name="${setup%%|*}"
+    read -r -a options <<<"${setup#*|}"
+    "$native/app/kelvane-run" "${options[@]}" --csv "$out/x86/$name/run.csv" --curves "$out/x86/$name"
+    "$@" "${options[@]}" --csv "$out/$target/$name/run.csv" --curves "$out/$target/$name"
+    for file in run.csv 'N1(t).txt' 'C1(t).txt'; do
+      if cmp "$out/x86/$name/$file" "$out/$target/$name/$file"; then
+        echo "same bytes: $name $file"
+      else
+        failed=$((failed + 1))
+      fi
+    done
+  done
+}

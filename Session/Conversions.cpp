@@ -241,7 +241,9 @@ std::string ExactNumberText(double x) {
 std::string ExactTableText(double x) {
   const std::string table = NumberToText(x, '.');
   try {
-    if (TextToNumber(table, '.') == x) return table;
+    // The same bits: -0 must not come back as 0.
+    const double back = TextToNumber(table, '.');
+    if (back == x && std::signbit(back) == std::signbit(x)) return table;
   } catch (const TError&) {
     // Not a number the tables read (infinities): the exact text below.
   }

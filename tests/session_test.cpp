@@ -76,6 +76,7 @@ TEST(Session, RunCsvHeaderIsASession) {
   const double aboveTwo = std::nextafter(2e-6, 1.0);  // 15 digits cannot tell it from 2E-6
   EXPECT_EQ(ExactTableText(aboveTwo), "2.0000000000000003E-6");
   EXPECT_EQ(TextToNumber(ExactTableText(aboveTwo), '.'), aboveTwo);
+  EXPECT_TRUE(std::signbit(TextToNumber(ExactTableText(-0.0), '.')));  // a fuzzer's find
   EXPECT_FALSE(session.SpeciesChangedWhileRunning);
   EXPECT_TRUE(session.Actions.empty());
   std::string older = header;

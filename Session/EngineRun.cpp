@@ -104,11 +104,15 @@ bool TakesStep(const TRunLength& length, double timeStep, std::int64_t step) {
 
 TActions ReachedActions(const TActions& during, const TRunLength& length, double timeStep) {
   TActions reached;
+  // One clock walked through the steps, as Step advances it.
+  TRunClock clock{length, timeStep};
   std::int64_t taken = 0;
   for (const TAction& action : during) {
     if (action.Kind == TAction::TKind::Steps) {
-      taken += action.Steps;
-      if (!TakesStep(length, timeStep, taken)) break;
+      for (std::int64_t i = 0; i < action.Steps; ++i, ++taken) {
+        if (!clock.Takes(taken)) return WithoutTrailingSteps(reached);
+        clock.Time = CheckedResult(timeStep + clock.Time);
+      }
     }
     reached.push_back(action);
   }

@@ -17,9 +17,8 @@ jobs="$(nproc)"
 native="${KELVANE_NATIVE_BUILD:-$root/build-native}"
 arm64="$root/build-arm64"
 
-echo "== x86-64 kelvane-run (the bytes to match)"
-cmake -S "$root" -B "$native" -DCMAKE_BUILD_TYPE=Release -DKELVANE_GUI=OFF -DKELVANE_BENCH=OFF
-cmake --build "$native" -j "$jobs" --target kelvane-run
+source "$root/scripts/same_bytes.sh"
+kelvane_build_native
 
 echo "== arm64 build (g++-aarch64-linux-gnu, static)"
 cmake -S "$root" -B "$arm64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/aarch64-linux-gnu.cmake" \
@@ -32,7 +31,6 @@ qemu-aarch64-static "$arm64/tests/known_answers_runner" "$root/tests/known_answe
 out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
 failed=0
-source "$root/scripts/same_bytes.sh"
 kelvane_compare_setups arm64 qemu-aarch64-static "$arm64/app/kelvane-run"
 if [ "$failed" -ne 0 ]; then
   echo "$failed output files differ between x86-64 and arm64"

@@ -1,11 +1,19 @@
-# Sourced by cross_test.sh and wasm_test.sh: the setups kelvane-run is
-# compared on, with few steps (qemu takes about 0.4 s for a step at the
+# Sourced by cross_test.sh and wasm_test.sh: the x86-64 build to compare
+# with, the setups kelvane-run is compared on, with few steps (qemu takes about 0.4 s for a step at the
 # defaults), and the comparison itself.
 
 kelvane_setups=(
   "defaults|--steps 5"
   "two-species|--outer-rib 4e-6 --inner-rib 1e-6 --species 7.2e20,1.5e-9,1.43e-10 --species 3e20,3e-9,7e-11 --steps 20"
 )
+
+# kelvane_build_native: the x86-64 kelvane-run in "$native", whose bytes the
+# other target's must match.
+kelvane_build_native() {
+  echo "== x86-64 kelvane-run (the bytes to match)"
+  cmake -S "$root" -B "$native" -DCMAKE_BUILD_TYPE=Release -DKELVANE_GUI=OFF -DKELVANE_BENCH=OFF
+  cmake --build "$native" -j "$jobs" --target kelvane-run
+}
 
 # kelvane_compare_setups TARGET COMMAND...: runs the x86-64 kelvane-run in
 # "$native" and COMMAND (the other target's kelvane-run) on every setup, into

@@ -20,9 +20,8 @@ export NODE_PATH="${NODE_PATH:-/usr/share/nodejs}"
 # node 18 and later would fetch the loader's .wasm file as a URL.
 node=(node --no-experimental-fetch)
 
-echo "== x86-64 kelvane-run (the bytes to match)"
-cmake -S "$root" -B "$native" -DCMAKE_BUILD_TYPE=Release -DKELVANE_GUI=OFF -DKELVANE_BENCH=OFF
-cmake --build "$native" -j "$jobs" --target kelvane-run
+source "$root/scripts/same_bytes.sh"
+kelvane_build_native
 
 echo "== WebAssembly build (em++)"
 cmake -S "$root" -B "$wasm" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/emscripten-node.cmake" \
@@ -35,7 +34,6 @@ echo "== WebAssembly known answers (node)"
 out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
 failed=0
-source "$root/scripts/same_bytes.sh"
 kelvane_compare_setups wasm "${node[@]}" "$wasm/app/kelvane-run.js"
 # A bad value is an error with its message (exceptions work), as on x86-64.
 bad=(--inner-rib 2e-5 --steps 1 --csv "$out/bad.csv")

@@ -122,7 +122,11 @@ declare module "kelvane-core" {
     curveText(which: "c1" | "n1"): string;
     runCsv(): string;
     // Save session: the tables' texts as the window would save them.
-    sessionText(simulation: string[], speciesTexts: string[], selected: number): { text: string; error: string };
+    sessionText(
+      simulation: string[],
+      speciesTexts: string[],
+      selected: number,
+    ): { text: string; error: string };
     // Open: a session file or a run CSV, by its name and text; all or nothing.
     open(name: string, text: string): OpenReply;
     // Kept runs: keep the run now; compare with a run CSV's text; remove; clear.

@@ -16,12 +16,12 @@ export function keptColour(index: number): string {
   return Colours.kept[index % Colours.kept.length];
 }
 
-// Series after the time (0): reference (1), inside (2), band lower, band upper, expected,
-// then one per kept run.
+// Series after the time (0): one per kept run, drawn first so that the
+// run's own curves stay on top, then the run's: reference, inside, band
+// lower, band upper, expected.
 const BandLower = 3;
 const BandUpper = 4;
 const Expected = 5;
-const RunSeries = 5;
 
 export interface ChartTexts {
   title: string;
@@ -100,6 +100,22 @@ function zoomPanPlugin(onUserRange: () => void): uPlot.Plugin {
   };
 }
 
+// Ranges with the axes drawn before the first step too.
+function timeRange(min: number | null, max: number | null): uPlot.Range.MinMax {
+  if (min == null || max == null) return [0, 1];
+  return min < max ? [min, max] : [min, min + 1];
+}
+
+function linearRange(min: number | null, max: number | null): uPlot.Range.MinMax {
+  if (min == null || max == null) return [0, 1];
+  return uPlot.rangeNum(min, max, 0.1, true);
+}
+
+function logRange(min: number | null, max: number | null): uPlot.Range.MinMax {
+  if (min == null || max == null || !(min > 0)) return [1, 10];
+  return uPlot.rangeLog(min, max, 10, true);
+}
+
 export class RunChart {
   readonly plot: uPlot;
   // Set by the wheel or a drag: new points then leave the view as it is.
@@ -112,8 +128,9 @@ export class RunChart {
     private readonly options: ChartOptions,
   ) {
     const { texts, logarithmic, tickLabel } = options;
-    const label = (values: (number | null)[]) =>
-      values.map((x) => (x == null || (logarithmic && !isDecade(x)) ? "" : tickLabel(x)));
+    // A logarithmic axis names its decades only, as the window's does.
+    const label = (values: (number | null)[], decadesOnly: boolean) =>
+      values.map((x) => (x == null || (decadesOnly && !isDecade(x)) ? "" : tickLabel(x)));
     const stepped = uPlot.paths.stepped!({ align: 1 });
     this.plot = new uPlot(
       {
@@ -121,10 +138,15 @@ export class RunChart {
         ...this.size(),
         legend: { show: false },
         cursor: { drag: { x: false, y: false, setScale: false }, bind: { dblclick: () => null } },
-        scales: { x: { time: false }, y: logarithmic ? { distr: 3 } : {} },
+        scales: {
+          x: { time: false, range: (_u, min, max) => timeRange(min, max) },
+          y: logarithmic
+            ? { distr: 3, range: (_u, min, max) => logRange(min, max) }
+            : { range: (_u, min, max) => linearRange(min, max) },
+        },
         axes: [
-          { label: texts.time || undefined, values: (_u, splits) => label(splits) },
-          { label: texts.axis, values: (_u, splits) => label(splits), size: 60 },
+          { label: texts.time || undefined, values: (_u, splits) => label(splits, false) },
+          { label: texts.axis, values: (_u, splits) => label(splits, logarithmic), size: 60 },
         ],
         series: [
           {},
@@ -134,7 +156,7 @@ export class RunChart {
           { stroke: "transparent", auto: false, paths: stepped },
           { stroke: Colours.expected, width: 1.5, dash: [6, 4], auto: false },
         ],
-        bands: [{ series: [BandUpper, BandLower], fill: Colours.band }],
+        bands: [this.band()],
         plugins: [zoomPanPlugin(() => (this.zoomed = true))],
       },
       this.data,
@@ -160,7 +182,7 @@ export class RunChart {
     return this.zoomed;
   }
 
-  // The run's columns with the kept runs' after them.
+  // The kept runs' columns, then the run's (alignedData's order).
   setData(data: uPlot.AlignedData, keptCount: number): void {
     this.matchKept(keptCount);
     this.data = data;
@@ -168,22 +190,28 @@ export class RunChart {
   }
 
   private matchKept(count: number): void {
-    while (this.keptCount > count) this.plot.delSeries(RunSeries + this.keptCount--);
+    if (count === this.keptCount) return;
+    while (this.keptCount > count) this.plot.delSeries(this.keptCount--);
     while (this.keptCount < count) {
-      this.plot.addSeries(
-        { stroke: keptColour(this.keptCount), width: 1 },
-        RunSeries + 1 + this.keptCount++,
-      );
+      this.plot.addSeries({ stroke: keptColour(this.keptCount), width: 1 }, 1 + this.keptCount++);
     }
+    this.plot.setBand(0, this.band());
+  }
+
+  private band(): uPlot.Band {
+    return {
+      series: [BandUpper + this.keptCount, BandLower + this.keptCount],
+      fill: () => Colours.band, // setBand takes no colour text, only this form
+    };
   }
 
   showBand(shown: boolean): void {
-    this.plot.setSeries(BandLower, { show: shown });
-    this.plot.setSeries(BandUpper, { show: shown });
+    this.plot.setSeries(BandLower + this.keptCount, { show: shown });
+    this.plot.setSeries(BandUpper + this.keptCount, { show: shown });
   }
 
   showExpected(shown: boolean): void {
-    this.plot.setSeries(Expected, { show: shown });
+    this.plot.setSeries(Expected + this.keptCount, { show: shown });
   }
 
   // The chart as shown, with its title, on white.

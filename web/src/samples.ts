@@ -60,8 +60,9 @@ export function overlayConcentrations(overlay: Overlay): Column {
   return Array.from(overlay.concentrations, concentrationValue);
 }
 
-// The run's columns and the overlays' on one time axis, as uPlot wants them:
+// The overlays' columns and the run's on one time axis, as uPlot wants them:
 // a merge of the sorted times, each series undefined where it has no step.
+// The overlays come first, to be drawn beneath the run.
 export function alignedData(
   time: ArrayLike<number>,
   columns: Column[],
@@ -88,5 +89,5 @@ export function alignedData(
       overlayOut[o].push(has ? overlay.values[next[o + 1]++] : undefined);
     });
   }
-  return [x, ...runOut, ...overlayOut] as uPlot.AlignedData;
+  return [x, ...overlayOut, ...runOut] as uPlot.AlignedData;
 }

@@ -2,16 +2,14 @@
 // fast run never stalls the page's drawing or input.
 import type { PageCore } from "kelvane-core";
 import { loadCore } from "./loadCore";
-import { Pacer, SliceMs, TickMs } from "./pacing";
+import { own, Runner } from "./runner";
 import {
-  SampleWidth,
   type Answers,
   type EngineState,
   type Envelope,
   type News,
   type Reply,
   type Request,
-  type Speed,
 } from "./protocol";
 
 // The worker's global scope, as far as it is used here.
@@ -22,24 +20,30 @@ const scope = self as unknown as {
 const corePromise = loadCore().then((core) => new core.PageCore());
 
 let core: PageCore;
-const pacer = new Pacer(0);
-let running = false;
-let ticker: ReturnType<typeof setInterval> | undefined;
 
 // A slice is queued through a message channel: a macrotask, so that the
 // page's messages are read between slices, without setTimeout's clamping.
 const slices = new MessageChannel();
-let sliceQueued = false;
-slices.port1.onmessage = () => {
-  sliceQueued = false;
-  runSlice();
-};
+const queued: (() => void)[] = [];
+slices.port1.onmessage = () => queued.shift()?.();
 
-function queueSlice(): void {
-  if (sliceQueued) return;
-  sliceQueued = true;
-  slices.port2.postMessage(null);
-}
+const runner = new Runner(
+  {
+    step: (count, budgetMs) => core.step(count, budgetMs),
+    readout: () => core.readout(wallSeconds()),
+    post,
+  },
+  {
+    queue: (task) => {
+      queued.push(task);
+      slices.port2.postMessage(null);
+    },
+    every: (task, ms) => {
+      const timer = setInterval(task, ms);
+      return () => clearInterval(timer);
+    },
+  },
+);
 
 function wallSeconds(): number {
   return performance.now() / 1000;
@@ -47,49 +51,6 @@ function wallSeconds(): number {
 
 function post(message: Reply | News, transfer: Transferable[] = []): void {
   scope.postMessage(message, transfer);
-}
-
-// The engine's arrays may be views into its memory: posting one would copy
-// (or detach) all of that memory, so each is copied to a buffer of its own.
-function own<T extends Float64Array | Float32Array>(array: T): T {
-  return array.slice() as T;
-}
-
-function runSlice(): void {
-  if (!running || !pacer.hasWork()) return;
-  const reply = core.step(pacer.stepsWanted(), SliceMs);
-  const samples = own(reply.samples);
-  pacer.took(samples.length / SampleWidth);
-  if (reply.error) stopRunning();
-  const readout = core.readout(wallSeconds());
-  if (samples.length > 0) post({ type: "samples", samples, readout }, [samples.buffer]);
-  if (reply.error) post({ type: "stepError", error: reply.error, readout });
-  else if (running && pacer.hasWork()) queueSlice();
-}
-
-function startRunning(speed: Speed): void {
-  running = true;
-  setSpeed(speed);
-}
-
-function setSpeed(speed: Speed): void {
-  pacer.setSpeed(speed);
-  clearInterval(ticker);
-  ticker = undefined;
-  if (!running) return;
-  if (pacer.flatOut) queueSlice();
-  else
-    ticker = setInterval(() => {
-      pacer.tick();
-      queueSlice();
-    }, TickMs);
-}
-
-function stopRunning(): void {
-  running = false;
-  pacer.stop();
-  clearInterval(ticker);
-  ticker = undefined;
 }
 
 function keptReply(reply: Answers["keepRun"]): Answers["keepRun"] {
@@ -124,13 +85,13 @@ function answer(request: Request): Answers[Request["type"]] {
     case "recalcRadius":
       return core.recalcRadius(request.text);
     case "run":
-      startRunning(request.speed);
+      runner.run(request.speed);
       return {};
     case "pause":
-      stopRunning();
+      runner.pause();
       return {};
     case "speed":
-      setSpeed(request.speed);
+      runner.setSpeed(request.speed);
       return {};
     case "curveText":
       return { text: core.curveText(request.which) };

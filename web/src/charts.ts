@@ -23,6 +23,9 @@ const BandLower = 3;
 const BandUpper = 4;
 const Expected = 5;
 
+// Every step is a point of its curve; marks on them would hide the curve.
+const NoPoints = { show: false };
+
 export interface ChartTexts {
   title: string;
   axis: string;
@@ -150,11 +153,11 @@ export class RunChart {
         ],
         series: [
           {},
-          { stroke: Colours.reference, width: 1 },
-          { stroke: Colours.inside, width: 1 },
-          { stroke: "transparent", auto: false, paths: stepped },
-          { stroke: "transparent", auto: false, paths: stepped },
-          { stroke: Colours.expected, width: 1.5, dash: [6, 4], auto: false },
+          { stroke: Colours.reference, width: 1, points: NoPoints },
+          { stroke: Colours.inside, width: 1, points: NoPoints },
+          { stroke: "transparent", auto: false, paths: stepped, points: NoPoints },
+          { stroke: "transparent", auto: false, paths: stepped, points: NoPoints },
+          { stroke: Colours.expected, width: 1.5, dash: [6, 4], auto: false, points: NoPoints },
         ],
         bands: [this.band()],
         plugins: [zoomPanPlugin(() => (this.zoomed = true))],
@@ -171,6 +174,11 @@ export class RunChart {
       width: Math.max(100, this.host.clientWidth),
       height: Math.max(80, this.host.clientHeight - 30),
     };
+  }
+
+  // The curves start again (Apply, Open): so do the automatic ranges.
+  unzoom(): void {
+    this.zoomed = false;
   }
 
   autoRange(): void {
@@ -193,7 +201,10 @@ export class RunChart {
     if (count === this.keptCount) return;
     while (this.keptCount > count) this.plot.delSeries(this.keptCount--);
     while (this.keptCount < count) {
-      this.plot.addSeries({ stroke: keptColour(this.keptCount), width: 1 }, 1 + this.keptCount++);
+      this.plot.addSeries(
+        { stroke: keptColour(this.keptCount), width: 1, points: NoPoints },
+        1 + this.keptCount++,
+      );
     }
     this.plot.setBand(0, this.band());
   }

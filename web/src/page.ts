@@ -394,7 +394,13 @@ export class Page {
   private async apply(): Promise<void> {
     const reply = await this.checked({ type: "apply", simulation: this.tableTexts("simulation") });
     if (!reply) return;
+    this.clearRun();
+  }
+
+  private clearRun(): void {
     this.columns.clear();
+    this.concentrationChart.unzoom();
+    this.countChart.unzoom();
     this.scheduleDraw();
   }
 
@@ -510,9 +516,8 @@ export class Page {
     this.speciesCount = opened.speciesCount;
     this.selected = opened.speciesCount - 1;
     this.renderSpecies();
-    this.columns.clear();
+    this.clearRun();
     this.columns.append(opened.samples);
-    this.scheduleDraw();
     if (opened.note) void this.messages.show(opened.note);
   }
 

@@ -20,4 +20,9 @@ async function main(): Promise<void> {
   await page.start();
 }
 
-void main();
+// Without its engine module the page has no texts to show but the reason.
+main().catch((error: unknown) => {
+  const root = document.getElementById("app")!;
+  root.dataset.error = "true";
+  root.textContent = String(error);
+});

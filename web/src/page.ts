@@ -53,6 +53,7 @@ export class Page {
   private drawQueued = false;
   private lastDraw = -Infinity;
   private moleculeFetch: Promise<void> | null = null;
+  private moleculesChanged = false;
   private lastMoleculeFetch = -Infinity;
   private concentrationChart!: RunChart;
   private countChart!: RunChart;
@@ -319,6 +320,7 @@ export class Page {
       return undefined;
     }
     this.applyState(reply.state);
+    if (request.type !== "moleculePicture") this.refreshMolecules(true);
     if (reply.fault) {
       void this.messages.show(reply.fault);
       return undefined;
@@ -651,19 +653,30 @@ export class Page {
   private openMolecules(): void {
     const dialog = this.part<HTMLDialogElement>("molecules");
     if (!dialog.open) dialog.show();
-    this.lastMoleculeFetch = -Infinity;
-    this.refreshMolecules();
+    this.refreshMolecules(true);
   }
 
-  private refreshMolecules(): void {
+  // While the view is open it follows the run at its own pace, and at once
+  // after any other change of the engine (a fetch already out is followed
+  // by one more).
+  private refreshMolecules(changed = false): void {
     const dialog = this.part<HTMLDialogElement>("molecules");
-    const now = performance.now();
-    if (!dialog.open || this.moleculeFetch || now - this.lastMoleculeFetch < MoleculeRefreshMs)
+    if (!dialog.open) return;
+    if (changed) this.lastMoleculeFetch = -Infinity;
+    if (this.moleculeFetch) {
+      this.moleculesChanged ||= changed;
       return;
+    }
+    const now = performance.now();
+    if (now - this.lastMoleculeFetch < MoleculeRefreshMs) return;
     this.lastMoleculeFetch = now;
     this.moleculeFetch = this.request({ type: "moleculePicture" }).then((reply) => {
       this.moleculeFetch = null;
       if (reply) this.showMolecules(reply.answer);
+      if (this.moleculesChanged) {
+        this.moleculesChanged = false;
+        this.refreshMolecules(true);
+      }
     });
   }
 

@@ -148,7 +148,12 @@ export class RunChart {
             : { range: (_u, min, max) => linearRange(min, max) },
         },
         axes: [
-          { label: texts.time || undefined, values: (_u, splits) => label(splits, false) },
+          {
+            label: texts.time || undefined,
+            size: 28,
+            labelSize: 18,
+            values: (_u, splits) => label(splits, false),
+          },
           { label: texts.axis, values: (_u, splits) => label(splits, logarithmic), size: 60 },
         ],
         series: [
@@ -169,10 +174,12 @@ export class RunChart {
     new ResizeObserver(() => this.plot.setSize(this.size())).observe(host);
   }
 
+  // uPlot's height leaves out its title, which sits above the plot.
   private size(): { width: number; height: number } {
+    const title = this.plot?.root.querySelector<HTMLElement>(".u-title")?.offsetHeight ?? 24;
     return {
       width: Math.max(100, this.host.clientWidth),
-      height: Math.max(80, this.host.clientHeight - 30),
+      height: Math.max(80, this.host.clientHeight - title),
     };
   }
 

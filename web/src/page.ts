@@ -52,6 +52,7 @@ export class Page {
   private selected = 0;
   private drawQueued = false;
   private lastDraw = -Infinity;
+  private drawCost = 0;
   private moleculeFetch: Promise<void> | null = null;
   private moleculesChanged = false;
   private lastMoleculeFetch = -Infinity;
@@ -602,31 +603,30 @@ export class Page {
   }
 
   private readonly drawFrame = (now: number): void => {
-    if (now - this.lastDraw < DrawMs) {
+    // A long run with kept runs beside it can take a while to draw: the
+    // pause after a draw grows with it, so that the page stays at hand.
+    if (now - this.lastDraw < Math.max(DrawMs, 3 * this.drawCost)) {
       requestAnimationFrame(this.drawFrame);
       return;
     }
     this.lastDraw = now;
     this.drawQueued = false;
+    const started = performance.now();
     const { time, concentration, count } = this.columns;
     const keptOf = (pick: (run: KeptRun) => Column) =>
       this.kept.map((run) => ({ times: run.times, values: pick(run) }));
-    this.concentrationChart.setData(
-      alignedData(
-        time,
-        concentration,
-        keptOf((run) => run.concentrations),
-      ),
-      this.kept.length,
-    );
+    const kept = this.kept.length;
+    const concentrations = keptOf((run) => run.concentrations);
+    this.concentrationChart.setData(alignedData(time, concentration, concentrations), kept);
     this.countChart.setData(
       alignedData(
         time,
         count,
         keptOf((run) => run.counts),
       ),
-      this.kept.length,
+      kept,
     );
+    this.drawCost = performance.now() - started;
   };
 
   private toggleCurves(action: "toggle-band" | "toggle-expected"): void {

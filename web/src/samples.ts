@@ -34,13 +34,16 @@ export class RunColumns {
     for (const column of [...this.concentration, ...this.count]) column.length = 0;
   }
 
+  // Plain loops: a slice at Max brings thousands of steps, and this runs on
+  // the page's thread.
   append(samples: Float64Array): void {
+    const { time, concentration, count } = this;
     for (let row = 0; row + SampleWidth <= samples.length; row += SampleWidth) {
-      this.time.push(samples[row + Time]);
-      ConcentrationColumns.forEach((offset, i) =>
-        this.concentration[i].push(concentrationValue(samples[row + offset])),
-      );
-      CountColumns.forEach((offset, i) => this.count[i].push(countValue(samples[row + offset])));
+      time.push(samples[row + Time]);
+      for (let i = 0; i < ConcentrationColumns.length; i++)
+        concentration[i].push(concentrationValue(samples[row + ConcentrationColumns[i]]));
+      for (let i = 0; i < CountColumns.length; i++)
+        count[i].push(countValue(samples[row + CountColumns[i]]));
     }
   }
 }
@@ -69,25 +72,27 @@ export function alignedData(
   overlays: { times: ArrayLike<number>; values: Column }[],
 ): uPlot.AlignedData {
   if (overlays.length === 0) return [time as number[], ...columns] as uPlot.AlignedData;
-  const sources = [time, ...overlays.map((overlay) => overlay.times)];
-  const next = sources.map(() => 0);
   const x: number[] = [];
   const runOut: Column[] = columns.map(() => []);
   const overlayOut: Column[] = overlays.map(() => []);
+  const next = overlays.map(() => 0);
+  let run = 0;
   for (;;) {
-    let t = Infinity;
-    sources.forEach((source, s) => {
-      if (next[s] < source.length) t = Math.min(t, source[next[s]]);
-    });
+    let t = run < time.length ? time[run] : Infinity;
+    for (let o = 0; o < overlays.length; o++) {
+      const times = overlays[o].times;
+      if (next[o] < times.length && times[next[o]] < t) t = times[next[o]];
+    }
     if (t === Infinity) break;
     x.push(t);
-    const runHas = next[0] < time.length && time[next[0]] === t;
-    columns.forEach((column, c) => runOut[c].push(runHas ? column[next[0]] : undefined));
-    if (runHas) next[0]++;
-    overlays.forEach((overlay, o) => {
-      const has = next[o + 1] < overlay.times.length && overlay.times[next[o + 1]] === t;
-      overlayOut[o].push(has ? overlay.values[next[o + 1]++] : undefined);
-    });
+    const runHas = run < time.length && time[run] === t;
+    for (let c = 0; c < columns.length; c++) runOut[c].push(runHas ? columns[c][run] : undefined);
+    if (runHas) run++;
+    for (let o = 0; o < overlays.length; o++) {
+      const { times, values } = overlays[o];
+      const has = next[o] < times.length && times[next[o]] === t;
+      overlayOut[o].push(has ? values[next[o]++] : undefined);
+    }
   }
   return [x, ...overlayOut, ...runOut] as uPlot.AlignedData;
 }

@@ -87,8 +87,11 @@ void TMForm::UseRun(std::unique_ptr<TEngineRun> run,
   CChart->ClearCurves();
   NChart->ClearCurves();
   const std::vector<TRunSample>& samples = Run->Record().Samples();
+  // The replay told of every step, those before its last Apply too: the
+  // rows' bands are the last ones told.
+  const std::size_t first = bands.size() - std::min(bands.size(), samples.size());
   for (std::size_t i = 0; i < samples.size(); ++i)
-    PlotSample(samples[i], i < bands.size() ? bands[i] : std::nullopt);
+    PlotSample(samples[i], first + i < bands.size() ? bands[first + i] : std::nullopt);
   {
     QSignalBlocker quiet(SpeciesList);
     SpeciesList->clear();

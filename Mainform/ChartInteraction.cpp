@@ -19,6 +19,7 @@
 #include "Diffunit/Diffunit.h"
 #include "Mainform/ChartView.h"
 #include "Mainform/ErrorDisplay.h"
+#include "Session/Captions.h"
 #include "Session/OutputFile.h"
 
 namespace {
@@ -48,9 +49,9 @@ void TChart::SetUpInteractions() {
 
   Menu = new QMenu(this);
   const auto guarded = [this](void (TChart::*handler)()) { return Guarded(this, handler); };
-  connect(Menu->addAction(QStringLiteral("Save image...")), &QAction::triggered, this,
+  connect(Menu->addAction(QString::fromUtf8(Captions::SaveImage)), &QAction::triggered, this,
           guarded(&TChart::SaveImageAs));
-  connect(Menu->addAction(QStringLiteral("Copy image")), &QAction::triggered, this,
+  connect(Menu->addAction(QString::fromUtf8(Captions::CopyImage)), &QAction::triggered, this,
           guarded(&TChart::CopyImage));
 }
 

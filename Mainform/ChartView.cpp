@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "Mainform/CurveGraph.h"
+#include "Session/Captions.h"
 #include "Session/Conversions.h"
 
 namespace {
@@ -304,7 +305,7 @@ void TChart::UpdateLegend() {
   legend->setVisible(shown);
   PlaceLegend(shown);
   if (!shown) return;
-  Curve(1)->setName(QStringLiteral("this run"));
+  Curve(1)->setName(QString::fromUtf8(Captions::ThisRun));
   Curve(1)->addToLegend();
   for (const TOverlay& overlay : Overlays) overlay.Graph->addToLegend();
 }

@@ -13,9 +13,11 @@
 #include "Mainform/LongWork.h"
 #include "Mainform/Mainform.h"
 #include "Mainform/RunControl.h"
+#include "Session/Captions.h"
 #include "Session/Checks.h"
 #include "Session/Conversions.h"
 #include "Session/Parameters.h"
+#include "Session/Tables.h"
 
 namespace {
 
@@ -23,31 +25,27 @@ namespace {
 // should it take over half a second.
 constexpr double LongPopulation = 2e6;
 
-// The number in the row `key`, converted with the user's separator; throws
-// TError naming the text when it does not convert.
-double ReadNumber(const TValueList* list, const char* key) {
-  return TextToNumber(list->Value(QString::fromLatin1(key)).toStdString(), DecimalSeparator);
+std::string Text(const TValueList* list, const char* key) {
+  return list->Value(QString::fromLatin1(key)).toStdString();
 }
 
 void WriteText(TValueList* list, const char* key, const std::string& text) {
   list->SetValue(QString::fromLatin1(key), QString::fromStdString(text));
 }
 
-// A species as the species table gives it, read in the order SP_A, SP_D,
-// SP_C, so that a bad text is named in that order.
-TSpeciesValues ReadSpecies(const TValueList* list) {
-  TSpeciesValues species;
-  species.Radius = ReadNumber(list, Key::SP_A);
-  species.Diffusion = ReadNumber(list, Key::SP_D);
-  species.Concentration = ReadNumber(list, Key::SP_C);
-  return species;
+TSpeciesTexts SpeciesTexts(const TValueList* list) {
+  TSpeciesTexts texts;
+  for (const TParameterRow& row : SpeciesRows) texts.*row.SpeciesText = Text(list, row.Key);
+  return texts;
 }
 
-// Writes a species into the species table, in the order SP_C, SP_A, SP_D.
+TSpeciesValues ReadSpecies(const TValueList* list) {
+  return ReadSpeciesTable(SpeciesTexts(list), DecimalSeparator);
+}
+
 void ShowSpecies(TValueList* list, const TSpeciesValues& species) {
-  WriteText(list, Key::SP_C, NumberToText(species.Concentration, DecimalSeparator));
-  WriteText(list, Key::SP_A, NumberToText(species.Radius, DecimalSeparator));
-  WriteText(list, Key::SP_D, NumberToText(species.Diffusion, DecimalSeparator));
+  const TSpeciesTexts texts = SpeciesTableTexts(species, DecimalSeparator);
+  for (const TParameterRow& row : SpeciesRows) WriteText(list, row.Key, texts.*row.SpeciesText);
 }
 
 // The wall clock of the readout's speed, shared by all windows.
@@ -65,17 +63,9 @@ double WallSeconds() {
 void TMForm::ApplyButtonClick() {
   // Everything is converted before anything changes: a bad text (or
   // parameters the engine refuses) leaves the curves and the running
-  // simulation as they were. The message names the first bad text in this
-  // order.
-  TSimulationValues values;
-  values.TimeStep = ReadNumber(ValueListSimulation, Key::SIM_DT);
-  values.Temperature = ReadNumber(ValueListSimulation, Key::SIM_T);
-  values.Viscosity = ReadNumber(ValueListSimulation, Key::SIM_Q);
-  values.InnerRib = ReadNumber(ValueListSimulation, Key::SIM_B1);
-  values.OuterRib = ReadNumber(ValueListSimulation, Key::SIM_B0);
-  // What the engine cannot run is refused in the words kelvane-run uses;
-  // what it runs but makes no sense shows in the readout.
-  RefuseFindings(SimulationFindings(values, DecimalSeparator));
+  // simulation as they were; what it runs but makes no sense shows in the
+  // readout.
+  const TSimulationValues values = ReadSimulationTable(SimulationTexts(), DecimalSeparator);
   Run->Do(TAction::Apply(values));
   CChart->ClearCurves();
   NChart->ClearCurves();
@@ -139,7 +129,7 @@ void TMForm::AddSpeciesButtonClick() {
   const QList<QListWidgetItem*> selected = SpeciesList->selectedItems();
   const int previousRow = selected.isEmpty() ? -1 : SpeciesList->row(selected.first());
 
-  auto* item = new QListWidgetItem(QStringLiteral("Species 1"));
+  auto* item = new QListWidgetItem(QString::fromUtf8(Captions::SpeciesItem));
   item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
   item->setSizeHint(QSize(0, 13));
   SpeciesList->addItem(item);
@@ -241,13 +231,20 @@ void TMForm::SpeciesListClick() {
 
 void TMForm::SpeedButtonRecalcDClick() {
   // Uses the temperature and viscosity applied last, not the table's texts.
-  const double radius = ReadNumber(ValueListSpecies, Key::SP_A);
+  const double radius = TextToNumber(Text(ValueListSpecies, Key::SP_A), DecimalSeparator);
   WriteText(ValueListSpecies, Key::SP_D,
             StokesEinsteinText(Run->Volume(), radius, DecimalSeparator));
 }
 
 void TMForm::SpeedButtonRecalcAClick() {
-  const double diffusion = ReadNumber(ValueListSpecies, Key::SP_D);
+  const double diffusion = TextToNumber(Text(ValueListSpecies, Key::SP_D), DecimalSeparator);
   WriteText(ValueListSpecies, Key::SP_A,
             StokesEinsteinText(Run->Volume(), diffusion, DecimalSeparator));
+}
+
+TSimulationTexts TMForm::SimulationTexts() const {
+  TSimulationTexts texts;
+  for (std::size_t i = 0; i < SimulationRowCount; ++i)
+    texts[i] = Text(ValueListSimulation, SimulationRows[i].Key);
+  return texts;
 }

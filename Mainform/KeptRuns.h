@@ -24,7 +24,7 @@ class TKeptRuns : public QObject {
   Q_OBJECT
 
  public:
-  static constexpr int Most = 8;
+  static constexpr int Most = TKeptRunList::Most;
 
   // The buttons go into `panel` and the actions' keys work in `window`, which
   // owns this. `setupNow` is what the run now runs with: the kept runs'
@@ -47,22 +47,19 @@ class TKeptRuns : public QObject {
   void Add(const TKeptRun& run);
   void Remove(int index);  // an index outside the kept runs does nothing
   void Clear();
-  int Count() const { return static_cast<int>(Runs.size()); }
+  int Count() const { return Runs.Count(); }
   // The legend entries, against the run now: after every change of the
   // engine.
   void Relabel();
 
  private:
   void FillRunsMenu();
+  // Lays `run` over both charts, with the legend and the menu brought up to date.
+  void Draw(const TKeptRun& run);
 
-  struct TKept {
-    QString Name;
-    TSession Setup;
-  };
   TChart* CountChart;
   TChart* ConcentrationChart;
   char Separator;
   std::function<TSession()> SetupNow;
-  std::vector<TKept> Runs;
-  int Made = 0;  // numbers the next kept run
+  TKeptRunList Runs;
 };

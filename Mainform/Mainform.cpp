@@ -15,6 +15,7 @@
 #include "Mainform/ErrorDisplay.h"
 #include "Mainform/RunControl.h"
 #include "Mainform/Widgets.h"
+#include "Session/Captions.h"
 #include "Session/Comparison.h"
 #include "Session/Conversions.h"
 #include "Session/Parameters.h"
@@ -78,7 +79,7 @@ TMForm::~TMForm() {
 }
 
 void TMForm::BuildControls() {
-  setWindowTitle(QStringLiteral("Kelvane"));
+  setWindowTitle(QString::fromUtf8(Captions::Title));
   // The design font, 8 pt at 96 dpi; where it is missing, a sans serif of
   // similar width keeps the captions inside their columns.
   QFont font;
@@ -93,12 +94,14 @@ void TMForm::BuildControls() {
   auto* formLayout = new TDockLayout(this);
   ChartPanel = MakePanel(this, TBevel::Raised);
   auto* chartLayout = new TDockLayout(ChartPanel);
-  CChart = new TChart(ChartPanel, QStringLiteral("Concentration"), QStringLiteral("C(t)"),
-                      TChartScale::Linear, DecimalSeparator);
+  CChart = new TChart(ChartPanel, QString::fromUtf8(Captions::ConcentrationChart),
+                      QString::fromUtf8(Captions::ConcentrationAxis), TChartScale::Linear,
+                      DecimalSeparator);
   LineSeries1 = CChart->graph(0);
   LineSeries2 = CChart->graph(1);
-  NChart = new TChart(ChartPanel, QStringLiteral("Number of Molecules"), QStringLiteral("N(t)"),
-                      TChartScale::Logarithmic, DecimalSeparator);
+  NChart = new TChart(ChartPanel, QString::fromUtf8(Captions::CountChart),
+                      QString::fromUtf8(Captions::CountAxis), TChartScale::Logarithmic,
+                      DecimalSeparator);
   Series1 = NChart->graph(0);
   Series2 = NChart->graph(1);
   chartLayout->AddWidget(CChart, TDock::Top);
@@ -113,21 +116,21 @@ void TMForm::BuildControls() {
 
   ToolBar1 = MakePanel(Panel1, TBevel::None);
   ToolBar1->resize(0, 29);
-  ApplyButton = MakeButton(ToolBar1, QStringLiteral("Apply"), {0, 2, 42, 22});
+  ApplyButton = MakeButton(ToolBar1, Caption(Controls::Apply), {0, 2, 42, 22});
   PauseButton = MakeButton(ToolBar1, QString(), {42, 2, 39, 22});
   SetImage(PauseButton, QStringLiteral(":/images/pause.png"), {16, 15}, Qt::ToolButtonIconOnly);
-  SaveCButton = MakeButton(ToolBar1, QStringLiteral("C1(t)"), {81, 2, 68, 22});
+  SaveCButton = MakeButton(ToolBar1, Caption(Controls::C1), {81, 2, 68, 22});
   SetImage(SaveCButton, QStringLiteral(":/images/save.png"), {16, 16},
            Qt::ToolButtonTextBesideIcon);
-  SaveNButton = MakeButton(ToolBar1, QStringLiteral("N1(t)"), {149, 2, 64, 22});
+  SaveNButton = MakeButton(ToolBar1, Caption(Controls::N1), {149, 2, 64, 22});
   SetImage(SaveNButton, QStringLiteral(":/images/save.png"), {16, 16},
            Qt::ToolButtonTextBesideIcon);
 
-  ValueListSimulation = new TValueList(Panel1, QStringLiteral("Simulation Parameters"),
-                                       QStringLiteral("Value"), 121, 88);
+  ValueListSimulation = new TValueList(Panel1, QString::fromUtf8(Captions::SimulationTable),
+                                       QString::fromUtf8(Captions::ValueColumn), 121, 88);
   ValueListSimulation->resize(0, 117);
 
-  GroupBox1 = new QGroupBox(QStringLiteral("Species"), Panel1);
+  GroupBox1 = new QGroupBox(QString::fromUtf8(Captions::SpeciesGroup), Panel1);
   GroupBox1->resize(0, 227);
   leftLayout->AddWidget(ToolBar1, TDock::Top);
   leftLayout->AddWidget(ValueListSimulation, TDock::Top);
@@ -139,24 +142,20 @@ void TMForm::BuildControls() {
   auto* groupLayout = new TDockLayout(GroupBox1);
   groupLayout->setContentsMargins(2, 15, 2, 2);
 
-  ValueListSpecies = new TValueList(GroupBox1, QStringLiteral("Species Parameters"),
-                                    QStringLiteral("Value"), 121, 84);
+  ValueListSpecies = new TValueList(GroupBox1, QString::fromUtf8(Captions::SpeciesTable),
+                                    QString::fromUtf8(Captions::ValueColumn), 121, 84);
   ValueListSpecies->resize(0, 80);
 
   Panel2 = MakePanel(GroupBox1, TBevel::None);
   Panel2->resize(0, 48);
-  SpeedButtonRecalcA =
-      MakeButton(Panel2, QStringLiteral("Recalculate Molecule Radius"), {2, 25, 207, 22});
-  // The caption has always been spelt this way; users and their notes know
-  // the button by it. Do not correct it.
-  SpeedButtonRecalcD =
-      MakeButton(Panel2, QStringLiteral("Recalrualte Diffusion Coefficient"), {2, 2, 207, 22});
+  SpeedButtonRecalcA = MakeButton(Panel2, Caption(Controls::RecalcRadius), {2, 25, 207, 22});
+  SpeedButtonRecalcD = MakeButton(Panel2, Caption(Controls::RecalcDiffusion), {2, 2, 207, 22});
 
   ToolBar2 = MakePanel(GroupBox1, TBevel::None);
   ToolBar2->resize(0, 29);
-  AddSpeciesButton = MakeButton(ToolBar2, QStringLiteral("+ Species"), {0, 2, 65, 22});
-  RemoveSpeciesButton = MakeButton(ToolBar2, QStringLiteral("- Species"), {65, 2, 63, 22});
-  ApplySpSpeedButton = MakeButton(ToolBar2, QStringLiteral("Apply Species"), {128, 2, 81, 22});
+  AddSpeciesButton = MakeButton(ToolBar2, Caption(Controls::AddSpecies), {0, 2, 65, 22});
+  RemoveSpeciesButton = MakeButton(ToolBar2, Caption(Controls::RemoveSpecies), {65, 2, 63, 22});
+  ApplySpSpeedButton = MakeButton(ToolBar2, Caption(Controls::ApplySpecies), {128, 2, 81, 22});
 
   SpeciesList = new TCheckList(GroupBox1);
   groupLayout->AddWidget(Panel2, TDock::Bottom);
@@ -174,9 +173,9 @@ void TMForm::BuildControls() {
   Timer = RunControl->Timer;
   SpeedBox = RunControl->SpeedBox;
   Readout = RunControl->Readout;
-  ExportRunButton = MakeButton(RunPanel, QStringLiteral("Export run..."), {60, 2, 79, 22});
+  ExportRunButton = MakeButton(RunPanel, Caption(Controls::ExportRun), {60, 2, 79, 22});
   BuildChartActions();
-  MoleculeViewButton = MakeButton(RunPanel, QStringLiteral("Molecules..."), {139, 2, 76, 22});
+  MoleculeViewButton = MakeButton(RunPanel, Caption(Controls::Molecules), {139, 2, 76, 22});
   BuildSessionControls();
 
   // Design size of the client area; the window's frame is the system's. The
@@ -233,7 +232,7 @@ void TMForm::FormResize() {
 
 void TMForm::BuildChartActions() {
   // The band can be hidden from either chart's right-click menu.
-  BandAction = new QAction(QStringLiteral("Expected band (ref \u00b1 2\u03c3)"), this);
+  BandAction = new QAction(QString::fromUtf8(Captions::BandToggle), this);
   BandAction->setCheckable(true);
   BandAction->setChecked(true);
   connect(BandAction, &QAction::toggled, this, &TMForm::ShowBand);
@@ -242,7 +241,7 @@ void TMForm::BuildChartActions() {
   CChart->ShowLegend();
   CChart->AddMenuAction(BandAction);
   NChart->AddMenuAction(BandAction);
-  ExpectedAction = new QAction(QStringLiteral("Expected curve (diffusion equation)"), this);
+  ExpectedAction = new QAction(QString::fromUtf8(Captions::ExpectedToggle), this);
   ExpectedAction->setCheckable(true);
   ExpectedAction->setChecked(true);
   connect(ExpectedAction, &QAction::toggled, this, &TMForm::ShowExpected);
@@ -251,18 +250,18 @@ void TMForm::BuildChartActions() {
 }
 
 void TMForm::BuildSessionControls() {
-  OpenSessionAction = MakeAction(this, QStringLiteral("Open session..."), QKeySequence::Open,
-                                 QStringLiteral("Open a session file or a run CSV"));
-  SaveSessionAction = MakeAction(this, QStringLiteral("Save session..."), QKeySequence::Save,
-                                 QStringLiteral("Save the parameters and species as a session"));
+  OpenSessionAction = MakeAction(this, QStringLiteral("Open session..."), Keys(Controls::Open),
+                                 Tip(Controls::Open));
+  SaveSessionAction = MakeAction(this, QStringLiteral("Save session..."), Keys(Controls::Save),
+                                 Tip(Controls::Save));
 
   // The second row of the run panel, beside the run controls above it.
-  OpenSessionButton = MakeButton(RunPanel, QStringLiteral("Open..."), {2, 25, 62, 22});
+  OpenSessionButton = MakeButton(RunPanel, Caption(Controls::Open), {2, 25, 62, 22});
   AttachAction(OpenSessionButton, OpenSessionAction);
   RecentMenu = new QMenu(this);
   OpenSessionButton->setMenu(RecentMenu);
   OpenSessionButton->setPopupMode(QToolButton::MenuButtonPopup);
-  SaveSessionButton = MakeButton(RunPanel, QStringLiteral("Save..."), {64, 25, 46, 22});
+  SaveSessionButton = MakeButton(RunPanel, Caption(Controls::Save), {64, 25, 46, 22});
   AttachAction(SaveSessionButton, SaveSessionAction);
   KeptRuns = new TKeptRuns(this, RunPanel, NChart, CChart, DecimalSeparator,
                            [this] { return SessionOf(*Run); });
@@ -273,30 +272,17 @@ void TMForm::BuildSessionControls() {
 }
 
 void TMForm::SetShortcuts() {
-  SetButtonShortcut(ApplyButton, QKeySequence(Qt::CTRL | Qt::Key_Return),
-                    QStringLiteral("Apply the simulation parameters and start again at time 0"));
-  SetButtonShortcut(PauseButton, QKeySequence(Qt::Key_F5),
-                    QStringLiteral("Start or pause the run"));
-  SetButtonShortcut(SaveCButton, QKeySequence(Qt::CTRL | Qt::Key_1),
-                    QStringLiteral("Write the concentration inside to C1(t).txt"));
-  SetButtonShortcut(SaveNButton, QKeySequence(Qt::CTRL | Qt::Key_2),
-                    QStringLiteral("Write the molecules inside to N1(t).txt"));
-  SetButtonShortcut(ExportRunButton, QKeySequence(Qt::CTRL | Qt::Key_E),
-                    QStringLiteral("Every step since Apply, with the parameters and species, as "
-                                   "one CSV file"));
-  SetButtonShortcut(MoleculeViewButton, QKeySequence(Qt::CTRL | Qt::Key_M),
-                    QStringLiteral("Open the molecule view"));
-  // The species buttons have no keys: Ctrl with + and - zoom, and the
-  // tables take the keys while a value is typed.
-  AddSpeciesButton->setToolTip(
-      QStringLiteral("Add a species with the default values, placed in the ribs applied"));
-  RemoveSpeciesButton->setToolTip(QStringLiteral("Remove the selected species"));
-  ApplySpSpeedButton->setToolTip(
-      QStringLiteral("Place the selected species anew with the values in the table below"));
-  SpeedButtonRecalcD->setToolTip(
-      QStringLiteral("The diffusion coefficient of the radius by Stokes-Einstein, at the "
-                     "temperature and viscosity applied"));
-  SpeedButtonRecalcA->setToolTip(
-      QStringLiteral("The radius of the diffusion coefficient by Stokes-Einstein, at the "
-                     "temperature and viscosity applied"));
+  for (const auto& [button, control] : {std::pair{ApplyButton, Controls::Apply},
+                                        {PauseButton, Controls::StartPause},
+                                        {SaveCButton, Controls::C1},
+                                        {SaveNButton, Controls::N1},
+                                        {ExportRunButton, Controls::ExportRun},
+                                        {MoleculeViewButton, Controls::Molecules}})
+    SetButtonShortcut(button, Keys(control), Tip(control));
+  for (const auto& [button, control] : {std::pair{AddSpeciesButton, Controls::AddSpecies},
+                                        {RemoveSpeciesButton, Controls::RemoveSpecies},
+                                        {ApplySpSpeedButton, Controls::ApplySpecies},
+                                        {SpeedButtonRecalcD, Controls::RecalcDiffusion},
+                                        {SpeedButtonRecalcA, Controls::RecalcRadius}})
+    button->setToolTip(Tip(control));
 }

@@ -28,6 +28,7 @@
 #include "Session/EngineRun.h"
 #include "Session/RunRecord.h"
 #include "Session/SessionFile.h"
+#include "Session/Tables.h"
 
 // The user's decimal separator for the parameter tables and the tick labels.
 // The entry point sets it once from SystemDecimalSeparator() before the
@@ -162,6 +163,8 @@ class TMForm : public QWidget {
   void SaveSession(const QString& fileName);
   // The session the tables show now.
   TSession TablesSession() const;
+  // The simulation table's texts as typed.
+  TSimulationTexts SimulationTexts() const;
   // Runs kept beside this one: the run's curves so far, or a run CSV's.
   // At most MostKeptRuns; their legend says what sets each apart from the
   // run now.

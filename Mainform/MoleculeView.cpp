@@ -9,85 +9,7 @@
 #include <cmath>
 
 #include "Diffunit/Diffunit.h"
-
-std::int64_t TMoleculePicture::Drawn() const {
-  std::int64_t drawn = static_cast<std::int64_t>(Wall.size());
-  for (const std::vector<TViewPoint>& points : Species)
-    drawn += static_cast<std::int64_t>(points.size());
-  return drawn;
-}
-
-namespace {
-
-std::int64_t CeilDiv(std::int64_t a, std::int64_t b) { return (a + b - 1) / b; }
-
-// The active slots of a species, as far as its array really holds them: a
-// picture is taken of whatever state the engine is in.
-std::int64_t ActiveSlots(const TSpecies& species) {
-  const std::int64_t active = std::int64_t{species.InsideCount} + species.OutsideCount;
-  return std::clamp<std::int64_t>(active, 0, static_cast<std::int64_t>(species.Molecules.size()));
-}
-
-// Keeps every `step`-th point, the first included.
-void Thin(std::vector<TViewPoint>& points, std::int64_t step) {
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < points.size(); i += static_cast<std::size_t>(step))
-    points[kept++] = points[i];
-  points.resize(kept);
-}
-
-}  // namespace
-
-TMoleculePicture TakeMoleculePicture(const TVolume& engine) {
-  TMoleculePicture picture;
-  const double b0 = engine.OuterRib;
-  const double b1 = engine.InnerRib;
-  picture.OuterRib = b0;
-  picture.InnerRib = b1;
-  picture.Species.resize(engine.Species.size());
-  for (const TSpecies& species : engine.Species) picture.Active += ActiveSlots(species);
-  picture.Drawable = std::isfinite(b0) && std::isfinite(b1) && b0 > 0.0 && b1 > 0.0 && b1 <= b0;
-  if (!picture.Drawable || picture.Active == 0) return picture;
-
-  // Every k-th slot: spare slots are activated at the end of the array and
-  // re-injections land anywhere in it, so a fixed stride sees all of them
-  // in proportion, and the same engine state always gives the same picture.
-  const std::int64_t stride = std::max<std::int64_t>(1, CeilDiv(picture.Active, MoleculeViewReads));
-  picture.Stride = stride;
-  for (std::size_t s = 0; s < engine.Species.size(); ++s) {
-    const TSpecies& species = engine.Species[s];
-    const std::int64_t active = ActiveSlots(species);
-    std::vector<TViewPoint>& points = picture.Species[s];
-    for (std::int64_t i = 0; i < active; i += stride) {
-      const TMolCoord& p = species.Molecules[static_cast<std::size_t>(i)];
-      const double x = std::fabs(p.x);
-      const double y = std::fabs(p.y);
-      const double z = std::fabs(p.z);
-      // New ribs act on the old positions from the next step on: until then
-      // a molecule may lie beyond the outer wall, off the picture.
-      if (!(z <= b1 && x <= b0 && y <= b0)) continue;
-      ++picture.InSlab;
-      if (x < b1 && y < b1 && z < b1) ++picture.Inside;
-      const TViewPoint point{static_cast<float>(p.x / b0), static_cast<float>(p.y / b0)};
-      // Escapes are put back exactly onto the wall, and spare slots enter
-      // there: until the next step moves them they crowd the wall, the
-      // pile-up the wall rule makes.
-      if (x == b0 || y == b0) {
-        ++picture.OnWall;
-        picture.Wall.push_back(point);
-      } else {
-        points.push_back(point);
-      }
-    }
-  }
-  const std::int64_t drawn = picture.Drawn();
-  if (drawn > MoleculeViewPoints) {
-    const std::int64_t step = CeilDiv(drawn, MoleculeViewPoints);
-    for (std::vector<TViewPoint>& points : picture.Species) Thin(points, step);
-    Thin(picture.Wall, step);
-  }
-  return picture;
-}
+#include "Session/Captions.h"
 
 // ---------------------------------------------------------------------------
 // The window
@@ -108,17 +30,15 @@ QColor SpeciesColour(std::size_t index) {
 constexpr int Margin = 8;
 constexpr int TextLines = 5;  // four lines of counts and the legend
 
-// A count of the molecules read, scaled to all of them: exact when every
-// slot was read, "about" otherwise.
-QString Count(std::int64_t read, std::int64_t stride) {
-  const QString number = QLocale().toString(static_cast<qlonglong>(read * stride));
-  return stride == 1 || read == 0 ? number : QStringLiteral("about ") + number;
+// A count as the user's locale groups its digits.
+std::string Grouped(std::int64_t count) {
+  return QLocale().toString(static_cast<qlonglong>(count)).toStdString();
 }
 
 }  // namespace
 
 TMoleculeView::TMoleculeView(QWidget* owner) : QWidget(owner, Qt::Window) {
-  setWindowTitle(QStringLiteral("Kelvane - Molecules"));
+  setWindowTitle(QString::fromUtf8(Captions::MoleculeViewTitle));
   setAttribute(Qt::WA_OpaquePaintEvent);
   setMinimumSize(240, 280);
   resize(480, 560);
@@ -172,31 +92,16 @@ void TMoleculeView::paintEvent(QPaintEvent*) {
     painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, words);
     text.translate(0, line);
   };
-  if (picture.Species.empty()) {
-    write(QStringLiteral("No species: nothing to show"), Qt::black);
-  } else if (!picture.Drawable) {
-    write(QStringLiteral("Ribs that cannot be drawn: 0 < inner rib <= outer rib is needed"),
-          Qt::black);
-  } else {
-    write(QStringLiteral("Slab |z| <= inner rib, seen from +z: ") +
-              Count(picture.InSlab, picture.Stride) + QStringLiteral(" molecules"),
-          Qt::black);
-    write(QStringLiteral("Inside the inner cube: ") + Count(picture.Inside, picture.Stride),
-          Qt::black);
-    write(
-        QStringLiteral("On the x or y outer wall (red): ") + Count(picture.OnWall, picture.Stride),
-        WallColour);
-    const QString every = picture.Stride == 1
-                              ? QStringLiteral("every slot")
-                              : QStringLiteral("one slot in ") +
-                                    QLocale().toString(static_cast<qlonglong>(picture.Stride));
-    write(QStringLiteral("%1 drawn of %2 molecules (%3 read)")
-              .arg(QLocale().toString(static_cast<qlonglong>(picture.Drawn())),
-                   QLocale().toString(static_cast<qlonglong>(picture.Active)), every),
-          Qt::darkGray);
+  const std::vector<std::string> lines = MoleculePictureLines(picture, Grouped);
+  // The counts in black, the wall's in its colour, the sampling in grey.
+  const QColor lineColours[] = {Qt::black, Qt::black, WallColour, Qt::darkGray};
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    write(QString::fromStdString(lines[i]), lines.size() == 1 ? QColor(Qt::black) : lineColours[i]);
+  if (picture.Drawable && !picture.Species.empty()) {
     // Which colour is which species, numbered as in the species list.
-    write(QStringLiteral("Species:"), Qt::black);
-    int x = text.left() + fontMetrics().horizontalAdvance(QStringLiteral("Species: "));
+    write(QString::fromUtf8(Captions::MoleculeLegend), Qt::black);
+    int x = text.left() + fontMetrics().horizontalAdvance(
+                              QString::fromUtf8(Captions::MoleculeLegend) + QLatin1Char(' '));
     const int box = std::max(6, line / 2);
     for (std::size_t s = 0; s < picture.Species.size() && x < width(); ++s) {
       const int y = text.top() - line + (line - box) / 2;

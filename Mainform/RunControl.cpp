@@ -8,6 +8,7 @@
 
 #include "Mainform/ChartView.h"
 #include "Mainform/ErrorDisplay.h"
+#include "Session/Captions.h"
 
 namespace {
 
@@ -40,11 +41,8 @@ TRunControl::TRunControl(QWidget* window, QWidget* runPanel, TChart* countChart,
       Hooks(std::move(hooks)) {
   Timer->setInterval(TimerInterval);
 
-  SpeedBox->addItems({QStringLiteral("\u00d71"), QStringLiteral("\u00d710"),
-                      QStringLiteral("\u00d7100"), QStringLiteral("Max")});
-  SpeedBox->setToolTip(QStringLiteral(
-      "Run speed: \u00d71 takes one step every 50 ms, \u00d710 and \u00d7100 that many per "
-      "50 ms, Max as many as the machine can. Every step is plotted and exported alike."));
+  for (const char* speed : Captions::Speeds) SpeedBox->addItem(QString::fromUtf8(speed));
+  SpeedBox->setToolTip(QString::fromUtf8(Captions::SpeedTip));
   SpeedBox->setFocusPolicy(Qt::NoFocus);
   SpeedBox->setGeometry(2, 2, 56, 22);
 
@@ -57,13 +55,7 @@ TRunControl::TRunControl(QWidget* window, QWidget* runPanel, TChart* countChart,
   Readout->setStyleSheet(QStringLiteral(
       "QLabel { background: rgba(255, 255, 255, 215); border: 1px solid rgb(170, 170, 170);"
       " padding: 1px 3px; }"));
-  Readout->setToolTip(QStringLiteral(
-      "t: simulated time; mean: of the inside count over the last 100 steps since the species "
-      "last changed; ref ±: the count the inner cube holds at the concentrations, and twice "
-      "the spread of the count expected at equilibrium (the shaded band); in band at: when the "
-      "mean first entered that band; expected: the count the diffusion equation gives (the "
-      "dashed curve) and what it tends to; filled: when the expected curve, and the mean of the "
-      "run, reach 63.2 % of that"));
+  Readout->setToolTip(QString::fromUtf8(Captions::ReadoutTip));
   connect(CountChart, &QCustomPlot::afterReplot, this, &TRunControl::PlaceReadout);
   CountChart->installEventFilter(this);
 

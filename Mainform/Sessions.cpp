@@ -11,11 +11,13 @@
 
 #include "Mainform/LongWork.h"
 #include "Mainform/Mainform.h"
+#include "Session/Captions.h"
 #include "Session/Comparison.h"
 #include "Session/Conversions.h"
 #include "Session/EngineRun.h"
 #include "Session/OutputFile.h"
 #include "Session/Parameters.h"
+#include "Session/Tables.h"
 
 namespace {
 
@@ -24,14 +26,7 @@ const QString RecentSessionsKey = QStringLiteral("RecentSessions");
 const QString SessionFilter =
     QStringLiteral("Sessions and run CSVs (*.kelvane *.toml *.csv);;All files (*)");
 
-// A table's text with '.' for the user's separator, and back.
-std::string Canonical(const QString& text) {
-  std::string canonical = text.toStdString();
-  if (DecimalSeparator != '.')
-    std::replace(canonical.begin(), canonical.end(), DecimalSeparator, '.');
-  return canonical;
-}
-
+// A session's text ('.') with the user's separator.
 QString Shown(const std::string& text) {
   std::string shown = text;
   if (DecimalSeparator != '.') std::replace(shown.begin(), shown.end(), '.', DecimalSeparator);
@@ -46,27 +41,13 @@ QSettings Settings() { return QSettings(QStringLiteral("Kelvane"), QStringLitera
 // Sessions
 
 TSession TMForm::TablesSession() const {
-  // Each text must read as a number here, as the handlers would read it.
-  const auto text = [](const TValueList* list, const char* key) {
-    const QString shown = list->Value(QString::fromLatin1(key));
-    try {
-      TextToNumber(shown.toStdString(), DecimalSeparator);
-    } catch (const TError& error) {
-      throw TError(std::string(key) + ": " + error.what());
-    }
-    return Canonical(shown);
-  };
-  std::array<std::string, SimulationRowCount> simulation;
-  for (std::size_t i = 0; i < SimulationRowCount; ++i)
-    simulation[i] = text(ValueListSimulation, SimulationRows[i].Key);
-  // The species not shown as the table would show them: the engine's values.
-  std::vector<TSpeciesTexts> species = SessionOf(Run->Volume()).SpeciesTexts;
+  int shown = -1;
   for (int i = 0; i < SpeciesList->count(); ++i)
-    if (SpeciesList->item(i)->isSelected())
-      species[static_cast<std::size_t>(i)] = {text(ValueListSpecies, Key::SP_C),
-                                              text(ValueListSpecies, Key::SP_A),
-                                              text(ValueListSpecies, Key::SP_D)};
-  return SessionFromTexts(simulation, species);
+    if (SpeciesList->item(i)->isSelected()) shown = i;
+  TSpeciesTexts texts;
+  for (const TParameterRow& row : SpeciesRows)
+    texts.*row.SpeciesText = ValueListSpecies->Value(QString::fromLatin1(row.Key)).toStdString();
+  return ::TablesSession(SimulationTexts(), Run->Volume(), shown, texts, DecimalSeparator);
 }
 
 void TMForm::SaveSession(const QString& fileName) {
@@ -106,13 +87,16 @@ void TMForm::UseRun(std::unique_ptr<TEngineRun> run,
   CChart->ClearCurves();
   NChart->ClearCurves();
   const std::vector<TRunSample>& samples = Run->Record().Samples();
+  // The replay told of every step, those before its last Apply too: the
+  // rows' bands are the last ones told.
+  const std::size_t first = bands.size() - std::min(bands.size(), samples.size());
   for (std::size_t i = 0; i < samples.size(); ++i)
-    PlotSample(samples[i], i < bands.size() ? bands[i] : std::nullopt);
+    PlotSample(samples[i], first + i < bands.size() ? bands[first + i] : std::nullopt);
   {
     QSignalBlocker quiet(SpeciesList);
     SpeciesList->clear();
     for (std::size_t i = 0; i < Run->Volume().Species.size(); ++i) {
-      auto* item = new QListWidgetItem(QStringLiteral("Species 1"));
+      auto* item = new QListWidgetItem(QString::fromUtf8(Captions::SpeciesItem));
       item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
       item->setSizeHint(QSize(0, 13));
       item->setCheckState(Qt::Checked);
@@ -146,9 +130,7 @@ void TMForm::OpenSession(const QString& fileName) {
   }
   RememberSession(fileName);
   if (session.SpeciesChangedWhileRunning)
-    ShowNote(
-        QStringLiteral("The species of this run changed while it ran: its last setup "
-                       "starts again from time 0."));
+    ShowNote(QString::fromUtf8(Captions::SpeciesChangedWhileRunning));
 }
 
 void TMForm::OpenSessionClick() {

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QToolButton>
 
+#include "Session/Captions.h"
+
 enum class TBevel { None, Raised };
 
 // A panel, with a 1-px raised bevel or none.
@@ -35,3 +37,10 @@ void AttachAction(QToolButton* button, QAction* action);
 
 // Gives a button of the designed tool bars a shortcut and says it in its tooltip.
 void SetButtonShortcut(QToolButton* button, const QKeySequence& keys, const QString& hint);
+
+// A control's words (Session/Captions.h) as the window uses them.
+inline QString Caption(const TControlText& control) { return QString::fromUtf8(control.Caption); }
+inline QString Tip(const TControlText& control) { return QString::fromUtf8(control.Tip); }
+inline QKeySequence Keys(const TControlText& control) {
+  return QKeySequence(QString::fromLatin1(control.Key), QKeySequence::PortableText);
+}

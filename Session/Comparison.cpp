@@ -76,3 +76,46 @@ TKeptRun ReadKeptRun(const std::string& fileName) {
   run.Concentrations = std::move(curves.Concentrations);
   return run;
 }
+
+TKeptRun TKeptRunList::Keep(const std::vector<TRunSample>& samples, const TSession& setupNow) {
+  if (samples.empty()) throw TError("The run has no steps to keep yet");
+  TKeptRun run;
+  run.Times.reserve(samples.size());
+  run.Counts.reserve(samples.size());
+  run.Concentrations.reserve(samples.size());
+  for (const TRunSample& sample : samples) {
+    run.Times.push_back(sample.Time);
+    run.Counts.push_back(sample.InsideCount);
+    run.Concentrations.push_back(sample.InsideConcentration);
+  }
+  run.Name = "kept " + std::to_string(Made + 1);
+  run.Setup = setupNow;
+  Add(run);
+  ++Made;
+  return run;
+}
+
+void TKeptRunList::Add(const TKeptRun& run) {
+  if (Count() >= Most)
+    throw TError("The charts hold " + std::to_string(Most) +
+                 " kept runs already: remove one (Runs) first");
+  Runs.push_back({run.Name, run.Setup});
+}
+
+void TKeptRunList::Remove(int index) {
+  if (index < 0 || index >= Count()) return;
+  Runs.erase(Runs.begin() + index);
+  if (Runs.empty()) Made = 0;  // with none left, the numbers start again
+}
+
+void TKeptRunList::Clear() {
+  Runs.clear();
+  Made = 0;
+}
+
+std::vector<std::string> TKeptRunList::Labels(const TSession& now, char separator) const {
+  std::vector<std::string> labels;
+  for (const TKept& kept : Runs)
+    labels.push_back(kept.Name + ": " + SetupDifference(kept.Setup, now, separator));
+  return labels;
+}

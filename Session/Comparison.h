@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Session/RunRecord.h"
 #include "Session/SessionFile.h"
 
 class TEngineRun;
@@ -38,3 +39,31 @@ std::string SetupDifference(const TSession& kept, const TSession& current, char 
 // A run CSV's setup and measured curves, named by the file. Throws TError "<name>:<line>: ..."
 // for what is no run CSV (or "Cannot read <name>: ...").
 TKeptRun ReadKeptRun(const std::string& fileName);
+
+// The runs kept beside the run now, at most Most, each named once: "kept 1",
+// "kept 2", ... while any are kept (a run refused for lack of room takes no
+// number), or by its file. The window and the page draw their curves; this
+// says what they are called and how they differ from the run now.
+class TKeptRunList {
+ public:
+  static constexpr int Most = 8;
+
+  // The run's curves so far, with the setup it ran; throws TError when the
+  // run has no steps yet or Most are kept.
+  TKeptRun Keep(const std::vector<TRunSample>& samples, const TSession& setupNow);
+  // A run read from a file; throws TError when Most are kept.
+  void Add(const TKeptRun& run);
+  void Remove(int index);  // an index outside the kept runs does nothing
+  void Clear();
+  int Count() const { return static_cast<int>(Runs.size()); }
+  // Each kept run's legend entry against the setup now: "kept 1: D 7.15E-11".
+  std::vector<std::string> Labels(const TSession& now, char separator) const;
+
+ private:
+  struct TKept {
+    std::string Name;
+    TSession Setup;
+  };
+  std::vector<TKept> Runs;
+  int Made = 0;  // numbers the next kept run
+};

@@ -9,6 +9,7 @@
 #include "Session/Conversions.h"
 #include "Session/RunCsv.h"
 #include "Session/SessionFile.h"
+#include "Session/Tables.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -168,4 +169,74 @@ TEST(Session, KeptRunLegendSaysWhatDiffersAndCsvRowsReadBack) {
   } catch (const TError& error) {
     EXPECT_STREQ(error.what(), "run.csv:12: not a row of the run");
   }
+}
+
+// The message `read` throws, or "" when it reads.
+template <class TRead>
+std::string MessageOf(TRead read) {
+  try {
+    read();
+  } catch (const TError& error) {
+    return error.what();
+  }
+  return "";
+}
+
+// The tables read as Apply reads them: the first bad text in the order dt, T,
+// eta, b1, b0 is named; the user's separator is read, and saved as '.'; the
+// species shown is saved with the table's texts, the others as the engine
+// holds them.
+TEST(Session, TablesReadInTheirOrderAndSaveWithThePoint) {
+  TSimulationTexts texts = {"1E-5", "bad b1", "0,001", "bad T", "0,0001"};
+  const auto apply = [&] { ReadSimulationTable(texts, ','); };
+  EXPECT_EQ(MessageOf(apply), "'bad T' is not a valid floating point value");
+  texts[3] = "293,15";
+  EXPECT_EQ(MessageOf(apply), "'bad b1' is not a valid floating point value");
+  texts[1] = "1E-6";
+  EXPECT_EQ(ReadSimulationTable(texts, ','), TSimulationValues{});
+  texts[4] = "-0,0001";
+  EXPECT_EQ(MessageOf(apply).substr(0, 25), "SIM_DT: -0,0001 is below ");
+  texts[4] = "0,0001";
+  EXPECT_EQ(MessageOf([] {
+              ReadSpeciesTable({"x", "y", "z"}, '.');
+            }),
+            "'y' is not a valid floating point value");
+
+  TVolume engine;
+  SetDefaultParameters(engine);
+  AddDefaultSpecies(engine);
+  AddSpecies(engine, {1e20, 2e-9, 1e-10});
+  EXPECT_EQ(MessageOf([&] {
+              TablesSession(texts, engine, 1, {"1E20", "2E-9", "x"}, ',');
+            }),
+            "SP_D: 'x' is not a valid floating point value");
+  const TSession saved = TablesSession(texts, engine, 1, {"3,5E20", "2E-9", "1E-10"}, ',');
+  EXPECT_EQ(saved.SimulationTexts[4], "0.0001");
+  EXPECT_EQ(saved.SpeciesTexts[0].Concentration, "7.2E20");
+  EXPECT_EQ(saved.SpeciesTexts[1].Concentration, "3.5E20");
+  EXPECT_EQ(SpeciesTableTexts(saved.Species[1], ',').Concentration, "3,5E20");
+}
+
+// Kept runs are numbered while any are kept, refused beyond eight or without
+// steps, and labelled by what differs from the run now.
+TEST(Session, KeptRunsAreNumberedAndLimited) {
+  TKeptRunList kept;
+  TSession now;
+  now.Species.push_back(TSpeciesValues{});
+  EXPECT_EQ(MessageOf([&] { kept.Keep({}, now); }), "The run has no steps to keep yet");
+  const std::vector<TRunSample> samples = {{1e-4, 3, 719, 3e18, 7.2e20, 2.0}};
+  EXPECT_EQ(kept.Keep(samples, now).Counts, std::vector<double>{3.0});
+  TSession other = now;
+  other.Simulation.TimeStep = 2e-4;
+  kept.Keep(samples, other);
+  EXPECT_EQ(kept.Labels(now, ','),
+            (std::vector<std::string>{"kept 1: same setup", "kept 2: dt 0,0002"}));
+  kept.Remove(0);
+  kept.Keep(samples, now);  // numbers are never given twice while runs are kept
+  EXPECT_EQ(kept.Labels(now, '.')[1], "kept 3: same setup");
+  while (kept.Count() < TKeptRunList::Most) kept.Keep(samples, now);
+  EXPECT_EQ(MessageOf([&] { kept.Keep(samples, now); }),
+            "The charts hold 8 kept runs already: remove one (Runs) first");
+  kept.Clear();
+  EXPECT_EQ(kept.Keep(samples, now).Name, "kept 1");
 }

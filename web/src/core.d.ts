@@ -52,7 +52,7 @@ declare module "kelvane-core" {
       run: string; // "run.csv"
       session: string; // "session.kelvane"
     };
-    moleculeView: { title: string }; // the molecule view's window title
+    moleculeView: { title: string; legend: string }; // the view's title; "Species:" before the colours
   }
 
   // Samples: SampleWidth doubles per step, in the run's order:
@@ -88,7 +88,7 @@ declare module "kelvane-core" {
 
   export interface MoleculePicture {
     drawable: boolean; // false: an empty frame
-    caption: string; // the line under the picture, as the window writes it
+    lines: string[]; // the lines above the picture, as the window writes them
     // Points in units of the outer rib, -1 .. 1, y upwards: u0 v0 u1 v1 ...
     species: Float32Array[]; // per species
     wall: Float32Array; // drawn over the others, in the wall colour
@@ -103,7 +103,11 @@ declare module "kelvane-core" {
     apply(simulation: string[]): string; // the message, "" on success
     // The species buttons; `texts` the species table's (SP_C, SP_A, SP_D),
     // `selected` the selected list item (single selection, -1: none).
-    addSpecies(texts: string[], selected: number): string; // on success one more item, selected
+    // "+ Species" adds a species with the default values whatever the table
+    // holds (as the window does); on success one more item, selected, and the
+    // table shows speciesTexts(of it); on failure the table shows the item
+    // selected before.
+    addSpecies(texts: string[], selected: number): string;
     removeSpecies(selected: number): string; // leaves at least one; selects item 0
     applySpecies(texts: string[], selected: number): string;
     // What the species table shows for a list item: the engine's values.

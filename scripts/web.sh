@@ -21,12 +21,11 @@ done
 
 export KELVANE_CORE_DIR="$root/build-web/core"
 
-# >>> The engine's part: builds build-web/core/kelvane_core.{js,wasm}.
+# The engine's part: build-web/core/kelvane_core.{js,wasm}.
+source "$root/scripts/web_core.sh"
 build_core() {
-  echo "build_core: the engine's WebAssembly build is not written yet" >&2
-  exit 1
+  kelvane_build_web_core
 }
-# <<< The engine's part.
 
 # node and npm: Debian's own unless the machine has them already (a newer
 # node from elsewhere stays as it is).

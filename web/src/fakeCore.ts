@@ -62,7 +62,7 @@ const texts: UiTexts = {
     thisRun: "this run",
   },
   files: { c1: "C1(t).txt", n1: "N1(t).txt", run: "run.csv", session: "session.kelvane" },
-  moleculeView: { title: "Molecules" },
+  moleculeView: { title: "Molecules", legend: "Species:" },
 };
 
 function tickLabel(x: number): string {
@@ -88,8 +88,9 @@ class FakePageCore implements PageCore {
     this.steps = [];
     return "";
   }
-  addSpecies(texts: string[]) {
-    this.species.push([...texts]);
+  addSpecies() {
+    if (this.species.length >= 4) return "At most 4 species";
+    this.species.push(["7.2E20", "1.5E-9", "1.43E-10"]);
     return "";
   }
   removeSpecies(selected: number) {
@@ -227,7 +228,7 @@ class FakePageCore implements PageCore {
     const points = (n: number) => Float32Array.from({ length: 2 * n }, () => Math.random() * 2 - 1);
     return {
       drawable: true,
-      caption: `Slab seen from +z\n${this.steps.length} steps`,
+      lines: ["Slab seen from +z", `${this.steps.length} steps`],
       species: this.species.map(() => points(4000)),
       wall: Float32Array.from({ length: 400 }, (_, i) =>
         i % 2 ? Math.random() * 2 - 1 : i % 4 ? 1 : -1,

@@ -2,7 +2,7 @@
 // engine samples it.
 import type { MoleculePicture } from "kelvane-core";
 
-export const SpeciesColours = [
+const SpeciesColours = [
   "#1f77b4",
   "#ff7f0e",
   "#2ca02c",
@@ -14,6 +14,10 @@ export const SpeciesColours = [
   "#17becf",
   "#d62728",
 ];
+export function speciesColour(index: number): string {
+  return SpeciesColours[index % SpeciesColours.length];
+}
+
 const WallColour = "#e02020";
 const Margin = 4;
 
@@ -43,7 +47,7 @@ export function drawMolecules(canvas: HTMLCanvasElement, picture: MoleculePictur
   ctx.strokeRect(Margin + 0.5, Margin + 0.5, side - 1, side - 1);
   if (!picture.drawable) return;
   picture.species.forEach((points, s) => {
-    ctx.fillStyle = SpeciesColours[s % SpeciesColours.length];
+    ctx.fillStyle = speciesColour(s);
     drawPoints(ctx, points, side);
   });
   ctx.fillStyle = WallColour;

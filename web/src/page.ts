@@ -5,7 +5,7 @@ import { RunChart, Colours, keptColour } from "./charts";
 import { EngineClient } from "./client";
 import { download, el, MessageBox } from "./dom";
 import { keyOf, pageKey, tooltip } from "./keys";
-import { drawMolecules } from "./molecules";
+import { drawMolecules, speciesColour } from "./molecules";
 import type { EngineState, News, Reply, Request, RequestType, Speed } from "./protocol";
 import {
   alignedData,
@@ -233,8 +233,9 @@ export class Page {
           "×",
         ]),
       ]),
-      el("canvas", { "data-role": "molecule-canvas" }),
       el("div", { class: "caption", "data-role": "molecule-caption" }),
+      el("div", { class: "caption", "data-role": "molecule-legend" }),
+      el("canvas", { "data-role": "molecule-canvas" }),
     ]);
 
     this.root.append(controls, charts, message, molecules);
@@ -440,11 +441,13 @@ export class Page {
 
   private async addSpecies(): Promise<void> {
     const texts = this.tableTexts("species");
-    const reply = await this.checked({ type: "addSpecies", texts, selected: this.selected });
+    const reply = await this.request({ type: "addSpecies", texts, selected: this.selected });
     if (!reply) return;
-    this.selected = reply.state.speciesCount - 1;
-    this.setTexts("species", reply.answer.speciesTexts);
+    const { error, speciesTexts } = reply.answer;
+    if (!error) this.selected = reply.state.speciesCount - 1;
+    this.setTexts("species", speciesTexts);
     this.renderSpecies();
+    if (error) void this.messages.show(error);
   }
 
   private async removeSpecies(): Promise<void> {
@@ -682,7 +685,16 @@ export class Page {
 
   private showMolecules(picture: MoleculePicture): void {
     drawMolecules(this.part<HTMLCanvasElement>("molecule-canvas"), picture);
-    this.part("molecule-caption").textContent = picture.caption;
+    this.part("molecule-caption").textContent = picture.lines.join("\n");
+    this.part("molecule-legend").replaceChildren(
+      this.texts.moleculeView.legend,
+      ...picture.species.map((_, s) =>
+        el("span", { class: "entry" }, [
+          el("span", { class: "swatch", style: `background:${speciesColour(s)}` }),
+          String(s + 1),
+        ]),
+      ),
+    );
   }
 
   // ---- keys and menus -------------------------------------------------

@@ -69,8 +69,11 @@ function answer(request: Request): Answers[Request["type"]] {
     case "apply":
       return { error: core.apply(request.simulation) };
     case "addSpecies": {
+      // The table shows the new species, or the one selected before if none
+      // was added.
       const error = core.addSpecies(request.texts, request.selected);
-      return { error, speciesTexts: core.speciesTexts(core.speciesCount() - 1) };
+      const shown = error ? request.selected : core.speciesCount() - 1;
+      return { error, speciesTexts: shown >= 0 ? core.speciesTexts(shown) : [] };
     }
     case "removeSpecies": {
       const error = core.removeSpecies(request.selected);
@@ -117,7 +120,7 @@ function answer(request: Request): Answers[Request["type"]] {
       const picture = core.moleculePicture();
       return {
         drawable: picture.drawable,
-        caption: picture.caption,
+        lines: picture.lines,
         species: picture.species.map(own),
         wall: own(picture.wall),
         innerRib: picture.innerRib,

@@ -22,6 +22,11 @@ export function pageKey(windowKey: string): string {
   return BrowserKeeps[key] ?? key;
 }
 
+// "%1" and on in a tip: the keys of the controls it names, in order.
+export function fillKeys(tip: string, keys: string[]): string {
+  return tip.replace(/%(\d)/g, (placeholder, n: string) => keys[Number(n) - 1] ?? placeholder);
+}
+
 export function tooltip(tip: string, key: string): string {
   return key ? `${tip} (${key})` : tip;
 }

@@ -4,7 +4,7 @@ import type { ControlText, MoleculePicture, TableRowText, UiTexts } from "kelvan
 import { RunChart, Colours, keptColour } from "./charts";
 import { EngineClient } from "./client";
 import { download, el, MessageBox } from "./dom";
-import { keyOf, pageKey, tooltip } from "./keys";
+import { fillKeys, keyOf, pageKey, tooltip } from "./keys";
 import { drawMolecules, speciesColour } from "./molecules";
 import type { EngineState, News, Reply, Request, RequestType, Speed } from "./protocol";
 import {
@@ -30,6 +30,10 @@ const IdleOnlyActions = [
   "recalc-radius",
 ];
 
+// Tips that name other controls' keys (%1, %2 ...), as the Runs button's
+// names those of its menu.
+const KeysInTip: Record<string, string[]> = { runs: ["compare", "clear-kept"] };
+
 interface KeptRun {
   times: Float64Array;
   counts: Column;
@@ -53,6 +57,7 @@ export class Page {
   private drawQueued = false;
   private lastDraw = -Infinity;
   private drawCost = 0;
+  private reading = 0;
   private moleculeFetch: Promise<void> | null = null;
   private moleculesChanged = false;
   private lastMoleculeFetch = -Infinity;
@@ -69,7 +74,7 @@ export class Page {
   ) {
     this.client = new EngineClient(
       (news) => this.onNews(news),
-      (busy) => (root.dataset.busy = String(busy)),
+      () => this.showBusy(),
     );
     this.actions = {
       apply: () => this.apply(),
@@ -114,20 +119,31 @@ export class Page {
   }
 
   get idle(): boolean {
-    return !this.client.busy && !this.running && !this.drawQueued;
+    return !this.busy && !this.running && !this.drawQueued;
+  }
+
+  // Busy while the engine works on a request, or while a file is read for it.
+  private get busy(): boolean {
+    return this.client.busy || this.reading > 0;
+  }
+
+  private showBusy(): void {
+    this.root.dataset.busy = String(this.busy);
   }
 
   // ---- building -------------------------------------------------------
 
   private build(): void {
     const t = this.texts;
+    const pageKeyOf = (action: string) => pageKey(t.controls[action]?.key ?? "");
     const button = (action: string, extra: Record<string, string> = {}) => {
       const text: ControlText = t.controls[action];
       const key = pageKey(text.key);
       if (key) this.keys.set(key, action);
+      const tip = fillKeys(text.tip, (KeysInTip[action] ?? []).map(pageKeyOf));
       return el(
         "button",
-        { type: "button", "data-action": action, title: tooltip(text.tip, key), ...extra },
+        { type: "button", "data-action": action, title: tooltip(tip, key), ...extra },
         [text.caption],
       );
     };
@@ -503,11 +519,15 @@ export class Page {
   }
 
   private async readFile(file: File): Promise<string | undefined> {
+    this.reading++;
+    this.showBusy();
     try {
       return await file.text();
     } catch (error) {
       void this.messages.show(`${file.name}: ${String(error)}`);
       return undefined;
+    } finally {
+      this.reading--;
     }
   }
 

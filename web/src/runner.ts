@@ -19,8 +19,9 @@ export interface Clock {
 
 // The engine's arrays may be views into its memory: posting one would copy
 // (or detach) all of that memory, so each is copied to a buffer of its own.
-export function own<T extends Float64Array | Float32Array>(array: T): T {
-  return array.slice() as T;
+// A reply that carries an error may leave its arrays out.
+export function own<T extends Float64Array | Float32Array>(array: T | undefined): T {
+  return (array?.slice() ?? new Float64Array()) as T;
 }
 
 export class Runner {

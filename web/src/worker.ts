@@ -121,7 +121,7 @@ function answer(request: Request): Answers[Request["type"]] {
       return {
         drawable: picture.drawable,
         lines: picture.lines,
-        species: picture.species.map(own),
+        species: (picture.species ?? []).map((points) => own(points)),
         wall: own(picture.wall),
         innerRib: picture.innerRib,
       };

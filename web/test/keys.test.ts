@@ -1,5 +1,5 @@
 import { describe, expect, it } from "vitest";
-import { canonicalKey, keyOf, pageKey, tooltip, type KeyPress } from "../src/keys";
+import { canonicalKey, fillKeys, keyOf, pageKey, tooltip, type KeyPress } from "../src/keys";
 
 function press(key: string, code: string, modifiers: Partial<KeyPress> = {}): KeyPress {
   return {
@@ -41,7 +41,11 @@ describe("the window's keys on the page", () => {
     expect(keyOf(press("F5", "F5"))).toBe("F5");
   });
 
-  it("adds the key to a tooltip only when there is one", () => {
+  it("fills a tip's key places and adds the control's own key only when there is one", () => {
+    expect(fillKeys("Compare (%1), or clear (%2)", ["Ctrl+Shift+O", "Ctrl+Shift+K"])).toBe(
+      "Compare (Ctrl+Shift+O), or clear (Ctrl+Shift+K)",
+    );
+    expect(fillKeys("Up 5%, %2 left", ["A"])).toBe("Up 5%, %2 left");
     expect(tooltip("Start or pause the run", "Alt+P")).toBe("Start or pause the run (Alt+P)");
     expect(tooltip("Remove the selected species", "")).toBe("Remove the selected species");
   });

@@ -309,11 +309,8 @@ export class Page {
       chart.host.addEventListener("contextmenu", (event) => {
         event.preventDefault();
         this.menuChart = chart;
-        const menu = this.part("chart-menu");
         this.closeMenus();
-        menu.hidden = false;
-        menu.style.left = `${event.clientX}px`;
-        menu.style.top = `${event.clientY}px`;
+        this.showMenu(this.part("chart-menu"), event.clientX, event.clientY);
       });
     document.addEventListener("dragover", (event) => event.preventDefault());
     document.addEventListener("drop", (event) => {
@@ -734,9 +731,16 @@ export class Page {
     this.closeMenus();
     if (!open) return;
     const box = anchor.getBoundingClientRect();
+    this.showMenu(menu, box.left, box.top, true);
+  }
+
+  // At the point, or above it, and always inside the window.
+  private showMenu(menu: HTMLElement, x: number, y: number, above = false): void {
     menu.hidden = false;
-    menu.style.left = `${box.left}px`;
-    menu.style.top = `${Math.max(0, box.top - menu.offsetHeight)}px`;
+    const { offsetWidth: width, offsetHeight: height } = menu;
+    const top = above || y + height > innerHeight ? y - height : y;
+    menu.style.left = `${Math.max(0, Math.min(x, innerWidth - width))}px`;
+    menu.style.top = `${Math.max(0, Math.min(top, innerHeight - height))}px`;
   }
 
   private closeMenus(): void {

@@ -252,11 +252,10 @@ class TPageCore {
     return reply;
   }
 
-  std::string readout(double wallSeconds) {
-    TRunStatistics& statistics = Run->Record().Statistics();
-    statistics.MarkWallTime(wallSeconds);
-    return statistics.ReadoutText(Separator);
-  }
+  // A read only: the steps per second are marked where the engine changes
+  // (AfterChange), so a refused value or a question leaves the readout as it
+  // was.
+  std::string readout() const { return Run->Record().Statistics().ReadoutText(Separator); }
 
   std::string curveText(const std::string& which) const {
     return CurveText(Run->Record().Samples(),

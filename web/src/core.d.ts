@@ -119,9 +119,8 @@ declare module "kelvane-core" {
     // Steps: at most `count` steps (count < 0: no limit) while less than
     // `budgetMs` of wall time has gone, at least one.
     step(count: number, budgetMs: number): StepReply;
-    // The readout's text after the last change or step, with the wall clock
-    // (performance.now() / 1000) for the steps per second.
-    readout(wallSeconds: number): string;
+    // The readout's text as of the last change or step.
+    readout(): string;
     // The files, as the window writes them.
     curveText(which: "c1" | "n1"): string;
     runCsv(): string;

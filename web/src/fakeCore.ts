@@ -77,7 +77,6 @@ class FakePageCore implements PageCore {
   private steps: number[][] = [];
   private dt = 1e-4;
   private kept = 0;
-  private wall = 0;
 
   speciesCount() {
     return this.species.length;
@@ -146,13 +145,12 @@ class FakePageCore implements PageCore {
       out.push(...row);
       taken++;
     } while ((count < 0 || taken < count) && performance.now() - start < budgetMs);
-    this.wall = performance.now() / 1000;
     return { samples: Float64Array.from(out), error: "" };
   }
-  readout(wallSeconds: number) {
+  readout() {
     const last = this.steps.at(-1);
     if (!last) return "t 0 s, step 0";
-    return `t ${last[0].toFixed(4)} s, step ${this.steps.length}\ninside ${last[4]}, ref 720±54\nwall ${(wallSeconds - this.wall).toFixed(2)}`;
+    return `t ${last[0].toFixed(4)} s, step ${this.steps.length}\ninside ${last[4]}, ref 720±54`;
   }
   curveText(which: "c1" | "n1") {
     const column = which === "c1" ? 2 : 4;

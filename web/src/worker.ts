@@ -30,7 +30,7 @@ slices.port1.onmessage = () => queued.shift()?.();
 const runner = new Runner(
   {
     step: (count, budgetMs) => core.step(count, budgetMs),
-    readout: () => core.readout(wallSeconds()),
+    readout: () => core.readout(),
     post,
   },
   {
@@ -44,10 +44,6 @@ const runner = new Runner(
     },
   },
 );
-
-function wallSeconds(): number {
-  return performance.now() / 1000;
-}
 
 function post(message: Reply | News, transfer: Transferable[] = []): void {
   scope.postMessage(message, transfer);
@@ -131,7 +127,7 @@ function answer(request: Request): Answers[Request["type"]] {
 
 function state(): EngineState {
   return {
-    readout: core.readout(wallSeconds()),
+    readout: core.readout(),
     keptLabels: core.keptLabels(),
     speciesCount: core.speciesCount(),
   };

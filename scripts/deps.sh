@@ -13,7 +13,8 @@ KELVANE_BUILD_PACKAGES=(
 # compiler, the virtual X session of the window tests and pictures, the sweep
 # examples, the Python module's tests, its dask sweep and notebook, pip's
 # install into a virtual environment, making and checking the Debian package,
-# and the builds for other processors (arm64 under qemu, WebAssembly in node).
+# the builds for other processors (arm64 under qemu, WebAssembly in node) and
+# the browser page's test in Chromium.
 KELVANE_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
@@ -22,7 +23,7 @@ KELVANE_TEST_PACKAGES=(
   python3-pytest python3-tqdm python3-distributed python3-nbclient python3-nbformat
   python3-ipykernel python3-venv python3-setuptools python3-pip
   dpkg-dev file desktop-file-utils debootstrap help2man lintian
-  g++-aarch64-linux-gnu qemu-user-static emscripten nodejs libfmt-dev
+  g++-aarch64-linux-gnu qemu-user-static emscripten nodejs libfmt-dev chromium
 )
 
 # kelvane_install_missing PACKAGE...: installs those of the packages that are

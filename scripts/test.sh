@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Kelvane and runs every test: a formatting check, the engine and
 # conversion tests built without Qt, the known answers on arm64 (under qemu)
-# and in WebAssembly (in node), the release build, the Debian package
+# and in WebAssembly (in node), the browser page (in Chromium), the release
+# build, the Debian package
 # (its contents, and installed on a fresh Debian 12), the Python module
 # installed by pip into a virtual environment, then the same suite
 # under the address and undefined-behaviour sanitizers, a short fuzz run, and
@@ -15,7 +16,7 @@ jobs="$(nproc)"
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
 
 echo "== Formatting (clang-format, .clang-format)"
-(cd "$root" && find Statg Diffunit Session Mainform app tests bench fuzz python -name '*.cpp' -o -name '*.h' |
+(cd "$root" && find Statg Diffunit Session Mainform app tests bench fuzz python web/core -name '*.cpp' -o -name '*.h' |
   sort | xargs clang-format --dry-run --Werror)
 
 echo "== Without the window (no Qt): engine and conversion tests"
@@ -27,6 +28,9 @@ ctest --test-dir "$root/build-nogui" --output-on-failure -j "$jobs"
 echo "== Other processors: arm64 under qemu, WebAssembly in node (a few minutes each)"
 KELVANE_NATIVE_BUILD="$root/build-nogui" bash "$root/scripts/cross_test.sh"
 KELVANE_NATIVE_BUILD="$root/build-nogui" bash "$root/scripts/wasm_test.sh"
+
+echo "== The browser page: its own tests, and the page in Chromium against kelvane-run"
+KELVANE_NATIVE_BUILD="$root/build-nogui" bash "$root/scripts/web_test.sh"
 
 echo "== Release build and tests"
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release \

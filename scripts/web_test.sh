@@ -16,7 +16,7 @@ source "$root/scripts/same_bytes.sh"
 kelvane_build_native
 
 bash "$root/scripts/web.sh" --build-only
-echo "== The page's own tests (vitest)"
-(cd "$root/web" && npm test)
+echo "== The page's own tests: formatting and types (prettier, tsc), then vitest"
+(cd "$root/web" && npm run lint && npm test)
 echo "== The page in Chromium (playwright-core)"
 node "$root/web/e2e/browser.mjs" "$root/build-web/site" "$native/app/kelvane-run"

@@ -10,10 +10,9 @@
 // kelvane-run to compare with. Exits 1 on the first difference.
 import { execFileSync } from "node:child_process";
 import fs from "node:fs";
-import http from "node:http";
 import os from "node:os";
 import path from "node:path";
-import { chromium } from "playwright-core";
+import { action, idle, key, launchChromium, ready, runAtMax, serveSite } from "./chromium.mjs";
 
 const [siteDir, kelvaneRun] = process.argv.slice(2);
 if (!siteDir || !kelvaneRun) {
@@ -21,29 +20,6 @@ if (!siteDir || !kelvaneRun) {
   process.exit(2);
 }
 const out = fs.mkdtempSync(path.join(os.tmpdir(), "kelvane-browser-"));
-
-// Any static server does; this one knows the types the site uses.
-const types = {
-  ".html": "text/html",
-  ".js": "text/javascript",
-  ".css": "text/css",
-  ".wasm": "application/wasm",
-  ".svg": "image/svg+xml",
-  ".png": "image/png",
-};
-function serve(dir) {
-  const server = http.createServer((request, response) => {
-    const url = new URL(request.url, "http://localhost");
-    const file = path.join(dir, decodeURIComponent(url.pathname === "/" ? "/index.html" : url.pathname));
-    if (!file.startsWith(dir) || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
-      response.writeHead(404).end();
-      return;
-    }
-    response.writeHead(200, { "Content-Type": types[path.extname(file)] ?? "application/octet-stream" });
-    fs.createReadStream(file).pipe(response);
-  });
-  return new Promise((resolve) => server.listen(0, "127.0.0.1", () => resolve(server)));
-}
 
 let failures = 0;
 function check(what, ok, detail = "") {
@@ -62,15 +38,6 @@ function rowsOf(csv) {
   return { header: lines.slice(0, columns + 1), rows: lines.slice(columns + 1).filter((l) => l) };
 }
 
-const action = (name) => `[data-action="${name}"]`;
-const key = (name) => `[data-key="${name}"]`;
-
-async function ready(page) {
-  await page.waitForSelector('[data-ready="true"]', { timeout: 60000 });
-}
-async function idle(page) {
-  await page.waitForFunction(() => window.kelvane && window.kelvane.idle(), null, { timeout: 120000 });
-}
 async function type(page, dataKey, text) {
   await page.fill(key(dataKey), text);
 }
@@ -83,16 +50,6 @@ async function download(page, name, file) {
   await saved.saveAs(file);
   return saved.suggestedFilename();
 }
-// Runs at Max until at least `steps` steps, then pauses.
-async function runAtMax(page, steps) {
-  await page.selectOption(action("speed"), { index: 3 });
-  await page.click(action("start-pause"));
-  await page.waitForFunction((n) => window.kelvane.steps() >= n, steps, { timeout: 300000 });
-  await page.click(action("start-pause"));
-  await page.waitForSelector(`${action("start-pause")}[data-running="false"]`);
-  await idle(page);
-  return page.evaluate(() => window.kelvane.steps());
-}
 async function messageText(page) {
   await page.waitForSelector('[data-role="message"][open]', { timeout: 30000 });
   const text = (await page.textContent('[data-role="message-text"]')).trim();
@@ -100,19 +57,8 @@ async function messageText(page) {
   return text;
 }
 
-const server = await serve(path.resolve(siteDir));
-const site = `http://127.0.0.1:${server.address().port}/`;
-const browser = await chromium.launch({
-  executablePath: process.env.KELVANE_CHROMIUM ?? "/usr/bin/chromium",
-  args: [
-    "--no-sandbox",
-    "--disable-gpu",
-    "--disable-background-networking",
-    "--disable-component-update",
-    "--disable-sync",
-    "--no-first-run",
-  ],
-});
+const { server, url: site } = await serveSite(siteDir);
+const browser = await launchChromium();
 try {
   const context = await browser.newContext({ acceptDownloads: true });
   const page = await context.newPage();
@@ -129,8 +75,11 @@ try {
   await type(page, "SP_C", "3E20");
   await type(page, "SP_A", "1E-9");
   await click(page, "recalc-d");
-  check("Recalculate writes the coefficient", (await page.inputValue(key("SP_D"))) === "2.15E-10",
-        await page.inputValue(key("SP_D")));
+  check(
+    "Recalculate writes the coefficient",
+    (await page.inputValue(key("SP_D"))) === "2.15E-10",
+    await page.inputValue(key("SP_D")),
+  );
   await click(page, "apply-species");
   const steps = await runAtMax(page, 150);
 
@@ -138,25 +87,49 @@ try {
   check("Export run is named run.csv", (await download(page, "export-run", pageCsv)) === "run.csv");
   await download(page, "n1", path.join(out, "page-N1.txt"));
   await download(page, "c1", path.join(out, "page-C1.txt"));
-  check(`the run CSV holds the ${steps} steps run`, rowsOf(pageCsv).rows.length === steps,
-        `${rowsOf(pageCsv).rows.length} rows`);
+  check(
+    `the run CSV holds the ${steps} steps run`,
+    rowsOf(pageCsv).rows.length === steps,
+    `${rowsOf(pageCsv).rows.length} rows`,
+  );
 
   const native = path.join(out, "native");
-  execFileSync(kelvaneRun, ["--session", pageCsv, "--steps", String(steps), "--csv",
-                            path.join(native, "run.csv"), "--curves", native]);
+  execFileSync(kelvaneRun, [
+    "--session",
+    pageCsv,
+    "--steps",
+    String(steps),
+    "--csv",
+    path.join(native, "run.csv"),
+    "--curves",
+    native,
+  ]);
   sameBytes("the run CSV is kelvane-run's", pageCsv, path.join(native, "run.csv"));
-  sameBytes("N1(t).txt is kelvane-run's", path.join(out, "page-N1.txt"), path.join(native, "N1(t).txt"));
-  sameBytes("C1(t).txt is kelvane-run's", path.join(out, "page-C1.txt"), path.join(native, "C1(t).txt"));
+  sameBytes(
+    "N1(t).txt is kelvane-run's",
+    path.join(out, "page-N1.txt"),
+    path.join(native, "N1(t).txt"),
+  );
+  sameBytes(
+    "C1(t).txt is kelvane-run's",
+    path.join(out, "page-C1.txt"),
+    path.join(native, "C1(t).txt"),
+  );
 
   // A bad value: the window's message, and nothing changes.
   const before = await page.textContent('[data-role="readout"]');
   await type(page, "SIM_T", "warm");
   await page.click(action("apply"));
-  check("a bad value gives its message",
-        (await messageText(page)) === "'warm' is not a valid floating point value");
+  check(
+    "a bad value gives its message",
+    (await messageText(page)) === "'warm' is not a valid floating point value",
+  );
   await idle(page);
-  check("a bad value changes nothing", (await page.evaluate(() => window.kelvane.steps())) === steps &&
-        (await page.textContent('[data-role="readout"]')) === before);
+  check(
+    "a bad value changes nothing",
+    (await page.evaluate(() => window.kelvane.steps())) === steps &&
+      (await page.textContent('[data-role="readout"]')) === before,
+  );
 
   // The run CSV opened in a fresh page replays its setup and runs on to the
   // same bytes.
@@ -165,16 +138,24 @@ try {
   await ready(again);
   await again.setInputFiles(action("open-file"), pageCsv);
   await idle(again);
-  check("Open shows the file's time step", (await again.inputValue(key("SIM_DT"))) === "0.0002",
-        await again.inputValue(key("SIM_DT")));
+  check(
+    "Open shows the file's time step",
+    (await again.inputValue(key("SIM_DT"))) === "0.0002",
+    await again.inputValue(key("SIM_DT")),
+  );
   const more = await runAtMax(again, steps);
   const againCsv = path.join(out, "again.csv");
   await download(again, "export-run", againCsv);
   const first = rowsOf(pageCsv);
   const second = rowsOf(againCsv);
-  check("the opened run writes the same header", first.header.join("\n") === second.header.join("\n"));
-  check(`the opened run's first ${steps} of ${more} rows are the same`,
-        second.rows.slice(0, steps).join("\n") === first.rows.join("\n"));
+  check(
+    "the opened run writes the same header",
+    first.header.join("\n") === second.header.join("\n"),
+  );
+  check(
+    `the opened run's first ${steps} of ${more} rows are the same`,
+    second.rows.slice(0, steps).join("\n") === first.rows.join("\n"),
+  );
 
   // A file that is no session: its message, and the run stays.
   const badFile = path.join(out, "notes.kelvane");
@@ -183,7 +164,10 @@ try {
   const refusal = await messageText(again);
   check("a bad file gives its message", refusal.startsWith("notes.kelvane:"), refusal);
   await idle(again);
-  check("a bad file changes nothing", (await again.evaluate(() => window.kelvane.steps())) === more);
+  check(
+    "a bad file changes nothing",
+    (await again.evaluate(() => window.kelvane.steps())) === more,
+  );
 } finally {
   await browser.close();
   server.close();

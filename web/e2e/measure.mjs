@@ -9,29 +9,16 @@
 // Prints a Markdown table. Timings only: nothing here is a test.
 import { execFileSync } from "node:child_process";
 import fs from "node:fs";
-import http from "node:http";
 import os from "node:os";
 import path from "node:path";
 import zlib from "node:zlib";
-import { chromium } from "playwright-core";
+import { launchChromium, serveSite } from "./chromium.mjs";
 
 const [siteDir, kelvaneRun, secondsText = "10"] = process.argv.slice(2);
 const seconds = Number(secondsText);
 const site = path.resolve(siteDir);
 
-const types = { ".html": "text/html", ".js": "text/javascript", ".css": "text/css", ".wasm": "application/wasm" };
-const server = http.createServer((request, response) => {
-  const name = new URL(request.url, "http://localhost").pathname;
-  const file = path.join(site, name === "/" ? "index.html" : name);
-  if (!file.startsWith(site) || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
-    response.writeHead(404).end();
-    return;
-  }
-  response.writeHead(200, { "Content-Type": types[path.extname(file)] ?? "application/octet-stream" });
-  fs.createReadStream(file).pipe(response);
-});
-await new Promise((resolve) => server.listen(0, "127.0.0.1", resolve));
-const url = `http://127.0.0.1:${server.address().port}/`;
+const { server, url } = await serveSite(site);
 
 // Native: the time of `steps` steps less that of one, so placing is left out.
 function nativeStepMs(kernel, steps) {
@@ -48,11 +35,7 @@ function nativeStepMs(kernel, steps) {
 const median = (values) => [...values].sort((a, b) => a - b)[Math.floor(values.length / 2)];
 
 async function browserFigures() {
-  const browser = await chromium.launch({
-    executablePath: process.env.KELVANE_CHROMIUM ?? "/usr/bin/chromium",
-    args: ["--no-sandbox", "--disable-gpu", "--disable-background-networking", "--disable-component-update",
-           "--disable-sync", "--no-first-run"],
-  });
+  const browser = await launchChromium();
   const page = await browser.newPage({ viewport: { width: 1280, height: 800 } });
   const opened = Date.now();
   await page.goto(url);
@@ -133,11 +116,20 @@ const pageStep = 1000 / page.perSecond;
 const row = (what, value) => console.log(`| ${what} | ${value} |`);
 console.log("| | |\n|---|---|");
 row("a step at the defaults, page at Max (WebAssembly, 1 thread)", `${pageStep.toFixed(1)} ms`);
-row("native reference loop, 1 thread (before, after)", reference.map((v) => `${v.toFixed(1)} ms`).join(", "));
+row(
+  "native reference loop, 1 thread (before, after)",
+  reference.map((v) => `${v.toFixed(1)} ms`).join(", "),
+);
 row("native fast step, 1 thread (before, after)", fast.map((v) => `${v.toFixed(1)} ms`).join(", "));
 row("page step / native reference loop", `${(pageStep / median(reference)).toFixed(2)}`);
 row("steps per second at Max", page.perSecond.toFixed(0));
-row("click on pause to paused (median, most of 5)", `${median(page.delays).toFixed(0)} ms, ${Math.max(...page.delays).toFixed(0)} ms`);
+row(
+  "click on pause to paused (median, most of 5)",
+  `${median(page.delays).toFixed(0)} ms, ${Math.max(...page.delays).toFixed(0)} ms`,
+);
 row("opening the page to ready", `${page.ready} ms`);
 row("start to the first step (placing done at opening)", `${page.firstStep} ms`);
-row("site: html, scripts, styles and wasm (gzip -9)", `${(size.raw / 1024).toFixed(0)} KiB (${(size.compressed / 1024).toFixed(0)} KiB)`);
+row(
+  "site: html, scripts, styles and wasm (gzip -9)",
+  `${(size.raw / 1024).toFixed(0)} KiB (${(size.compressed / 1024).toFixed(0)} KiB)`,
+);

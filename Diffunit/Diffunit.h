@@ -110,6 +110,9 @@ struct TEngineSettings {
   // (Workers.h, TShareJudge); Always and Never decide without timing.
   enum class TSharing { Measured, Always, Never };
   TSharing Sharing;
+  // How a shared step settles its stream offsets: by the near-wall chain
+  // where the kernel has one (the default, Workers.h), or by the scan.
+  bool NearChain;
 };
 
 // The default settings with what the environment asks for: KELVANE_THREADS

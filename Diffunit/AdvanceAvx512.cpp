@@ -670,6 +670,7 @@ void ListNearAvx512(const TVolume& volume, const TMolCoord* molecules, std::int3
   // the sentinel.
   alignas(64) std::int32_t xListed[ScanWindow + 32];
   alignas(64) std::int32_t yzListed[2 * ScanWindow + 32];
+  alignas(64) std::int32_t xEscaped[ScanWindow + 32];
 
   for (std::int32_t window = 0; window < count; window += ScanWindow) {
     const int n = count - window < ScanWindow ? count - window : ScanWindow;
@@ -722,9 +723,9 @@ void ListNearAvx512(const TVolume& volume, const TMolCoord* molecules, std::int3
     // A sentinel of no molecule after the last, read as the next entry's code.
     yzListed[yzCount] = -4;
 
-    // The escapes on x, exactly, as bits by molecule of the window. Lane h
-    // of xSixteens: the X state (lane form) of the window's molecule 16 h.
-    std::uint64_t xEscaped[2] = {0, 0};
+    // The escapes on x, exactly: the molecules of the window that leave on
+    // x, in order (compressed, without a branch on the escapes). Lane h of
+    // xSixteens: the X state (lane form) of the window's molecule 16 h.
     int xEscapes = 0;
     if (xCount > 0) {
       const __m512i xSixteens = _mm512_madd52lo_epu64(zero, _mm512_set1_epi64(xHeld), split.High);
@@ -736,14 +737,13 @@ void ListNearAvx512(const TVolume& volume, const TMolCoord* molecules, std::int3
         const __m256i index = _mm256_add_epi32(_mm256_add_epi32(molecule, molecule), molecule);
         const __m512d p = _mm512_mask_i32gather_pd(c.Zero, valid, index, packed, 8);
         const __m512i base = split.Jumped(xSixteens, _mm512_cvtepu32_epi64(molecule), fifteen);
-        for (unsigned out = _mm512_mask_cmp_pd_mask(
-                 valid, _mm512_abs_pd(_mm512_add_pd(p, StepsWithoutMean(c, base))), c.OuterRib,
-                 _CMP_GT_OQ);
-             out != 0; out &= out - 1) {
-          const int m = xListed[e + __builtin_ctz(out)] >> 2;
-          xEscaped[m >> 6] |= std::uint64_t{1} << (m & 63);
-          ++xEscapes;
-        }
+        const __mmask8 out = _mm512_mask_cmp_pd_mask(
+            valid, _mm512_abs_pd(_mm512_add_pd(p, StepsWithoutMean(c, base))), c.OuterRib,
+            _CMP_GT_OQ);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(xEscaped + xEscapes),
+                            _mm512_cvtepi64_epi32(
+                                _mm512_maskz_compress_epi64(out, _mm512_cvtepu32_epi64(molecule))));
+        xEscapes += __builtin_popcount(out);
       }
     }
 
@@ -760,14 +760,14 @@ void ListNearAvx512(const TVolume& volume, const TMolCoord* molecules, std::int3
       const __m512i molecule64 = _mm512_cvtepu32_epi64(molecule);
       const __m512i axis64 = _mm512_and_si512(_mm512_cvtepu32_epi64(code), three);
       __m512i jumps = split.Jumped(jumpSixteens, molecule64, fifteen);
-      for (int word = 0; word < 2; ++word)
-        for (std::uint64_t bits = xEscaped[word]; bits != 0; bits &= bits - 1) {
-          const __m512i escaping = _mm512_set1_epi64(64 * word + __builtin_ctzll(bits));
-          keep &= _mm512_cmpneq_epi64_mask(molecule64, escaping);
-          // An escape on x before the entry: 11 draws fewer.
-          jumps = _mm512_mask_mov_epi64(jumps, _mm512_cmpgt_epi64_mask(molecule64, escaping),
-                                        _mm512_madd52lo_epu64(zero, jumps, backEleven));
-        }
+      // The same number of turns for every group of the window.
+      for (int x = 0; x < xEscapes; ++x) {
+        const __m512i escaping = _mm512_set1_epi64(xEscaped[x]);
+        keep &= _mm512_cmpneq_epi64_mask(molecule64, escaping);
+        // An escape on x before the entry: 11 draws fewer.
+        jumps = _mm512_mask_mov_epi64(jumps, _mm512_cmpgt_epi64_mask(molecule64, escaping),
+                                      _mm512_madd52lo_epu64(zero, jumps, backEleven));
+      }
       if (keep == 0) continue;
       const __m256i index = _mm256_add_epi32(
           _mm256_add_epi32(molecule, molecule),
@@ -803,51 +803,83 @@ void ListNearAvx512(const TVolume& volume, const TMolCoord* molecules, std::int3
   Pad(list);
 }
 
+namespace {
+
+// One vector of eight entries of a round of the chain, evaluated at the
+// carried states: whether each escapes as far as its bounds tell, and
+// whether the bounds leave it in doubt.
+struct TEvaluated {
+  __m512i State;  // the entries' states, in lane form
+  __mmask8 Out, Doubt, OnZ, ZFollows;
+};
+
+inline TEvaluated Evaluate(const TConstants& c, const TNearList& list, std::int32_t at,
+                           __m512i twiceY, __m512i twiceZ, __m512i twiceWidth) {
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i jumps = _mm512_loadu_si512(list.Jumps + at);
+  TEvaluated v;
+  v.OnZ = _mm512_movepi64_mask(jumps);
+  v.ZFollows = _mm512_movepi64_mask(_mm512_slli_epi64(jumps, 1));
+  v.State = _mm512_madd52lo_epu64(zero, _mm512_mask_mov_epi64(twiceY, v.OnZ, twiceZ), jumps);
+  __m512i s[12];
+  for (int k = 0; k < 12; ++k)
+    s[k] = _mm512_madd52lo_epu64(zero, v.State, _mm512_load_si512(c.Powers[k + 1]));
+  const __m512i t0 = _mm512_add_epi64(s[0], s[1]), t1 = _mm512_add_epi64(s[2], s[3]);
+  const __m512i t2 = _mm512_add_epi64(s[4], s[5]), t3 = _mm512_add_epi64(s[6], s[7]);
+  const __m512i t4 = _mm512_add_epi64(s[8], s[9]), t5 = _mm512_add_epi64(s[10], s[11]);
+  const __m512i sum = _mm512_add_epi64(_mm512_add_epi64(_mm512_add_epi64(t0, t1), t2),
+                                       _mm512_add_epi64(_mm512_add_epi64(t3, t4), t5));
+  const __m512i low = _mm512_loadu_si512(list.Low + at);
+  const __m512i high = _mm512_loadu_si512(list.High + at);
+  v.Out = _mm512_cmpgt_epi64_mask(low, sum) | _mm512_cmpgt_epi64_mask(sum, high);
+  v.Doubt = _mm512_cmple_epu64_mask(_mm512_sub_epi64(sum, low), twiceWidth) |
+            _mm512_cmple_epu64_mask(_mm512_sub_epi64(high, sum), twiceWidth) |
+            _mm512_movepi64_mask(_mm512_slli_epi64(jumps, 2));
+  return v;
+}
+
+// The entries in doubt decided by their exact steps.
+inline __mmask8 Decided(const TConstants& c, const TNearList& list, std::int32_t at,
+                        const TEvaluated& v) {
+  if (__builtin_expect(v.Doubt == 0, 1)) return v.Out;
+  const __m512d p = _mm512_loadu_pd(list.Positions + at);
+  const __mmask8 exact = _mm512_cmp_pd_mask(
+      _mm512_abs_pd(_mm512_add_pd(p, StepsWithoutMean(c, v.State))), c.OuterRib, _CMP_GT_OQ);
+  return static_cast<__mmask8>((v.Out & ~v.Doubt) | (exact & v.Doubt));
+}
+
+}  // namespace
+
+// The chain (see TNearList): sixteen entries a round, all at the states the
+// escapes before them leave (twice the Y and Z states, carried in general
+// registers), and the first escape among them selected without a branch:
+// the round after it starts right after the escaping entry, and after its
+// z entry when it left on y. A round is one dependent path of about thirty
+// cycles (the states' jumps, the sums, the compares, the mask to an index),
+// and a branch on the escapes would mispredict at most of them.
 void ChainNearAvx512(const TVolume& volume, const TNearList& list, std::int32_t count, double sigma,
                      TStreamStates& streams) {
   if (count <= 0) return;
   const TConstants c = MakeConstants(volume, sigma);
-  const __m512i zero = _mm512_setzero_si512();
   const __m512i twiceWidth = _mm512_set1_epi64(2 * NearTables::DoubtWidth(volume.OuterRib, sigma));
   std::uint32_t twiceY = 2u * static_cast<std::uint32_t>(streams.Y);
   std::uint32_t twiceZ = 2u * static_cast<std::uint32_t>(streams.Z);
   std::int32_t escapes = 0;
   for (std::int32_t e = 0; e < list.Count;) {
-    const __m512i jumps = _mm512_loadu_si512(list.Jumps + e);
-    const __mmask8 onZ = _mm512_movepi64_mask(jumps);
-    const __m512i held =
-        _mm512_mask_mov_epi64(_mm512_set1_epi64(twiceY), onZ, _mm512_set1_epi64(twiceZ));
-    const __m512i state = _mm512_madd52lo_epu64(zero, held, jumps);
-    __m512i s[12];
-    for (int k = 0; k < 12; ++k)
-      s[k] = _mm512_madd52lo_epu64(zero, state, _mm512_load_si512(c.Powers[k + 1]));
-    const __m512i t0 = _mm512_add_epi64(s[0], s[1]), t1 = _mm512_add_epi64(s[2], s[3]);
-    const __m512i t2 = _mm512_add_epi64(s[4], s[5]), t3 = _mm512_add_epi64(s[6], s[7]);
-    const __m512i t4 = _mm512_add_epi64(s[8], s[9]), t5 = _mm512_add_epi64(s[10], s[11]);
-    const __m512i sum = _mm512_add_epi64(_mm512_add_epi64(_mm512_add_epi64(t0, t1), t2),
-                                         _mm512_add_epi64(_mm512_add_epi64(t3, t4), t5));
-    const __m512i low = _mm512_loadu_si512(list.Low + e);
-    const __m512i high = _mm512_loadu_si512(list.High + e);
-    unsigned out = static_cast<unsigned>(_mm512_cmpgt_epi64_mask(low, sum) |
-                                         _mm512_cmpgt_epi64_mask(sum, high));
-    const __mmask8 doubt =
-        static_cast<__mmask8>(_mm512_cmple_epu64_mask(_mm512_sub_epi64(sum, low), twiceWidth) |
-                              _mm512_cmple_epu64_mask(_mm512_sub_epi64(high, sum), twiceWidth) |
-                              _mm512_movepi64_mask(_mm512_slli_epi64(jumps, 2)));
-    if (__builtin_expect(doubt != 0, 0)) {
-      const __m512d p = _mm512_loadu_pd(list.Positions + e);
-      const __mmask8 exact = _mm512_cmp_pd_mask(
-          _mm512_abs_pd(_mm512_add_pd(p, StepsWithoutMean(c, state))), c.OuterRib, _CMP_GT_OQ);
-      out = (out & ~unsigned{doubt}) | (exact & unsigned{doubt});
-    }
-    const unsigned zFollows = _mm512_movepi64_mask(_mm512_slli_epi64(jumps, 1));
-    // The first escape, or none (8), without a branch.
-    const unsigned first = static_cast<unsigned>(__builtin_ctz(out | 0x100u));
+    const __m512i y = _mm512_set1_epi64(twiceY), z = _mm512_set1_epi64(twiceZ);
+    const TEvaluated a = Evaluate(c, list, e, y, z, twiceWidth);
+    const TEvaluated b = Evaluate(c, list, e + Lanes, y, z, twiceWidth);
+    const unsigned out = Decided(c, list, e, a) | unsigned{Decided(c, list, e + Lanes, b)} << 8;
+    const unsigned onZ = a.OnZ | unsigned{b.OnZ} << 8;
+    const unsigned zFollows = a.ZFollows | unsigned{b.ZFollows} << 8;
+    // The first escape, or none (16), without a branch.
+    const unsigned first = static_cast<unsigned>(__builtin_ctz(out | 0x10000u));
     const unsigned found = out != 0;
-    const unsigned onZFirst = (unsigned{onZ} >> first) & 1u;
+    const unsigned onZFirst = (onZ >> first) & 1u;
     const unsigned skip = (zFollows >> first) & 1u;
     e += static_cast<std::int32_t>(first + found + skip);
     escapes += static_cast<std::int32_t>(found);
+    // An escape on y: Y one draw on, Z eleven back; on z: both one on.
     const std::uint32_t all = 0u - found;
     twiceY *= 1u + (all & (UniformMultiplier - 1u));
     twiceZ *= 1u + (all & (BackEleven - 1u + ((0u - onZFirst) & (UniformMultiplier - BackEleven))));

@@ -136,7 +136,8 @@ const TKernel Kernels[KernelCount] = {
     {"reference", 1, Anywhere, AdvanceReference, MoveMoleculesReference, ScanReference, nullptr,
      nullptr},
 #if KELVANE_X86_KERNELS
-    {"avx2", 4, Avx2Supported, AdvanceAvx2, MoveMoleculesAvx2, ScanAvx2, nullptr, nullptr},
+    {"avx2", 4, Avx2Supported, AdvanceAvx2, MoveMoleculesAvx2, ScanAvx2, ListNearAvx2,
+     ChainNearAvx2},
     {"avx512", 8, Avx512Supported, AdvanceAvx512, MoveMoleculesAvx512, ScanAvx512, ListNearAvx512,
      ChainNearAvx512},
 #endif

@@ -625,16 +625,6 @@ struct TMoleculeSplit {
   }
 };
 
-// Pads `list` after its last entry with entries that never escape.
-void Pad(TNearList& list) {
-  for (int k = 0; k < NearListPadding; ++k) {
-    list.Jumps[list.Count + k] = 0;
-    list.Low[list.Count + k] = std::numeric_limits<std::int64_t>::min();
-    list.High[list.Count + k] = std::numeric_limits<std::int64_t>::max();
-    list.Positions[list.Count + k] = 0.0;
-  }
-}
-
 }  // namespace
 
 void ListNearAvx512(const TVolume& volume, const TMolCoord* molecules, std::int32_t count,
@@ -769,6 +759,7 @@ void ListNearAvx512(const TVolume& volume, const TMolCoord* molecules, std::int3
                                       _mm512_madd52lo_epu64(zero, jumps, backEleven));
       }
       if (keep == 0) continue;
+      jumps = _mm512_srli_epi64(jumps, 20);  // the multiplier alone, below the flags
       const __m256i index = _mm256_add_epi32(
           _mm256_add_epi32(molecule, molecule),
           _mm256_add_epi32(molecule, _mm256_and_si256(code, _mm256_set1_epi32(3))));
@@ -866,7 +857,10 @@ void ChainNearAvx512(const TVolume& volume, const TNearList& list, std::int32_t 
   std::uint32_t twiceZ = 2u * static_cast<std::uint32_t>(streams.Z);
   std::int32_t escapes = 0;
   for (std::int32_t e = 0; e < list.Count;) {
-    const __m512i y = _mm512_set1_epi64(twiceY), z = _mm512_set1_epi64(twiceZ);
+    // At bit 20, so that the product's low 52 bits are the entries' states
+    // in lane form.
+    const __m512i y = _mm512_set1_epi64(static_cast<long long>(twiceY) << 20);
+    const __m512i z = _mm512_set1_epi64(static_cast<long long>(twiceZ) << 20);
     const TEvaluated a = Evaluate(c, list, e, y, z, twiceWidth);
     const TEvaluated b = Evaluate(c, list, e + Lanes, y, z, twiceWidth);
     const unsigned out = Decided(c, list, e, a) | unsigned{Decided(c, list, e + Lanes, b)} << 8;

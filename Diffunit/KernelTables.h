@@ -9,7 +9,9 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
+#include "Diffunit/Kernels.h"
 #include "Statg/Statg.h"
 
 template <int Lanes>
@@ -162,7 +164,8 @@ inline std::int64_t DoubtWidth(double b0, double sigma) {
   const double reach = sigma < 0 ? -sigma : sigma;
   if (!(b0 >= 0x1p-1000 && b0 <= 0x1p1000 && reach >= 0x1p-900 && reach <= 0x1p900))
     return AlwaysDoubt;
-  const double width = 4096.0 + 192.0 * (b0 / reach);
+  // One unit of T more, for kernels that round their bounds to whole units of T.
+  const double width = 4096.0 + 2097152.0 + 192.0 * (b0 / reach);
   return width <= 0x1p58 ? static_cast<std::int64_t>(width) + 1 : AlwaysDoubt;
 }
 
@@ -198,6 +201,21 @@ inline TStreamStates ChainEnd(const TStreamStates& start, std::int32_t count, st
       escapes ? Jumped(start.Placement, JumpMultiplier(2 * static_cast<std::uint64_t>(escapes)))
               : start.Placement;
   return end;
+}
+
+}  // namespace NearTables
+
+namespace NearTables {
+
+// Pads `list` after its last entry with entries that never escape and are
+// never in doubt (their sum is 0: no jump).
+inline void Pad(TNearList& list) {
+  for (int k = 0; k < NearListPadding; ++k) {
+    list.Jumps[list.Count + k] = 0;
+    list.Low[list.Count + k] = std::numeric_limits<std::int64_t>::min();
+    list.High[list.Count + k] = std::numeric_limits<std::int64_t>::max();
+    list.Positions[list.Count + k] = 0.0;
+  }
 }
 
 }  // namespace NearTables

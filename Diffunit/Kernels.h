@@ -56,7 +56,7 @@ using TScanMolecules = void (*)(const TVolume& volume, const TMolCoord* molecule
 // - Jumps: the multiplier that leads from the run's Y (or Z) state, shifted
 //   by the y and z escapes before the entry, to the entry's state: 16807^(12 i)
 //   times 16807^-11 for each escape on x among the run's first i molecules, mod
-//   2^32, placed at bit 20 (bits 20 to 51), and the flags below;
+//   2^32 (bits 0 to 31), and the flags below;
 // - Low and High: the entry escapes where the sum of its twelve states,
 //   each times 2^21, is below Low or above High; within DoubtWidth of either
 //   bound the exact step decides;
@@ -173,11 +173,15 @@ void ScanAvx512(const TVolume& volume, const TMolCoord* molecules, std::int32_t 
 void ScanAvx2(const TVolume& volume, const TMolCoord* molecules, std::int32_t count, double sigma,
               TStreamStates& streams);
 
-// The near-wall lists and chains in AVX-512 lanes.
+// The near-wall lists and chains in AVX-512 and in AVX2 lanes.
 void ListNearAvx512(const TVolume& volume, const TMolCoord* molecules, std::int32_t count,
                     double sigma, std::int32_t xState, TNearList& list);
 void ChainNearAvx512(const TVolume& volume, const TNearList& list, std::int32_t count, double sigma,
                      TStreamStates& streams);
+void ListNearAvx2(const TVolume& volume, const TMolCoord* molecules, std::int32_t count,
+                  double sigma, std::int32_t xState, TNearList& list);
+void ChainNearAvx2(const TVolume& volume, const TNearList& list, std::int32_t count, double sigma,
+                   TStreamStates& streams);
 
 // One kernel: a row of the kernel table. Everything that differs between
 // the kernels is here; the engine, the tests and the benchmarks read the rows.

@@ -626,3 +626,67 @@ TEST(NearChainTest, LeavesTheStreamsWhereMovingDoes) {
   }
   std::printf("kernels with a near-wall chain on this CPU: %d\n", chained);
 }
+
+// Escapes placed on chosen entries of the list, so that they fall on the
+// first and last lane of rounds of 8 and of 16 entries (a round starts right
+// after an escape, or after the skipped z entry of a y escape), after whole
+// rounds without one, and at the edges of list parts: y escapes whose z
+// entry (beyond the wall too, but never drawn) would open the next round,
+// and z escapes after y entries that stay. Each near coordinate that stays
+// lies 5.99 Sigma inside the wall (a step reaches at most 6 Sigma, and the
+// twelve uniforms would all have to be near 1); each escaping one beyond it.
+TEST(NearChainTest, EscapesOnTheEdgesOfRoundsAndParts) {
+  constexpr double b0 = 2.0, sigma = 1e-3;
+  const double stays = b0 - 5.99 * sigma, leaves = 2.5;
+  const TStreamStates start{PlacementSeed, StepSeedX, StepSeedY, StepSeedZ};
+  TVolume volume;
+  volume.SetParameters(b0, 1.0, 0.001, 293.15, 0.0001);
+  struct TPattern {
+    std::vector<TMolCoord> Molecules;
+    int Escapes;
+  };
+  std::vector<TPattern> patterns;
+  {  // one y entry per molecule: entry i is molecule i
+    TPattern p{std::vector<TMolCoord>(48, {0.0, stays, 0.0}), 0};
+    // Rounds from 1, 9 (and 17), 25, 26 (and 34), 43.
+    for (int i : {0, 8, 24, 25, 42, 47}) {
+      p.Molecules[static_cast<std::size_t>(i)].y = i % 2 ? leaves : -leaves;
+      ++p.Escapes;
+    }
+    patterns.push_back(p);
+  }
+  {  // a z entry, then y and z entries: entries 2 i - 1 and 2 i are molecule i
+    TPattern p{std::vector<TMolCoord>(40, {0.0, stays, -stays}), 0};
+    p.Molecules[0].y = 0.0;
+    // y escapes on entries 7 (lane 7 of the first round) and 41 (lane 0
+    // after a whole round), their z entries skipped.
+    for (int i : {4, 21}) {
+      p.Molecules[static_cast<std::size_t>(i)] = {0.0, leaves, leaves};
+      ++p.Escapes;
+    }
+    // z escapes on entries 24 and 58 (lane 15 of a round of 16, lane 7 of
+    // one of 8) and on the last entry.
+    for (int i : {12, 29, 39}) {
+      p.Molecules[static_cast<std::size_t>(i)].z = -leaves;
+      ++p.Escapes;
+    }
+    patterns.push_back(p);
+  }
+  for (const TKernel& kernel : Kernels) {
+    if (!kernel.Supported() || !kernel.ListNear) continue;
+    for (std::size_t pattern = 0; pattern < patterns.size(); ++pattern) {
+      const TPattern& p = patterns[pattern];
+      std::vector<TMolCoord> moved = p.Molecules;
+      TStreamStates afterMoving = start;
+      MoveMoleculesReference(volume, moved.data(), static_cast<std::int32_t>(moved.size()), sigma,
+                             afterMoving);
+      ASSERT_EQ(DrawsBetween(start.Placement, afterMoving.Placement, 200), 2 * p.Escapes);
+      for (const std::vector<int>& cut : std::vector<std::vector<int>>{
+               {}, {7}, {8}, {15}, {16}, {4, 4, 8}, {1, 7, 1, 7}, {12, 12}}) {
+        SCOPED_TRACE(std::string(kernel.Name) + ", pattern " + std::to_string(pattern) +
+                     ", first part " + (cut.empty() ? "all" : std::to_string(cut[0])));
+        EXPECT_EQ(ListedAndChained(kernel, volume, p.Molecules, cut, sigma, start), afterMoving);
+      }
+    }
+  }
+}

@@ -169,7 +169,8 @@ std::int32_t TWorkers::Move(const TKernel& kernel, const TVolume& volume, TMolCo
   Tail.store(std::numeric_limits<std::int32_t>::max(), std::memory_order_relaxed);
   Claimed.store(0, std::memory_order_relaxed);
   for (TCount& inside : Inside) inside.Inside = 0;
-  Chained = kernel.ListNear && volume.Settings().NearChain && MakeListRoom(count);
+  Chained =
+      kernel.ListNear && Threads() >= volume.Settings().NearChainThreads && MakeListRoom(count);
   ++StepNumber;
   ListClaimed.store(0, std::memory_order_relaxed);
 
@@ -190,8 +191,7 @@ void TWorkers::StepPart(int index, void* context) {
     if (index == 0)
       self.Chain(job);
     else
-      while (self.ListNextPiece(job)) {
-      }
+      self.ListAhead(job, inside);
   } else if (index == 0) {
     self.Scan(job);
   }
@@ -248,6 +248,42 @@ bool TWorkers::ListNextPiece(const TStepJob& job) {
   return true;
 }
 
+std::int32_t TWorkers::PiecesInCache(const TStepJob& job) const {
+  return std::max(std::int32_t{2}, static_cast<std::int32_t>(job.Volume->Settings().StepCacheBytes /
+                                                             2 / sizeof(TMolCoord) /
+                                                             static_cast<std::size_t>(PieceSize)));
+}
+
+void TWorkers::ListAhead(const TStepJob& job, std::int32_t& inside) {
+  // Listing reads the positions that moving reads again: it keeps no further
+  // ahead of the moving than the cache holds, so that moving finds them
+  // there and the step does not read main memory twice.
+  const std::int32_t mostAhead = std::max(PiecesInCache(job), Threads());
+  for (int spins = 0;;) {
+    std::int32_t moved = Claimed.load(std::memory_order_relaxed);
+    if (moved >= Pieces) return;
+    const std::int32_t listing = ListClaimed.load(std::memory_order_relaxed);
+    if (listing < Pieces && listing - moved < mostAhead && ListNextPiece(job)) {
+      spins = 0;
+      continue;
+    }
+    if (moved < Scanned.load(std::memory_order_acquire)) {
+      if (Claimed.compare_exchange_weak(moved, moved + 1, std::memory_order_relaxed))
+        MovePiece(job, moved, inside);
+      spins = 0;
+      continue;
+    }
+    // Nothing to list or move yet: the chain is behind.
+    if (spins++ < 256) {
+#if defined(__x86_64__) || defined(__i386__)
+      __builtin_ia32_pause();
+#endif
+    } else {
+      std::this_thread::yield();
+    }
+  }
+}
+
 void TWorkers::Chain(const TStepJob& job) {
   TStreamStates streams = PieceStart[0];
   for (std::int32_t piece = 0; piece < Pieces; ++piece) {
@@ -279,10 +315,7 @@ void TWorkers::Scan(const TStepJob& job) {
   // Scanned pieces kept waiting at most: what the last-level cache holds, so
   // that moving finds them there and not in main memory, which a single core
   // can keep busy (measured: 14 GB/s read from one core, 14 from two).
-  const std::int32_t mostWaiting =
-      std::max(std::int32_t{2},
-               static_cast<std::int32_t>(job.Volume->Settings().StepCacheBytes / 2 /
-                                         sizeof(TMolCoord) / static_cast<std::size_t>(PieceSize)));
+  const std::int32_t mostWaiting = PiecesInCache(job);
   // Where scanning costs about as much as moving (the portable scan beside
   // the AVX2 kernel), sharing cannot pay: only a probe of two pieces is
   // scanned, to keep the measure up to date.

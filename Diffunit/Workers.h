@@ -38,15 +38,18 @@
 // not pay, on this machine now, the calling thread moves everything.
 //
 // The chain. Where the kernel has a near-wall list (Kernels.h, TNearList),
-// a step is settled in two parts instead of the scan. Every thread first
+// a step on TEngineSettings::NearChainThreads threads or more is settled in
+// two parts instead of the scan. Every thread first
 // lists pieces, claimed in order: the escapes on x of a piece are decided
 // there and then, since the X stream never shifts, and the y and z
 // coordinates that could reach the wall are listed with their draws as if
 // no escape on y or z came before them. Thread 0 then runs the chain
 // through the lists in piece order, helping to list while the piece it
 // needs next is not listed yet; at each piece it reaches, listed and with
-// its start known, it publishes the piece's start, and the other threads,
-// done listing, move published pieces as before. The chain is the step's
+// its start known, it publishes the piece's start, and the other threads
+// move published pieces as before whenever listing has run as far ahead of
+// the moving as the cache holds (or is done), so that moving finds the
+// positions listing read still in the cache. The chain is the step's
 // serial part: a short loop over the listed coordinates alone (about one
 // in ten), without a branch on the escapes it finds. Its lists take room
 // for two entries per molecule (32 bytes each) of which only the entries
@@ -163,6 +166,11 @@ class TWorkers {
   void ListPiece(const TStepJob& job, std::int32_t piece);
   bool ListNextPiece(const TStepJob& job);
   void Chain(const TStepJob& job);
+  // What the threads beside the chain do: list, no further ahead of the
+  // moving than the cache holds, and move the pieces the chain has reached.
+  void ListAhead(const TStepJob& job, std::int32_t& inside);
+  // Pieces that fit in half the cache the step assumes (at least 2).
+  std::int32_t PiecesInCache(const TStepJob& job) const;
   void MoveClaimed(const TStepJob& job, std::int32_t& inside);
   void MovePiece(const TStepJob& job, std::int32_t piece, std::int32_t& inside);
   void WorkerLoop(int index);

@@ -189,7 +189,7 @@ int main(int argc, char** argv) {
     for (TWay& way : ways) {
       TEngineSettings s = settings;
       s.Threads = way.Threads;
-      s.NearChain = way.Chain;
+      s.NearChainThreads = way.Chain ? 2 : MostThreads + 1;
       s.Sharing =
           way.Threads > 1 ? TEngineSettings::TSharing::Always : TEngineSettings::TSharing::Never;
       volume.SetSettings(s);

@@ -105,7 +105,7 @@ class TTwin {
     fast.ParallelStepMinimum = 0;
     fast.SmallestStepPiece = smallestPiece;
     fast.Sharing = TEngineSettings::TSharing::Always;  // whatever it would gain here
-    fast.NearChain = chain;
+    fast.NearChainThreads = chain ? 2 : MostThreads + 1;
     Fast.SetSettings(fast);
     Reference.SetStepCallback(ReferenceReports.Callback());
     Fast.SetStepCallback(FastReports.Callback());
@@ -457,7 +457,7 @@ TEST_P(KernelsTest, StepAllocatesNothing) {
   TEngineSettings settings;
   settings.Threads = GetParam().Threads;
   settings.Kernel = GetParam().Kernel;
-  settings.NearChain = GetParam().Chain;
+  settings.NearChainThreads = GetParam().Chain ? 2 : MostThreads + 1;
   settings.Sharing = TEngineSettings::TSharing::Always;
   v.SetSettings(settings);
   v.Step();  // makes the worker threads, once

@@ -433,7 +433,8 @@ TEST_P(KernelsTest, UnusualStreamStates) {
 }
 
 // Far ahead of the moving threads (a cache of almost nothing), the scan hands
-// each waiting piece over and moves it itself.
+// each waiting piece over and moves it itself, and listing threads move
+// chained pieces before they list more.
 TEST_P(KernelsTest, ScanHandsPiecesOverWhenFarAhead) {
   TTwin twin = Twin();
   TEngineSettings settings = twin.Fast.Settings();

@@ -133,10 +133,13 @@ bool Anywhere() { return true; }
 }  // namespace
 
 const TKernel Kernels[KernelCount] = {
-    {"reference", 1, Anywhere, AdvanceReference, MoveMoleculesReference, ScanReference},
+    {"reference", 1, Anywhere, AdvanceReference, MoveMoleculesReference, ScanReference, nullptr,
+     nullptr},
 #if KELVANE_X86_KERNELS
-    {"avx2", 4, Avx2Supported, AdvanceAvx2, MoveMoleculesAvx2, ScanAvx2},
-    {"avx512", 8, Avx512Supported, AdvanceAvx512, MoveMoleculesAvx512, ScanAvx512},
+    {"avx2", 4, Avx2Supported, AdvanceAvx2, MoveMoleculesAvx2, ScanAvx2, ListNearAvx2,
+     ChainNearAvx2},
+    {"avx512", 8, Avx512Supported, AdvanceAvx512, MoveMoleculesAvx512, ScanAvx512, ListNearAvx512,
+     ChainNearAvx512},
 #endif
 };
 

@@ -34,6 +34,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "Diffunit/Diffunit.h"
 #include "Diffunit/KernelTables.h"
@@ -437,6 +438,339 @@ void ScanAvx2(const TVolume& volume, const TMolCoord* molecules, std::int32_t co
   streams.Y = StateOfLane(_mm_extract_epi64(xy, 1));
   streams.Z = StateOfLane(_mm_cvtsi128_si64(_mm256_extracti128_si256(held, 1)));
   if (escapes) streams.Placement = Jumped(streams.Placement, JumpMultiplier(2ull * escapes));
+}
+
+// The near-wall list and its chain in AVX2 lanes: the method of
+// ListNearAvx512 and ChainNearAvx512 (see there), four lanes to a vector.
+// What AVX2 lacks is done another way: lanes are packed by byte shuffles from
+// tables instead of compressed, the bounds become whole numbers through the
+// double 1.5 2^52 (in units of T, one unit of T of rounding being within
+// DoubtWidth), and a round of the chain is eight entries, two vectors.
+namespace {
+
+using namespace NearTables;
+
+// The lanes of vector v of a block that hold x coordinates.
+constexpr unsigned XLanesOf(int v) {
+  unsigned mask = 0;
+  for (int l = 0; l < Lanes; ++l) mask |= (TTables::AxisOf(v, l) == 0 ? 1u : 0u) << l;
+  return mask;
+}
+
+// For each 4-bit mask, the 32-bit lane permutation that moves the 64-bit
+// lanes set in it to the front, in order.
+struct TLeftPacks64 {
+  alignas(32) std::int32_t Of[16][8];
+};
+constexpr TLeftPacks64 MakeLeftPacks64() {
+  TLeftPacks64 table{};
+  for (int mask = 0; mask < 16; ++mask) {
+    int to = 0;
+    for (int lane = 0; lane < 4; ++lane)
+      if (mask >> lane & 1) {
+        table.Of[mask][2 * to] = 2 * lane;
+        table.Of[mask][2 * to + 1] = 2 * lane + 1;
+        ++to;
+      }
+  }
+  return table;
+}
+constexpr TLeftPacks64 LeftPacks64 = MakeLeftPacks64();
+
+inline __m256i LeftPacked(__m256i v, unsigned mask) {
+  return _mm256_permutevar8x32_epi32(
+      v, _mm256_load_si256(reinterpret_cast<const __m256i*>(LeftPacks64.Of[mask])));
+}
+
+// The whole number nearest `x`, |x| < 2^51: the bits of x + 1.5 2^52 less
+// those of 1.5 2^52 (the sum has one unit in its last place).
+inline __m256i WholeOf(__m256d x) {
+  const __m256d magic = _mm256_set1_pd(6755399441055744.0);
+  return _mm256_sub_epi64(_mm256_castpd_si256(_mm256_add_pd(x, magic)), _mm256_castpd_si256(magic));
+}
+
+// The entries' bounds from their positions (see NearTables), computed in
+// units of T and clamped within +-2^39 (BoundLimit in units of T').
+struct TBoundsMaker {
+  __m256d PlusRib, MinusRib, InverseSigma, Six, Scale, Limit, MinusLimit, ExactBeyond;
+  __m256i Width;
+
+  TBoundsMaker(double b0, double sigma)
+      : PlusRib(_mm256_set1_pd(b0)),
+        MinusRib(_mm256_set1_pd(-b0)),
+        InverseSigma(_mm256_set1_pd(1.0 / sigma)),
+        Six(_mm256_set1_pd(6.0)),
+        Scale(_mm256_set1_pd(SumScale / 2097152.0)),
+        Limit(_mm256_set1_pd(BoundLimit / 2097152.0)),
+        MinusLimit(_mm256_set1_pd(-BoundLimit / 2097152.0)),
+        ExactBeyond(_mm256_set1_pd(2.0 * b0)),
+        Width(_mm256_set1_epi64x(DoubtWidth(b0, sigma))) {}
+
+  // min and max return their second operand for a NaN: a NaN becomes a limit.
+  __m256d Tau(__m256d wall, __m256d p) const {
+    const __m256d tau = _mm256_mul_pd(
+        _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(wall, p), InverseSigma), Six), Scale);
+    return _mm256_max_pd(_mm256_min_pd(tau, Limit), MinusLimit);
+  }
+  void Make(__m256d p, __m256i& low, __m256i& high) const {
+    const __m256d plus = Tau(PlusRib, p), minus = Tau(MinusRib, p);
+    low = _mm256_sub_epi64(_mm256_slli_epi64(WholeOf(_mm256_min_pd(plus, minus)), 21), Width);
+    high = _mm256_add_epi64(_mm256_slli_epi64(WholeOf(_mm256_max_pd(plus, minus)), 21), Width);
+  }
+  // All ones in the lanes whose bounds do not apply: |p| > 2 b0, or not finite.
+  __m256i Exact(const TConstants& c, __m256d p) const {
+    return _mm256_xor_si256(
+        _mm256_castpd_si256(_mm256_cmp_pd(_mm256_and_pd(p, c.AbsMask), ExactBeyond, _CMP_LE_OQ)),
+        _mm256_set1_epi64x(-1));
+  }
+};
+
+}  // namespace
+
+void ListNearAvx2(const TVolume& volume, const TMolCoord* molecules, std::int32_t count,
+                  double sigma, std::int32_t xState, TNearList& list) {
+  list.Count = 0;
+  list.XEscapes = 0;
+  if (count <= 0) {
+    Pad(list);
+    return;
+  }
+  const TConstants c = MakeConstants(volume, sigma);
+  const TBoundsMaker bounds(volume.OuterRib, sigma);
+  const __m256d reach = _mm256_set1_pd(6.0 * std::fabs(sigma));
+  const __m256i lowHalves = _mm256_set1_epi64x(0xFFFFFFFFLL);
+  const __m256i backEleven = _mm256_set1_epi64x(BackEleven);
+  const __m128i codes[3] = {ListCodes(0), ListCodes(1), ListCodes(2)};
+  std::uint64_t* const jumpsOut = list.Jumps;
+  std::int64_t* const lowOut = list.Low;
+  std::int64_t* const highOut = list.High;
+  double* const positionsOut = list.Positions;
+  std::int32_t listed = 0, xEscapesInRun = 0;
+  long long xHeld = LaneForm(xState);  // at the window's start
+  // 16807^(12 w) 16807^(-11 x) for the window's first molecule w and the x
+  // escapes x before it.
+  std::uint32_t windowJump = 1;
+  alignas(32) std::int32_t xListed[ScanWindow + 8];
+  alignas(32) std::int32_t yzListed[2 * ScanWindow + 8];
+  alignas(32) std::int32_t xEscaped[ScanWindow];
+
+  for (std::int32_t window = 0; window < count; window += ScanWindow) {
+    const int n = count - window < ScanWindow ? count - window : ScanWindow;
+    const double* const packed = &molecules[window].x;
+
+    int xCount = 0, yzCount = 0;
+    for (int first = 0; first < n; first += Lanes) {
+      const double* const block = packed + 3 * first;
+      const int inBlock = n - first < Lanes ? n - first : Lanes;
+      const __m128i offset = _mm_set1_epi32(4 * first);
+      _mm_prefetch(reinterpret_cast<const char*>(block) + 2048, _MM_HINT_T0);
+      _mm_prefetch(reinterpret_cast<const char*>(block) + 2048 + 64, _MM_HINT_T0);
+      for (int v = 0; v < 3; ++v) {
+        const __m256d p = inBlock == Lanes
+                              ? _mm256_loadu_pd(block + 4 * v)
+                              : _mm256_maskload_pd(block + 4 * v, PartMask(c, 3 * inBlock, v));
+        const int valid =
+            inBlock == Lanes ? 0xF
+                             : _mm256_movemask_pd(_mm256_castsi256_pd(PartMask(c, 3 * inBlock, v)));
+        // Not (|p| + reach <= b0): unordered compares true, so NaN is listed.
+        const unsigned near = static_cast<unsigned>(
+            _mm256_movemask_pd(_mm256_cmp_pd(_mm256_add_pd(_mm256_and_pd(p, c.AbsMask), reach),
+                                             c.OuterRib, _CMP_NLE_UQ)) &
+            valid);
+        const unsigned xs = near & XLanesOf(v), yzs = near & ~XLanesOf(v);
+        const __m128i at = _mm_add_epi32(codes[v], offset);
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(xListed + xCount),
+            _mm_shuffle_epi8(at,
+                             _mm_load_si128(reinterpret_cast<const __m128i*>(LeftPacks.Of[xs]))));
+        xCount += __builtin_popcount(xs);
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(yzListed + yzCount),
+            _mm_shuffle_epi8(at,
+                             _mm_load_si128(reinterpret_cast<const __m128i*>(LeftPacks.Of[yzs]))));
+        yzCount += __builtin_popcount(yzs);
+      }
+    }
+    yzListed[yzCount] = -4;  // of no molecule, read as the last entry's next code
+
+    // The escapes on x, exactly, in order.
+    int xEscapes = 0;
+    for (int e = 0; e < xCount; e += Lanes) {
+      const int inPack = xCount - e < Lanes ? xCount - e : Lanes;
+      const __m256i valid = PartMask(c, inPack, 0);
+      const __m128i molecule =
+          _mm_srli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(xListed + e)), 2);
+      const __m128i index = _mm_add_epi32(_mm_add_epi32(molecule, molecule), molecule);
+      const __m256d p =
+          _mm256_mask_i32gather_pd(c.Zero, packed, index, _mm256_castsi256_pd(valid), 8);
+      const __m256i base = _mm256_mul_epu32(
+          _mm256_set1_epi64x(xHeld),
+          _mm256_mask_i32gather_epi64(_mm256_setzero_si256(),
+                                      reinterpret_cast<const long long*>(MoleculeJumps.Of),
+                                      molecule, valid, 8));
+      for (unsigned out =
+               Beyond(_mm256_and_pd(_mm256_add_pd(p, StepsWithoutMean(c, base)), c.AbsMask),
+                      c.OuterRib) &
+               ((1u << inPack) - 1u);
+           out != 0; out &= out - 1)
+        xEscaped[xEscapes++] = xListed[e + __builtin_ctz(out)] >> 2;
+    }
+
+    // The entries on y and z.
+    const __m256i windowJumps = _mm256_set1_epi64x(windowJump);
+    for (int e = 0; e < yzCount; e += Lanes) {
+      const int inPack = yzCount - e < Lanes ? yzCount - e : Lanes;
+      __m256i keep = PartMask(c, inPack, 0);
+      const __m128i code = _mm_loadu_si128(reinterpret_cast<const __m128i*>(yzListed + e));
+      const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(yzListed + e + 1));
+      const __m128i molecule = _mm_srli_epi32(code, 2);
+      const __m128i axis = _mm_and_si128(code, _mm_set1_epi32(3));
+      const __m256i molecule64 = _mm256_cvtepu32_epi64(molecule);
+      __m256i jumps = _mm256_and_si256(
+          _mm256_mul_epu32(windowJumps, _mm256_mask_i32gather_epi64(
+                                            _mm256_setzero_si256(),
+                                            reinterpret_cast<const long long*>(MoleculeJumps.Of),
+                                            molecule, keep, 8)),
+          lowHalves);
+      // The same number of turns for every group of the window.
+      for (int x = 0; x < xEscapes; ++x) {
+        const __m256i escaping = _mm256_set1_epi64x(xEscaped[x]);
+        keep = _mm256_andnot_si256(_mm256_cmpeq_epi64(molecule64, escaping), keep);
+        // An escape on x before the entry: 11 draws fewer.
+        jumps = _mm256_blendv_epi8(jumps,
+                                   _mm256_and_si256(_mm256_mul_epu32(jumps, backEleven), lowHalves),
+                                   _mm256_cmpgt_epi64(molecule64, escaping));
+      }
+      const unsigned kept = static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(keep)));
+      if (kept == 0) continue;
+      const __m128i index =
+          _mm_add_epi32(_mm_add_epi32(molecule, molecule), _mm_add_epi32(molecule, axis));
+      const __m256d p =
+          _mm256_mask_i32gather_pd(c.Zero, packed, index, _mm256_castsi256_pd(keep), 8);
+      const __m256i onZ = _mm256_cmpeq_epi64(_mm256_cvtepu32_epi64(axis), _mm256_set1_epi64x(2));
+      const __m256i zFollows = _mm256_andnot_si256(
+          onZ, _mm256_cmpeq_epi64(_mm256_cvtepu32_epi64(_mm_srli_epi32(next, 2)), molecule64));
+      jumps = _mm256_or_si256(
+          jumps, _mm256_and_si256(onZ, _mm256_set1_epi64x(static_cast<long long>(NearFlags::OnZ))));
+      jumps = _mm256_or_si256(
+          jumps, _mm256_and_si256(zFollows,
+                                  _mm256_set1_epi64x(static_cast<long long>(NearFlags::ZFollows))));
+      jumps = _mm256_or_si256(
+          jumps, _mm256_and_si256(bounds.Exact(c, p),
+                                  _mm256_set1_epi64x(static_cast<long long>(NearFlags::Exact))));
+      __m256i low, high;
+      bounds.Make(p, low, high);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(jumpsOut + listed), LeftPacked(jumps, kept));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(lowOut + listed), LeftPacked(low, kept));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(highOut + listed), LeftPacked(high, kept));
+      _mm256_storeu_pd(positionsOut + listed,
+                       _mm256_castsi256_pd(LeftPacked(_mm256_castpd_si256(p), kept)));
+      listed += __builtin_popcount(kept);
+    }
+
+    windowJump *= static_cast<std::uint32_t>(MoleculeJumps.Of[n]) *
+                  BackElevenPower(static_cast<std::uint64_t>(xEscapes));
+    xHeld = LaneForm(Jumped(StateOfLane(xHeld), static_cast<std::uint32_t>(MoleculeJumps.Of[n])));
+    xEscapesInRun += xEscapes;
+  }
+  list.Count = listed;
+  list.XEscapes = xEscapesInRun;
+  Pad(list);
+}
+
+namespace {
+
+// One vector of four entries of a round of the chain (see ChainNearAvx512).
+struct TEvaluated {
+  __m256i State;  // the entries' states, in lane form
+  unsigned Out, Doubt, OnZ, ZFollows;
+};
+
+inline TEvaluated Evaluate(const TNearList& list, std::int32_t at, __m256d twiceY, __m256d twiceZ,
+                           __m256i twiceWidth) {
+  const __m256i lowHalves = _mm256_set1_epi64x(0xFFFFFFFFLL);
+  const __m256i signs = _mm256_set1_epi64x(std::numeric_limits<long long>::min());
+  const __m256i jumps = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(list.Jumps + at));
+  TEvaluated v;
+  v.OnZ = static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(jumps)));
+  v.ZFollows =
+      static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_slli_epi64(jumps, 1))));
+  const unsigned exact =
+      static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_slli_epi64(jumps, 2))));
+  // The Z states where the sign (the z flag) is set, else the Y states.
+  v.State = _mm256_mul_epu32(
+      _mm256_castpd_si256(_mm256_blendv_pd(twiceY, twiceZ, _mm256_castsi256_pd(jumps))), jumps);
+  __m256i s[12];
+  for (int k = 0; k < 12; ++k)
+    s[k] = _mm256_and_si256(
+        _mm256_mul_epu32(v.State, _mm256_load_si256(
+                                      reinterpret_cast<const __m256i*>(BroadcastPowers.Of[k + 1]))),
+        lowHalves);
+  const __m256i t0 = _mm256_add_epi64(s[0], s[1]), t1 = _mm256_add_epi64(s[2], s[3]);
+  const __m256i t2 = _mm256_add_epi64(s[4], s[5]), t3 = _mm256_add_epi64(s[6], s[7]);
+  const __m256i t4 = _mm256_add_epi64(s[8], s[9]), t5 = _mm256_add_epi64(s[10], s[11]);
+  // Twice the states summed, times 2^20: the sum times 2^21.
+  const __m256i sum =
+      _mm256_slli_epi64(_mm256_add_epi64(_mm256_add_epi64(_mm256_add_epi64(t0, t1), t2),
+                                         _mm256_add_epi64(_mm256_add_epi64(t3, t4), t5)),
+                        20);
+  const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(list.Low + at));
+  const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(list.High + at));
+  v.Out = static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(
+      _mm256_or_si256(_mm256_cmpgt_epi64(low, sum), _mm256_cmpgt_epi64(sum, high)))));
+  // Unsigned a > b as signed with both signs flipped.
+  const __m256i limit = _mm256_xor_si256(twiceWidth, signs);
+  const __m256i beyondLow =
+      _mm256_cmpgt_epi64(_mm256_xor_si256(_mm256_sub_epi64(sum, low), signs), limit);
+  const __m256i beyondHigh =
+      _mm256_cmpgt_epi64(_mm256_xor_si256(_mm256_sub_epi64(high, sum), signs), limit);
+  v.Doubt = (~static_cast<unsigned>(
+                 _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_and_si256(beyondLow, beyondHigh)))) &
+             0xFu) |
+            exact;
+  return v;
+}
+
+// The entries in doubt decided by their exact steps.
+inline unsigned Decided(const TConstants& c, const TNearList& list, std::int32_t at,
+                        const TEvaluated& v) {
+  if (__builtin_expect(v.Doubt == 0, 1)) return v.Out;
+  const __m256d p = _mm256_loadu_pd(list.Positions + at);
+  const unsigned exact =
+      Beyond(_mm256_and_pd(_mm256_add_pd(p, StepsWithoutMean(c, v.State)), c.AbsMask), c.OuterRib);
+  return (v.Out & ~v.Doubt) | (exact & v.Doubt);
+}
+
+}  // namespace
+
+void ChainNearAvx2(const TVolume& volume, const TNearList& list, std::int32_t count, double sigma,
+                   TStreamStates& streams) {
+  if (count <= 0) return;
+  const TConstants c = MakeConstants(volume, sigma);
+  const __m256i twiceWidth = _mm256_set1_epi64x(2 * NearTables::DoubtWidth(volume.OuterRib, sigma));
+  std::uint32_t twiceY = 2u * static_cast<std::uint32_t>(streams.Y);
+  std::uint32_t twiceZ = 2u * static_cast<std::uint32_t>(streams.Z);
+  std::int32_t escapes = 0;
+  for (std::int32_t e = 0; e < list.Count;) {
+    const __m256d y = _mm256_castsi256_pd(_mm256_set1_epi64x(twiceY));
+    const __m256d z = _mm256_castsi256_pd(_mm256_set1_epi64x(twiceZ));
+    const TEvaluated a = Evaluate(list, e, y, z, twiceWidth);
+    const TEvaluated b = Evaluate(list, e + Lanes, y, z, twiceWidth);
+    const unsigned out = Decided(c, list, e, a) | Decided(c, list, e + Lanes, b) << 4;
+    const unsigned onZ = a.OnZ | b.OnZ << 4;
+    const unsigned zFollows = a.ZFollows | b.ZFollows << 4;
+    // The first escape, or none (8), without a branch.
+    const unsigned first = static_cast<unsigned>(__builtin_ctz(out | 0x100u));
+    const unsigned found = out != 0;
+    const unsigned onZFirst = (onZ >> first) & 1u;
+    const unsigned skip = (zFollows >> first) & 1u;
+    e += static_cast<std::int32_t>(first + found + skip);
+    escapes += static_cast<std::int32_t>(found);
+    const std::uint32_t all = 0u - found;
+    twiceY *= 1u + (all & (UniformMultiplier - 1u));
+    twiceZ *= 1u + (all & (BackEleven - 1u + ((0u - onZFirst) & (UniformMultiplier - BackEleven))));
+  }
+  streams = NearTables::ChainEnd(streams, count, list.XEscapes, escapes, twiceY, twiceZ);
 }
 
 #if defined(__clang__)

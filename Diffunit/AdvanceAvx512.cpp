@@ -75,6 +75,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <type_traits>
 
 #include "Diffunit/Diffunit.h"
@@ -540,6 +541,344 @@ void ScanAvx512(const TVolume& volume, const TMolCoord* molecules, std::int32_t 
   streams = {escaped ? StateOfLane(_mm_extract_epi64(zp, 1)) : streams.Placement,
              StateOfLane(_mm_cvtsi128_si64(xy)), StateOfLane(_mm_extract_epi64(xy, 1)),
              StateOfLane(_mm_cvtsi128_si64(zp))};
+}
+
+// The near-wall list (TNearList) in lanes. The molecules go by in windows of
+// ScanWindow, as in the scan: every coordinate is tested against the wall's
+// reach, and the near ones are listed as 4 m + a, those on x apart from those
+// on y and z. The x ones are decided at once with their exact steps (the X
+// stream never shifts); then each y or z one of a molecule that stays on x
+// becomes an entry, eight at a time: its jump (that of its molecule in the
+// window, times the window's, times 16807^-11 for each escape on x in the
+// window before it), its flags, its position and its two bounds. Every store
+// writes whole vectors of compressed lanes; the next ones overwrite what lies
+// past the last entry.
+namespace {
+
+using namespace NearTables;
+
+// The lanes of vector v of a block that hold x coordinates.
+template <int V>
+constexpr __mmask8 XLanes() {
+  unsigned mask = 0;
+  for (int l = 0; l < Lanes; ++l) mask |= (TTables::AxisOf(V, l) == 0 ? 1u : 0u) << l;
+  return static_cast<__mmask8>(mask);
+}
+
+// The entries' bounds from their positions (see NearTables).
+struct TBoundsMaker {
+  __m512d PlusRib, MinusRib, InverseSigma, Six, Scale, Limit, MinusLimit, ExactBeyond;
+  __m512i Width;
+
+  TBoundsMaker(double b0, double sigma)
+      : PlusRib(_mm512_set1_pd(b0)),
+        MinusRib(_mm512_set1_pd(-b0)),
+        InverseSigma(_mm512_set1_pd(1.0 / sigma)),
+        Six(_mm512_set1_pd(6.0)),
+        Scale(_mm512_set1_pd(SumScale)),
+        Limit(_mm512_set1_pd(BoundLimit)),
+        MinusLimit(_mm512_set1_pd(-BoundLimit)),
+        ExactBeyond(_mm512_set1_pd(2.0 * b0)),
+        Width(_mm512_set1_epi64(DoubtWidth(b0, sigma))) {}
+
+  // tau for the wall `wall`, clamped (min and max return their second
+  // operand for a NaN, so a NaN becomes a limit).
+  __m512d Tau(__m512d wall, __m512d p) const {
+    const __m512d tau = _mm512_mul_pd(
+        _mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(wall, p), InverseSigma), Six), Scale);
+    return _mm512_max_pd(_mm512_min_pd(tau, Limit), MinusLimit);
+  }
+  void Make(__m512d p, __m512i& low, __m512i& high) const {
+    const __m512d plus = Tau(PlusRib, p), minus = Tau(MinusRib, p);
+    low = _mm512_sub_epi64(_mm512_cvtpd_epi64(_mm512_min_pd(plus, minus)), Width);
+    high = _mm512_add_epi64(_mm512_cvtpd_epi64(_mm512_max_pd(plus, minus)), Width);
+  }
+  // The lanes whose bounds do not apply: |p| > 2 b0, or not finite.
+  __mmask8 Exact(__m512d p) const {
+    return static_cast<__mmask8>(~_mm512_cmp_pd_mask(_mm512_abs_pd(p), ExactBeyond, _CMP_LE_OQ));
+  }
+};
+
+// The jumps 16807^(12 m) of the molecules m = 0 .. 127 of a window without a
+// gather: m = 16 h + l, the jump of 12 l draws from two vectors by one
+// permutation, that of 192 h from one by another, multiplied.
+struct TMoleculeSplit {
+  __m512i LowFirst, LowSecond;  // 16807^(12 l), l = 0 .. 7 and 8 .. 15
+  __m512i High;                 // 16807^(192 h), h = 0 .. 7
+
+  TMoleculeSplit() : LowFirst(Powers(0, 12)), LowSecond(Powers(8, 12)), High(Powers(0, 192)) {}
+  static __m512i Powers(int from, int step) {
+    alignas(64) std::uint64_t of[Lanes];
+    for (int l = 0; l < Lanes; ++l)
+      of[l] =
+          JumpMultiplier(static_cast<std::uint64_t>(step) * static_cast<std::uint64_t>(from + l));
+    return _mm512_load_si512(of);
+  }
+  // `sixteens` (lane h: a lane form, or a multiplier at bit 20, for molecule
+  // 16 h) jumped on to molecule m of each lane: the same form, for m.
+  __m512i Jumped(__m512i sixteens, __m512i molecule, __m512i fifteen) const {
+    const __m512i low =
+        _mm512_permutex2var_epi64(LowFirst, _mm512_and_si512(molecule, fifteen), LowSecond);
+    return _mm512_madd52lo_epu64(_mm512_setzero_si512(),
+                                 _mm512_permutexvar_epi64(_mm512_srli_epi64(molecule, 4), sixteens),
+                                 low);
+  }
+};
+
+}  // namespace
+
+void ListNearAvx512(const TVolume& volume, const TMolCoord* molecules, std::int32_t count,
+                    double sigma, std::int32_t xState, TNearList& list) {
+  list.XEscapes = 0;
+  list.Count = 0;
+  if (count <= 0) {
+    Pad(list);
+    return;
+  }
+  const TConstants c = MakeConstants(volume, sigma);
+  const TBoundsMaker bounds(volume.OuterRib, sigma);
+  const __m512d reach = _mm512_set1_pd(6.0 * std::fabs(sigma));
+  const __m512i codes01 = ListCodes01(), codes2 = ListCodes2();
+  constexpr __mmask16 xLanes01 = static_cast<__mmask16>(XLanes<0>() | XLanes<1>() << 8);
+  constexpr __mmask8 xLanes2 = XLanes<2>();
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i fifteen = _mm512_set1_epi64(15), three = _mm512_set1_epi64(3);
+  const __m512i backEleven = _mm512_set1_epi64(BackEleven);
+  const TMoleculeSplit split;
+  // Locals, so that the stores through the arrays need not reload them.
+  std::uint64_t* const jumpsOut = list.Jumps;
+  std::int64_t* const lowOut = list.Low;
+  std::int64_t* const highOut = list.High;
+  double* const positionsOut = list.Positions;
+  std::int32_t listed = 0, xEscapesInRun = 0;
+  // The X state at the window's start, in lane form.
+  long long xHeld = LaneForm(xState);
+  // 16807^(12 w) 16807^(-11 x) for the window's first molecule w and the x
+  // escapes x before it.
+  std::uint32_t windowJump = 1;
+  // Room for a window's coordinates, the compressed stores past the last and
+  // the sentinel.
+  alignas(64) std::int32_t xListed[ScanWindow + 32];
+  alignas(64) std::int32_t yzListed[2 * ScanWindow + 32];
+  alignas(64) std::int32_t xEscaped[ScanWindow + 32];
+
+  for (std::int32_t window = 0; window < count; window += ScanWindow) {
+    const int n = count - window < ScanWindow ? count - window : ScanWindow;
+    const double* const packed = &molecules[window].x;
+
+    int xCount = 0, yzCount = 0;
+    const auto listBlock = [&](__m512d p0, __m512d p1, __m512d p2, __mmask8 valid0, __mmask8 valid1,
+                               __mmask8 valid2, int first) __attribute__((always_inline)) {
+      // Not (|p| + reach <= b0): unordered compares true, so NaN is listed.
+      const __mmask8 near0 = _mm512_mask_cmp_pd_mask(
+          valid0, _mm512_add_pd(_mm512_abs_pd(p0), reach), c.OuterRib, _CMP_NLE_UQ);
+      const __mmask8 near1 = _mm512_mask_cmp_pd_mask(
+          valid1, _mm512_add_pd(_mm512_abs_pd(p1), reach), c.OuterRib, _CMP_NLE_UQ);
+      const __mmask8 near2 = _mm512_mask_cmp_pd_mask(
+          valid2, _mm512_add_pd(_mm512_abs_pd(p2), reach), c.OuterRib, _CMP_NLE_UQ);
+      const __m512i offset = _mm512_set1_epi32(4 * first);
+      const __m512i at01 = _mm512_add_epi32(codes01, offset);
+      const __m512i at2 = _mm512_add_epi32(codes2, offset);
+      const __mmask16 near01 = _mm512_kunpackb(near1, near0);
+      const __mmask16 x01 = near01 & xLanes01, yz01 = near01 & ~xLanes01;
+      const __mmask8 x2 = near2 & xLanes2, yz2 = near2 & ~xLanes2;
+      _mm512_storeu_si512(xListed + xCount, _mm512_maskz_compress_epi32(x01, at01));
+      xCount += __builtin_popcount(x01);
+      _mm512_storeu_si512(xListed + xCount, _mm512_maskz_compress_epi32(x2, at2));
+      xCount += __builtin_popcount(x2);
+      _mm512_storeu_si512(yzListed + yzCount, _mm512_maskz_compress_epi32(yz01, at01));
+      yzCount += __builtin_popcount(yz01);
+      _mm512_storeu_si512(yzListed + yzCount, _mm512_maskz_compress_epi32(yz2, at2));
+      yzCount += __builtin_popcount(yz2);
+    };
+    int first = 0;
+    for (; first + Lanes <= n; first += Lanes) {
+      const double* const block = packed + 3 * first;
+      const char* const ahead = reinterpret_cast<const char*>(block) + 2 * PrefetchAhead;
+      _mm_prefetch(ahead, _MM_HINT_T0);
+      _mm_prefetch(ahead + 64, _MM_HINT_T0);
+      _mm_prefetch(ahead + 128, _MM_HINT_T0);
+      listBlock(_mm512_loadu_pd(block), _mm512_loadu_pd(block + 8), _mm512_loadu_pd(block + 16),
+                0xFF, 0xFF, 0xFF, first);
+    }
+    if (first < n) {  // the last, partial block: no memory past the last molecule
+      const std::uint32_t valid = (std::uint32_t{1} << (3 * (n - first))) - 1u;
+      const __mmask8 valid0 = static_cast<__mmask8>(valid);
+      const __mmask8 valid1 = static_cast<__mmask8>(valid >> 8);
+      const __mmask8 valid2 = static_cast<__mmask8>(valid >> 16);
+      const double* const block = packed + 3 * first;
+      listBlock(_mm512_maskz_loadu_pd(valid0, block), _mm512_maskz_loadu_pd(valid1, block + 8),
+                _mm512_maskz_loadu_pd(valid2, block + 16), valid0, valid1, valid2, first);
+    }
+    // A sentinel of no molecule after the last, read as the next entry's code.
+    yzListed[yzCount] = -4;
+
+    // The escapes on x, exactly: the molecules of the window that leave on
+    // x, in order (compressed, without a branch on the escapes). Lane h of
+    // xSixteens: the X state (lane form) of the window's molecule 16 h.
+    int xEscapes = 0;
+    if (xCount > 0) {
+      const __m512i xSixteens = _mm512_madd52lo_epu64(zero, _mm512_set1_epi64(xHeld), split.High);
+      for (int e = 0; e < xCount; e += Lanes) {
+        const __mmask8 valid =
+            static_cast<__mmask8>(xCount - e >= Lanes ? 0xFF : (1u << (xCount - e)) - 1u);
+        const __m256i molecule =
+            _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(xListed + e)), 2);
+        const __m256i index = _mm256_add_epi32(_mm256_add_epi32(molecule, molecule), molecule);
+        const __m512d p = _mm512_mask_i32gather_pd(c.Zero, valid, index, packed, 8);
+        const __m512i base = split.Jumped(xSixteens, _mm512_cvtepu32_epi64(molecule), fifteen);
+        const __mmask8 out = _mm512_mask_cmp_pd_mask(
+            valid, _mm512_abs_pd(_mm512_add_pd(p, StepsWithoutMean(c, base))), c.OuterRib,
+            _CMP_GT_OQ);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(xEscaped + xEscapes),
+                            _mm512_cvtepi64_epi32(
+                                _mm512_maskz_compress_epi64(out, _mm512_cvtepu32_epi64(molecule))));
+        xEscapes += __builtin_popcount(out);
+      }
+    }
+
+    // The entries on y and z. Lane h of jumpSixteens: the jump of the
+    // window's molecule 16 h, at bit 20.
+    const __m512i jumpSixteens = _mm512_madd52lo_epu64(
+        zero, split.High, _mm512_set1_epi64(static_cast<long long>(windowJump) << 20));
+    for (int e = 0; e < yzCount; e += Lanes) {
+      __mmask8 keep =
+          static_cast<__mmask8>(yzCount - e >= Lanes ? 0xFF : (1u << (yzCount - e)) - 1u);
+      const __m256i code = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(yzListed + e));
+      const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(yzListed + e + 1));
+      const __m256i molecule = _mm256_srli_epi32(code, 2);
+      const __m512i molecule64 = _mm512_cvtepu32_epi64(molecule);
+      const __m512i axis64 = _mm512_and_si512(_mm512_cvtepu32_epi64(code), three);
+      __m512i jumps = split.Jumped(jumpSixteens, molecule64, fifteen);
+      // The same number of turns for every group of the window.
+      for (int x = 0; x < xEscapes; ++x) {
+        const __m512i escaping = _mm512_set1_epi64(xEscaped[x]);
+        keep &= _mm512_cmpneq_epi64_mask(molecule64, escaping);
+        // An escape on x before the entry: 11 draws fewer.
+        jumps = _mm512_mask_mov_epi64(jumps, _mm512_cmpgt_epi64_mask(molecule64, escaping),
+                                      _mm512_madd52lo_epu64(zero, jumps, backEleven));
+      }
+      if (keep == 0) continue;
+      jumps = _mm512_srli_epi64(jumps, 20);  // the multiplier alone, below the flags
+      const __m256i index = _mm256_add_epi32(
+          _mm256_add_epi32(molecule, molecule),
+          _mm256_add_epi32(molecule, _mm256_and_si256(code, _mm256_set1_epi32(3))));
+      const __m512d p = _mm512_mask_i32gather_pd(c.Zero, keep, index, packed, 8);
+      const __mmask8 onZ = _mm512_cmpeq_epi64_mask(axis64, _mm512_set1_epi64(2));
+      const __mmask8 zFollows = static_cast<__mmask8>(
+          _mm512_cmpeq_epi64_mask(_mm512_cvtepu32_epi64(_mm256_srli_epi32(next, 2)), molecule64) &
+          ~onZ);
+      jumps = _mm512_mask_or_epi64(jumps, onZ, jumps,
+                                   _mm512_set1_epi64(static_cast<long long>(NearFlags::OnZ)));
+      jumps = _mm512_mask_or_epi64(jumps, zFollows, jumps,
+                                   _mm512_set1_epi64(static_cast<long long>(NearFlags::ZFollows)));
+      jumps = _mm512_mask_or_epi64(jumps, bounds.Exact(p), jumps,
+                                   _mm512_set1_epi64(static_cast<long long>(NearFlags::Exact)));
+      __m512i low, high;
+      bounds.Make(p, low, high);
+      _mm512_storeu_si512(jumpsOut + listed, _mm512_maskz_compress_epi64(keep, jumps));
+      _mm512_storeu_si512(lowOut + listed, _mm512_maskz_compress_epi64(keep, low));
+      _mm512_storeu_si512(highOut + listed, _mm512_maskz_compress_epi64(keep, high));
+      _mm512_storeu_pd(positionsOut + listed, _mm512_maskz_compress_pd(keep, p));
+      listed += __builtin_popcount(keep);
+    }
+
+    windowJump *= static_cast<std::uint32_t>(MoleculeJumps.Of[n]) *
+                  BackElevenPower(static_cast<std::uint64_t>(xEscapes));
+    xHeld = LaneForm(Jumped(static_cast<std::int32_t>(xHeld >> 21),
+                            static_cast<std::uint32_t>(MoleculeJumps.Of[n])));
+    xEscapesInRun += xEscapes;
+  }
+  list.Count = listed;
+  list.XEscapes = xEscapesInRun;
+  Pad(list);
+}
+
+namespace {
+
+// One vector of eight entries of a round of the chain, evaluated at the
+// carried states: whether each escapes as far as its bounds tell, and
+// whether the bounds leave it in doubt.
+struct TEvaluated {
+  __m512i State;  // the entries' states, in lane form
+  __mmask8 Out, Doubt, OnZ, ZFollows;
+};
+
+inline TEvaluated Evaluate(const TConstants& c, const TNearList& list, std::int32_t at,
+                           __m512i twiceY, __m512i twiceZ, __m512i twiceWidth) {
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i jumps = _mm512_loadu_si512(list.Jumps + at);
+  TEvaluated v;
+  v.OnZ = _mm512_movepi64_mask(jumps);
+  v.ZFollows = _mm512_movepi64_mask(_mm512_slli_epi64(jumps, 1));
+  v.State = _mm512_madd52lo_epu64(zero, _mm512_mask_mov_epi64(twiceY, v.OnZ, twiceZ), jumps);
+  __m512i s[12];
+  for (int k = 0; k < 12; ++k)
+    s[k] = _mm512_madd52lo_epu64(zero, v.State, _mm512_load_si512(c.Powers[k + 1]));
+  const __m512i t0 = _mm512_add_epi64(s[0], s[1]), t1 = _mm512_add_epi64(s[2], s[3]);
+  const __m512i t2 = _mm512_add_epi64(s[4], s[5]), t3 = _mm512_add_epi64(s[6], s[7]);
+  const __m512i t4 = _mm512_add_epi64(s[8], s[9]), t5 = _mm512_add_epi64(s[10], s[11]);
+  const __m512i sum = _mm512_add_epi64(_mm512_add_epi64(_mm512_add_epi64(t0, t1), t2),
+                                       _mm512_add_epi64(_mm512_add_epi64(t3, t4), t5));
+  const __m512i low = _mm512_loadu_si512(list.Low + at);
+  const __m512i high = _mm512_loadu_si512(list.High + at);
+  v.Out = _mm512_cmpgt_epi64_mask(low, sum) | _mm512_cmpgt_epi64_mask(sum, high);
+  v.Doubt = _mm512_cmple_epu64_mask(_mm512_sub_epi64(sum, low), twiceWidth) |
+            _mm512_cmple_epu64_mask(_mm512_sub_epi64(high, sum), twiceWidth) |
+            _mm512_movepi64_mask(_mm512_slli_epi64(jumps, 2));
+  return v;
+}
+
+// The entries in doubt decided by their exact steps.
+inline __mmask8 Decided(const TConstants& c, const TNearList& list, std::int32_t at,
+                        const TEvaluated& v) {
+  if (__builtin_expect(v.Doubt == 0, 1)) return v.Out;
+  const __m512d p = _mm512_loadu_pd(list.Positions + at);
+  const __mmask8 exact = _mm512_cmp_pd_mask(
+      _mm512_abs_pd(_mm512_add_pd(p, StepsWithoutMean(c, v.State))), c.OuterRib, _CMP_GT_OQ);
+  return static_cast<__mmask8>((v.Out & ~v.Doubt) | (exact & v.Doubt));
+}
+
+}  // namespace
+
+// The chain (see TNearList): sixteen entries a round, all at the states the
+// escapes before them leave (twice the Y and Z states, carried in general
+// registers), and the first escape among them selected without a branch:
+// the round after it starts right after the escaping entry, and after its
+// z entry when it left on y. A round is one dependent path of about thirty
+// cycles (the states' jumps, the sums, the compares, the mask to an index),
+// and a branch on the escapes would mispredict at most of them.
+void ChainNearAvx512(const TVolume& volume, const TNearList& list, std::int32_t count, double sigma,
+                     TStreamStates& streams) {
+  if (count <= 0) return;
+  const TConstants c = MakeConstants(volume, sigma);
+  const __m512i twiceWidth = _mm512_set1_epi64(2 * NearTables::DoubtWidth(volume.OuterRib, sigma));
+  std::uint32_t twiceY = 2u * static_cast<std::uint32_t>(streams.Y);
+  std::uint32_t twiceZ = 2u * static_cast<std::uint32_t>(streams.Z);
+  std::int32_t escapes = 0;
+  for (std::int32_t e = 0; e < list.Count;) {
+    // At bit 20, so that the product's low 52 bits are the entries' states
+    // in lane form.
+    const __m512i y = _mm512_set1_epi64(static_cast<long long>(twiceY) << 20);
+    const __m512i z = _mm512_set1_epi64(static_cast<long long>(twiceZ) << 20);
+    const TEvaluated a = Evaluate(c, list, e, y, z, twiceWidth);
+    const TEvaluated b = Evaluate(c, list, e + Lanes, y, z, twiceWidth);
+    const unsigned out = Decided(c, list, e, a) | unsigned{Decided(c, list, e + Lanes, b)} << 8;
+    const unsigned onZ = a.OnZ | unsigned{b.OnZ} << 8;
+    const unsigned zFollows = a.ZFollows | unsigned{b.ZFollows} << 8;
+    // The first escape, or none (16), without a branch.
+    const unsigned first = static_cast<unsigned>(__builtin_ctz(out | 0x10000u));
+    const unsigned found = out != 0;
+    const unsigned onZFirst = (onZ >> first) & 1u;
+    const unsigned skip = (zFollows >> first) & 1u;
+    e += static_cast<std::int32_t>(first + found + skip);
+    escapes += static_cast<std::int32_t>(found);
+    // An escape on y: Y one draw on, Z eleven back; on z: both one on.
+    const std::uint32_t all = 0u - found;
+    twiceY *= 1u + (all & (UniformMultiplier - 1u));
+    twiceZ *= 1u + (all & (BackEleven - 1u + ((0u - onZFirst) & (UniformMultiplier - BackEleven))));
+  }
+  streams = NearTables::ChainEnd(streams, count, list.XEscapes, escapes, twiceY, twiceZ);
 }
 
 #if defined(__clang__)

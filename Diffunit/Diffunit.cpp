@@ -261,7 +261,8 @@ TEngineSettings::TEngineSettings()
       ParallelStepMinimum(10000),
       SmallestStepPiece(4096),
       StepCacheBytes(LastLevelCacheBytes()),
-      Sharing(TSharing::Measured) {}
+      Sharing(TSharing::Measured),
+      NearChainThreads(3) {}
 
 TEngineSettings SettingsFromEnvironment(std::vector<std::string>& messages) {
   TEngineSettings settings;
@@ -295,7 +296,7 @@ void TVolume::SetSettings(const TEngineSettings& settings) {
   // New threads, and a new measure of whether they pay, for another count,
   // kernel or way of sharing.
   if (settings.Threads != Config.Threads || settings.Kernel != Config.Kernel ||
-      settings.Sharing != Config.Sharing)
+      settings.Sharing != Config.Sharing || settings.NearChainThreads != Config.NearChainThreads)
     Pool.reset();
   Config = settings;
 }

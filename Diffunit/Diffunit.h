@@ -110,6 +110,12 @@ struct TEngineSettings {
   // (Workers.h, TShareJudge); Always and Never decide without timing.
   enum class TSharing { Measured, Always, Never };
   TSharing Sharing;
+  // How a shared step settles its stream offsets: on at least this many
+  // threads by the near-wall chain where the kernel has one, on fewer by the
+  // scan (Workers.h). Default 3: the chain's list costs about half a moving
+  // in all, which two threads do not win back, while from three on the scan
+  // bounds the step and the chain does not.
+  std::int32_t NearChainThreads;
 };
 
 // The default settings with what the environment asks for: KELVANE_THREADS

@@ -9,7 +9,9 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
+#include "Diffunit/Kernels.h"
 #include "Statg/Statg.h"
 
 template <int Lanes>
@@ -127,3 +129,93 @@ constexpr std::uint32_t BackEleven = Inverse(JumpMultiplier(11));
 static_assert(BackEleven * JumpMultiplier(11) == 1u, "a jump back undoes the jump");
 
 }  // namespace ScanTables
+
+// What the near-wall lists (Kernels.h, TNearList) of every kernel share: the
+// scale of their bounds and the width of the doubt around them.
+//
+// Why the bounds decide exactly. Let T be the sum of an entry's twelve
+// states and T' = T 2^21 (what the lanes sum), so that the real sum of the
+// uniforms is R = T UniformScale = T' / SumScale. The exact step d is within
+// 2^-45 |Sigma| + 2^-1074 of (R - 6) Sigma (the twelve rounded uniforms and
+// their rounded sums are within 2^-46 of R, then fl(S - 6) and the product
+// round once each); p + d beyond b0 (1 + 2^-51) rounds to a double beyond b0,
+// and p + d below b0 rounds to at most b0, and the same on the side of -b0.
+// So with tau = ((w - p) / Sigma + 6) SumScale for the wall w = +-b0, the
+// reference escapes past w for T' beyond tau by more than 2 b0 / |Sigma| +
+// 128 (on the side that Sigma's sign gives), and stays within w for T' short
+// of it by 128. The bounds are tau computed in doubles: with |p| <= 2 b0
+// they are within 24 + 12 b0 / |Sigma| of the real tau (six roundings,
+// relative 2^-53 each, of values below (3 b0 / |Sigma| + 6) SumScale, SumScale
+// < 2^53). DoubtWidth covers the sum of both, with room: outside it the
+// bounds decide as the reference does, and inside it the exact step does.
+// Entries with |p| > 2 b0 or not finite, and every entry where b0 or Sigma
+// are out of the ordinary (see DoubtWidth), take the exact step always.
+namespace NearTables {
+
+constexpr double SumScale = 2097152.0 / UniformScale;  // 2^21 / UniformScale, about 2^52
+constexpr double BoundLimit = 0x1p60;                  // bounds are clamped within +-2^60
+// A width that puts every real entry in doubt but no padding entry (Low
+// INT64_MIN, High INT64_MAX, its sum 0): 3 2^60, so that 2 AlwaysDoubt < 2^63.
+constexpr std::int64_t AlwaysDoubt = std::int64_t{3} << 60;
+
+// The doubt around each bound, in units of T' (see above), for the outer rib
+// `b0` and step width `sigma`.
+inline std::int64_t DoubtWidth(double b0, double sigma) {
+  const double reach = sigma < 0 ? -sigma : sigma;
+  if (!(b0 >= 0x1p-1000 && b0 <= 0x1p1000 && reach >= 0x1p-900 && reach <= 0x1p900))
+    return AlwaysDoubt;
+  // One unit of T more, for kernels that round their bounds to whole units of T.
+  const double width = 4096.0 + 2097152.0 + 192.0 * (b0 / reach);
+  return width <= 0x1p58 ? static_cast<std::int64_t>(width) + 1 : AlwaysDoubt;
+}
+
+// The inverse of 16807^11 modulo 2^32 to the power `k`: the jump of an entry
+// back by 11 draws for each escape on x before it.
+constexpr std::uint32_t BackElevenPower(std::uint64_t k) {
+  std::uint32_t result = 1, power = ScanTables::BackEleven;
+  for (; k != 0; k >>= 1, power *= power)
+    if (k & 1) result *= power;
+  return result;
+}
+
+}  // namespace NearTables
+
+namespace NearTables {
+
+// The stream states at the end of a chained run of `count` >= 1 molecules
+// from `start`: `xEscapes` escapes on x, `yzEscapes` on y and z, and
+// `twiceY` and `twiceZ` twice the Y and Z states at the run's start, shifted
+// by those escapes (mod 2^32), as the chain carries them.
+inline TStreamStates ChainEnd(const TStreamStates& start, std::int32_t count, std::int32_t xEscapes,
+                              std::int32_t yzEscapes, std::uint32_t twiceY, std::uint32_t twiceZ) {
+  const std::uint32_t run = JumpMultiplier(12 * static_cast<std::uint64_t>(count));
+  const std::uint32_t stays = run * BackElevenPower(static_cast<std::uint64_t>(xEscapes));
+  TStreamStates end;
+  end.X = Jumped(start.X, run);
+  end.Y = Jumped(static_cast<std::int32_t>(twiceY >> 1), stays);
+  end.Z = Jumped(static_cast<std::int32_t>(twiceZ >> 1), stays);
+  const std::int64_t escapes = std::int64_t{xEscapes} + yzEscapes;
+  // Drawn from only by escapes: without one it keeps its state (a jump by
+  // nothing would clear a set bit 31).
+  end.Placement =
+      escapes ? Jumped(start.Placement, JumpMultiplier(2 * static_cast<std::uint64_t>(escapes)))
+              : start.Placement;
+  return end;
+}
+
+}  // namespace NearTables
+
+namespace NearTables {
+
+// Pads `list` after its last entry with entries that never escape and are
+// never in doubt (their sum is 0: no jump).
+inline void Pad(TNearList& list) {
+  for (int k = 0; k < NearListPadding; ++k) {
+    list.Jumps[list.Count + k] = 0;
+    list.Low[list.Count + k] = std::numeric_limits<std::int64_t>::min();
+    list.High[list.Count + k] = std::numeric_limits<std::int64_t>::max();
+    list.Positions[list.Count + k] = 0.0;
+  }
+}
+
+}  // namespace NearTables

@@ -47,6 +47,55 @@ using TMoveMolecules = std::int32_t (*)(const TVolume& volume, TMolCoord* molecu
 using TScanMolecules = void (*)(const TVolume& volume, const TMolCoord* molecules,
                                 std::int32_t count, double sigma, TStreamStates& streams);
 
+// The near-wall list of a run of molecules, the first half of settling a
+// shared step's stream offsets another way than the scan (Workers.h). The X
+// stream never shifts, so every escape on x is decided at once; each y or z
+// coordinate of a molecule that stays on x and that a step could take past
+// the wall becomes one entry. The entries are in slot order, in four arrays
+// (one vector load of each reads the entries of a round of the chain):
+// - Jumps: the multiplier that leads from the run's Y (or Z) state, shifted
+//   by the y and z escapes before the entry, to the entry's state: 16807^(12 i)
+//   times 16807^-11 for each escape on x among the run's first i molecules, mod
+//   2^32 (bits 0 to 31), and the flags below;
+// - Low and High: the entry escapes where the sum of its twelve states,
+//   each times 2^21, is below Low or above High; within DoubtWidth of either
+//   bound the exact step decides;
+// - Positions: the coordinate, for the exact step.
+// After the last entry come NearListPadding entries that never escape, so
+// that a round of the chain reads whole vectors past the end.
+struct TNearList {
+  std::uint64_t* Jumps = nullptr;
+  std::int64_t* Low = nullptr;
+  std::int64_t* High = nullptr;
+  double* Positions = nullptr;
+  std::int32_t Count = 0;     // entries
+  std::int32_t XEscapes = 0;  // molecules of the run that leave on x
+};
+
+namespace NearFlags {
+constexpr std::uint64_t OnZ = std::uint64_t{1} << 63;       // the entry is a z coordinate
+constexpr std::uint64_t ZFollows = std::uint64_t{1} << 62;  // a y entry whose z comes next
+constexpr std::uint64_t Exact = std::uint64_t{1} << 61;     // the bounds do not apply
+}  // namespace NearFlags
+
+constexpr int NearListPadding = 16;
+// Entries a list of `count` molecules may need, with its padding and the
+// whole vectors its builder stores past the last entry.
+constexpr std::int64_t NearListCapacity(std::int32_t count) {
+  return 2 * std::int64_t{count} + NearListPadding + 32;
+}
+
+// Lists the `count` leading molecules of `molecules`, whose first X state is
+// `xState` (see TNearList), into `list`, which has room for
+// NearListCapacity(count) entries.
+using TListNear = void (*)(const TVolume& volume, const TMolCoord* molecules, std::int32_t count,
+                           double sigma, std::int32_t xState, TNearList& list);
+// Advances `streams` from the start of a run of `count` molecules listed in
+// `list` to its end, exactly as moving them would: the chain of the run's
+// escapes on y and z.
+using TChainNear = void (*)(const TVolume& volume, const TNearList& list, std::int32_t count,
+                            double sigma, TStreamStates& streams);
+
 // The top-up at the end of a step: activates spare slots at the outer wall
 // (4 draws each). Shared by every kernel.
 void TopUpAtWall(TSpecies& species);
@@ -124,6 +173,16 @@ void ScanAvx512(const TVolume& volume, const TMolCoord* molecules, std::int32_t 
 void ScanAvx2(const TVolume& volume, const TMolCoord* molecules, std::int32_t count, double sigma,
               TStreamStates& streams);
 
+// The near-wall lists and chains in AVX-512 and in AVX2 lanes.
+void ListNearAvx512(const TVolume& volume, const TMolCoord* molecules, std::int32_t count,
+                    double sigma, std::int32_t xState, TNearList& list);
+void ChainNearAvx512(const TVolume& volume, const TNearList& list, std::int32_t count, double sigma,
+                     TStreamStates& streams);
+void ListNearAvx2(const TVolume& volume, const TMolCoord* molecules, std::int32_t count,
+                  double sigma, std::int32_t xState, TNearList& list);
+void ChainNearAvx2(const TVolume& volume, const TNearList& list, std::int32_t count, double sigma,
+                   TStreamStates& streams);
+
 // One kernel: a row of the kernel table. Everything that differs between
 // the kernels is here; the engine, the tests and the benchmarks read the rows.
 struct TKernel {
@@ -133,6 +192,10 @@ struct TKernel {
   TAdvanceKernel Advance;  // a whole step of one species on the calling thread
   TMoveMolecules Move;     // the moving part, for a step shared among threads
   TScanMolecules Scan;     // the scan of a shared step
+  // The near-wall list and its chain, which settle a shared step in place of
+  // the scan; null where the kernel has none.
+  TListNear ListNear;
+  TChainNear ChainNear;
 };
 
 // Every kernel, the slowest first: reference, avx2, avx512 on x86-64, the

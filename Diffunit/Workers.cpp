@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 
 namespace {
 
@@ -97,7 +98,12 @@ struct TWorkers::TStepJob {
 };
 
 TWorkers::TWorkers(int threads)
-    : PieceStart(MostPieces + 1), Inside(static_cast<std::size_t>(threads)) {
+    : PieceStart(MostPieces + 1),
+      Inside(static_cast<std::size_t>(threads)),
+      Lists(MostPieces),
+      Listed(new std::atomic<std::uint32_t>[MostPieces]) {
+  for (int piece = 0; piece < MostPieces; ++piece)
+    Listed[piece].store(0, std::memory_order_relaxed);
   Pool.reserve(static_cast<std::size_t>(threads - 1));
   try {
     for (int index = 1; index < threads; ++index)
@@ -163,6 +169,10 @@ std::int32_t TWorkers::Move(const TKernel& kernel, const TVolume& volume, TMolCo
   Tail.store(std::numeric_limits<std::int32_t>::max(), std::memory_order_relaxed);
   Claimed.store(0, std::memory_order_relaxed);
   for (TCount& inside : Inside) inside.Inside = 0;
+  Chained =
+      kernel.ListNear && Threads() >= volume.Settings().NearChainThreads && MakeListRoom(count);
+  ++StepNumber;
+  ListClaimed.store(0, std::memory_order_relaxed);
 
   TStepJob job{this, &kernel, &volume, molecules, count, sigma};
   Run(StepPart, &job);
@@ -177,8 +187,126 @@ void TWorkers::StepPart(int index, void* context) {
   const TStepJob& job = *static_cast<const TStepJob*>(context);
   TWorkers& self = *job.Self;
   std::int32_t& inside = self.Inside[static_cast<std::size_t>(index)].Inside;
-  if (index == 0) self.Scan(job);
+  if (self.Chained) {
+    if (index == 0)
+      self.Chain(job);
+    else
+      self.ListAhead(job, inside);
+  } else if (index == 0) {
+    self.Scan(job);
+  }
   self.MoveClaimed(job, inside);
+}
+
+bool TWorkers::MakeListRoom(std::int32_t count) {
+  // Whole vectors of 8 entries per piece.
+  const std::int64_t stride = (NearListCapacity(PieceSize) + 7) / 8 * 8;
+  const std::int64_t room = stride * Pieces;
+  if (static_cast<std::uint64_t>(room) * 32u > MostListBytes || count <= 0) return false;
+  if (room > ListRoom) {
+    try {
+      // Left uninitialised: pages are touched only where entries are written.
+      ListJumps.reset(new std::uint64_t[static_cast<std::size_t>(room)]);
+      ListLow.reset(new std::int64_t[static_cast<std::size_t>(room)]);
+      ListHigh.reset(new std::int64_t[static_cast<std::size_t>(room)]);
+      ListPositions.reset(new double[static_cast<std::size_t>(room)]);
+    } catch (const std::bad_alloc&) {
+      ListJumps.reset();
+      ListLow.reset();
+      ListHigh.reset();
+      ListPositions.reset();
+      ListRoom = 0;
+      return false;
+    }
+    ListRoom = room;
+  }
+  ListStride = stride;
+  return true;
+}
+
+void TWorkers::ListPiece(const TStepJob& job, std::int32_t piece) {
+  const std::int32_t begin = piece * PieceSize;
+  const std::int32_t end = std::min(job.Count, begin + PieceSize);
+  const std::int64_t at = ListStride * piece;
+  TNearList& list = Lists[static_cast<std::size_t>(piece)];
+  list.Jumps = ListJumps.get() + at;
+  list.Low = ListLow.get() + at;
+  list.High = ListHigh.get() + at;
+  list.Positions = ListPositions.get() + at;
+  // Molecule `begin` takes the X stream's draws from 12 begin on (the list
+  // reads the state's low 31 bits only).
+  const std::int32_t xState =
+      Jumped(PieceStart[0].X, JumpMultiplier(12 * static_cast<std::uint64_t>(begin)));
+  job.Kernel->ListNear(*job.Volume, job.Molecules + begin, end - begin, job.Sigma, xState, list);
+  Listed[piece].store(StepNumber, std::memory_order_release);
+}
+
+bool TWorkers::ListNextPiece(const TStepJob& job) {
+  const std::int32_t piece = ListClaimed.fetch_add(1, std::memory_order_relaxed);
+  if (piece >= Pieces) return false;
+  ListPiece(job, piece);
+  return true;
+}
+
+std::int32_t TWorkers::PiecesInCache(const TStepJob& job) const {
+  return std::max(std::int32_t{2}, static_cast<std::int32_t>(job.Volume->Settings().StepCacheBytes /
+                                                             2 / sizeof(TMolCoord) /
+                                                             static_cast<std::size_t>(PieceSize)));
+}
+
+void TWorkers::ListAhead(const TStepJob& job, std::int32_t& inside) {
+  // Listing reads the positions that moving reads again: it keeps no further
+  // ahead of the moving than the cache holds, so that moving finds them
+  // there and the step does not read main memory twice.
+  const std::int32_t mostAhead = std::max(PiecesInCache(job), Threads());
+  for (int spins = 0;;) {
+    std::int32_t moved = Claimed.load(std::memory_order_relaxed);
+    if (moved >= Pieces) return;
+    const std::int32_t listing = ListClaimed.load(std::memory_order_relaxed);
+    if (listing < Pieces && listing - moved < mostAhead && ListNextPiece(job)) {
+      spins = 0;
+      continue;
+    }
+    if (moved < Scanned.load(std::memory_order_acquire)) {
+      if (Claimed.compare_exchange_weak(moved, moved + 1, std::memory_order_relaxed))
+        MovePiece(job, moved, inside);
+      spins = 0;
+      continue;
+    }
+    // Nothing to list or move yet: the chain is behind.
+    if (spins++ < 256) {
+#if defined(__x86_64__) || defined(__i386__)
+      __builtin_ia32_pause();
+#endif
+    } else {
+      std::this_thread::yield();
+    }
+  }
+}
+
+void TWorkers::Chain(const TStepJob& job) {
+  TStreamStates streams = PieceStart[0];
+  for (std::int32_t piece = 0; piece < Pieces; ++piece) {
+    // Lists pieces itself while the one it needs is not listed yet.
+    for (int spins = 0; Listed[piece].load(std::memory_order_acquire) != StepNumber; ++spins) {
+      if (ListNextPiece(job)) continue;
+      if (spins < 256) {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+      } else {
+        std::this_thread::yield();
+      }
+    }
+    // Listed, and its start known: it may be moved.
+    Scanned.store(piece + 1, std::memory_order_release);
+    const std::int32_t begin = piece * PieceSize;
+    const std::int32_t end = std::min(job.Count, begin + PieceSize);
+    job.Kernel->ChainNear(*job.Volume, Lists[static_cast<std::size_t>(piece)], end - begin,
+                          job.Sigma, streams);
+    PieceStart[static_cast<std::size_t>(piece) + 1] = streams;
+  }
+  Finish = streams;
 }
 
 void TWorkers::Scan(const TStepJob& job) {
@@ -187,10 +315,7 @@ void TWorkers::Scan(const TStepJob& job) {
   // Scanned pieces kept waiting at most: what the last-level cache holds, so
   // that moving finds them there and not in main memory, which a single core
   // can keep busy (measured: 14 GB/s read from one core, 14 from two).
-  const std::int32_t mostWaiting =
-      std::max(std::int32_t{2},
-               static_cast<std::int32_t>(job.Volume->Settings().StepCacheBytes / 2 /
-                                         sizeof(TMolCoord) / static_cast<std::size_t>(PieceSize)));
+  const std::int32_t mostWaiting = PiecesInCache(job);
   // Where scanning costs about as much as moving (the portable scan beside
   // the AVX2 kernel), sharing cannot pay: only a probe of two pieces is
   // scanned, to keep the measure up to date.

@@ -37,6 +37,24 @@
 // is measured as the engine runs (TShareJudge below): where sharing does
 // not pay, on this machine now, the calling thread moves everything.
 //
+// The chain. Where the kernel has a near-wall list (Kernels.h, TNearList),
+// a step on TEngineSettings::NearChainThreads threads or more is settled in
+// two parts instead of the scan. Every thread first
+// lists pieces, claimed in order: the escapes on x of a piece are decided
+// there and then, since the X stream never shifts, and the y and z
+// coordinates that could reach the wall are listed with their draws as if
+// no escape on y or z came before them. Thread 0 then runs the chain
+// through the lists in piece order, helping to list while the piece it
+// needs next is not listed yet; at each piece it reaches, listed and with
+// its start known, it publishes the piece's start, and the other threads
+// move published pieces as before whenever listing has run as far ahead of
+// the moving as the cache holds (or is done), so that moving finds the
+// positions listing read still in the cache. The chain is the step's
+// serial part: a short loop over the listed coordinates alone (about one
+// in ten), without a branch on the escapes it finds. Its lists take room
+// for two entries per molecule (32 bytes each) of which only the entries
+// written are touched; species beyond MostListBytes of it are scanned.
+//
 // The threads are std::thread, made once when a step first needs them and
 // kept until the engine ends or its thread count changes; between steps they
 // sleep on a condition variable. A step allocates nothing.
@@ -44,7 +62,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -134,9 +154,23 @@ class TWorkers {
   // more pieces than this.
   static constexpr int MostPieces = 4096;
 
+  // Bytes of near-wall lists a step may hold (virtual: only the entries
+  // written are touched); larger species are settled by the scan.
+  static constexpr std::size_t MostListBytes = std::size_t{512} << 20;
+
   struct TStepJob;
   static void StepPart(int index, void* context);
   void Scan(const TStepJob& job);
+  // The near-wall lists and their chain (see "The chain" above).
+  bool MakeListRoom(std::int32_t count);
+  void ListPiece(const TStepJob& job, std::int32_t piece);
+  bool ListNextPiece(const TStepJob& job);
+  void Chain(const TStepJob& job);
+  // What the threads beside the chain do: list, no further ahead of the
+  // moving than the cache holds, and move the pieces the chain has reached.
+  void ListAhead(const TStepJob& job, std::int32_t& inside);
+  // Pieces that fit in half the cache the step assumes (at least 2).
+  std::int32_t PiecesInCache(const TStepJob& job) const;
   void MoveClaimed(const TStepJob& job, std::int32_t& inside);
   void MovePiece(const TStepJob& job, std::int32_t piece, std::int32_t& inside);
   void WorkerLoop(int index);
@@ -157,6 +191,20 @@ class TWorkers {
   TStreamStates Finish;  // the states after the last molecule
   // r: scanning a molecule against moving it, as measured by thread 0.
   double ScanShare = 0.5;
+
+  // Whether this step is settled by the near-wall chain rather than the scan.
+  bool Chained = false;
+  // The near-wall list of each piece, in ListStride entries of the arrays
+  // from piece * ListStride on; Listed[i] holds the number of the step whose
+  // piece i is listed.
+  std::vector<TNearList> Lists;
+  std::unique_ptr<std::uint64_t[]> ListJumps;
+  std::unique_ptr<std::int64_t[]> ListLow, ListHigh;
+  std::unique_ptr<double[]> ListPositions;
+  std::int64_t ListRoom = 0, ListStride = 0;
+  std::unique_ptr<std::atomic<std::uint32_t>[]> Listed;
+  std::uint32_t StepNumber = 0;
+  alignas(64) std::atomic<std::int32_t> ListClaimed{0};  // pieces handed out to list
 
   std::mutex Mutex;
   std::condition_variable Wake, Done;

@@ -47,20 +47,24 @@ namespace {
 struct TKernelCase {
   const TKernel* Kernel;
   int Threads;
+  bool Chain;  // shared steps settled by the near-wall chain, not the scan
 };
 
 // Names the kernel in test output.
 void PrintTo(const TKernelCase& c, std::ostream* out) {
-  *out << c.Kernel->Name << " on " << c.Threads << " threads";
+  *out << c.Kernel->Name << " on " << c.Threads << " threads" << (c.Chain ? ", chain" : "");
 }
 
 // Every kernel of the table on 1, 2, 3 and 7 threads, but the reference on one
-// (the reference itself).
+// (the reference itself); those with a near-wall chain also with the scan.
 std::vector<TKernelCase> KernelCases() {
   std::vector<TKernelCase> cases;
   for (const TKernel& kernel : Kernels)
-    for (int threads : {1, 2, 3, 7})
-      if (&kernel != &Kernels[0] || threads > 1) cases.push_back({&kernel, threads});
+    for (int threads : {1, 2, 3, 7}) {
+      if (&kernel == &Kernels[0] && threads == 1) continue;
+      cases.push_back({&kernel, threads, kernel.ListNear != nullptr});
+      if (kernel.ListNear && threads > 1) cases.push_back({&kernel, threads, false});
+    }
   return cases;
 }
 
@@ -89,7 +93,8 @@ class TTwin {
  public:
   // Every species of the fast engine is shared among its threads, in pieces
   // of `smallestPiece` molecules or more.
-  explicit TTwin(const TKernel& kernel, int threads = 1, std::int32_t smallestPiece = 4096) {
+  explicit TTwin(const TKernel& kernel, int threads = 1, std::int32_t smallestPiece = 4096,
+                 bool chain = true) {
     TEngineSettings reference;
     reference.Threads = 1;
     reference.Kernel = &Kernels[0];
@@ -100,6 +105,7 @@ class TTwin {
     fast.ParallelStepMinimum = 0;
     fast.SmallestStepPiece = smallestPiece;
     fast.Sharing = TEngineSettings::TSharing::Always;  // whatever it would gain here
+    fast.NearChainThreads = chain ? 2 : MostThreads + 1;
     Fast.SetSettings(fast);
     Reference.SetStepCallback(ReferenceReports.Callback());
     Fast.SetStepCallback(FastReports.Callback());
@@ -185,7 +191,7 @@ class KernelsTest : public ::testing::TestWithParam<TKernelCase> {
       GTEST_SKIP() << "this CPU cannot run the " << GetParam().Kernel->Name << " kernel";
   }
   // Pieces of 5 molecules or more: they end inside blocks of lanes.
-  TTwin Twin() const { return TTwin(*GetParam().Kernel, GetParam().Threads, 5); }
+  TTwin Twin() const { return TTwin(*GetParam().Kernel, GetParam().Threads, 5, GetParam().Chain); }
   int Lanes() const { return GetParam().Kernel->Lanes; }
 };
 
@@ -427,7 +433,8 @@ TEST_P(KernelsTest, UnusualStreamStates) {
 }
 
 // Far ahead of the moving threads (a cache of almost nothing), the scan hands
-// each waiting piece over and moves it itself.
+// each waiting piece over and moves it itself, and listing threads move
+// chained pieces before they list more.
 TEST_P(KernelsTest, ScanHandsPiecesOverWhenFarAhead) {
   TTwin twin = Twin();
   TEngineSettings settings = twin.Fast.Settings();
@@ -451,6 +458,7 @@ TEST_P(KernelsTest, StepAllocatesNothing) {
   TEngineSettings settings;
   settings.Threads = GetParam().Threads;
   settings.Kernel = GetParam().Kernel;
+  settings.NearChainThreads = GetParam().Chain ? 2 : MostThreads + 1;
   settings.Sharing = TEngineSettings::TSharing::Always;
   v.SetSettings(settings);
   v.Step();  // makes the worker threads, once
@@ -461,7 +469,8 @@ TEST_P(KernelsTest, StepAllocatesNothing) {
 
 namespace {
 std::string KernelName(const ::testing::TestParamInfo<TKernelCase>& c) {
-  return std::string(c.param.Kernel->Name) + "_" + std::to_string(c.param.Threads) + "Threads";
+  return std::string(c.param.Kernel->Name) + "_" + std::to_string(c.param.Threads) + "Threads" +
+         (c.param.Chain ? "" : "_Scan");
 }
 }  // namespace
 
@@ -526,6 +535,158 @@ TEST(ScanTest, LeavesTheStreamsWhereMovingDoes) {
         kernel.Scan(volume, molecules.data() + begin, count, sigma, afterScanning);
         EXPECT_EQ(afterScanning, afterMoving)
             << "scan " << Describe(afterScanning) << ", moving " << Describe(afterMoving);
+      }
+    }
+  }
+}
+
+namespace {
+
+// Room for one near-wall list of `count` molecules.
+struct TListRoom {
+  explicit TListRoom(std::int32_t count)
+      : Jumps(static_cast<std::size_t>(NearListCapacity(count))),
+        Low(Jumps.size()),
+        High(Jumps.size()),
+        Positions(Jumps.size()) {
+    List.Jumps = Jumps.data();
+    List.Low = Low.data();
+    List.High = High.data();
+    List.Positions = Positions.data();
+  }
+  std::vector<std::uint64_t> Jumps;
+  std::vector<std::int64_t> Low, High;
+  std::vector<double> Positions;
+  TNearList List;
+};
+
+// The streams after listing and chaining `molecules` in consecutive parts of
+// the lengths `parts` (the last one takes the rest) by `kernel`, from `start`.
+TStreamStates ListedAndChained(const TKernel& kernel, const TVolume& volume,
+                               const std::vector<TMolCoord>& molecules, std::vector<int> parts,
+                               double sigma, TStreamStates streams) {
+  const int n = static_cast<int>(molecules.size());
+  int at = 0;
+  parts.push_back(n);
+  for (int part : parts) {
+    const int length = std::min(part, n - at);
+    TListRoom room(length);
+    kernel.ListNear(volume, molecules.data() + at, length, sigma, streams.X, room.List);
+    kernel.ChainNear(volume, room.List, length, sigma, streams);
+    at += length;
+  }
+  return streams;
+}
+
+}  // namespace
+
+// The near-wall list and its chain leave the streams where moving leaves
+// them, as one list and cut into parts anywhere: at the edges of rounds
+// (8 entries), inside them, and in parts of a few molecules.
+TEST(NearChainTest, LeavesTheStreamsWhereMovingDoes) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const TStreamStates start{PlacementSeed, StepSeedX, StepSeedY, StepSeedZ};
+  TVolume volume;
+  volume.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
+  std::vector<std::pair<std::vector<TMolCoord>, double>> sets;
+  for (double sigma : {0.3, 1e-3, 0.0, -0.0, 1e-310, -0.2, 40.0})
+    sets.push_back({Scattered(300, 2.0, 2024), sigma});
+  for (int axis = 0; axis < 3; ++axis)
+    for (double sigma : {0.05, 1e-9})
+      sets.push_back({OnTheWall(300, axis, 2.0, sigma, start), sigma});
+  std::vector<TMolCoord> odd = Scattered(40, 2.0, 7);
+  odd[3].x = std::nan("");
+  odd[9].y = inf;
+  odd[17].z = -inf;
+  odd[21].x = 1e308;
+  odd[30].y = 4.9406564584124654e-324;
+  odd[31].z = 5.0;
+  sets.push_back({odd, 0.1});
+  int chained = 0;
+  for (const TKernel& kernel : Kernels) {
+    if (!kernel.Supported() || !kernel.ListNear) continue;
+    ++chained;
+    for (std::size_t set = 0; set < sets.size(); ++set) {
+      const std::vector<TMolCoord>& molecules = sets[set].first;
+      const double sigma = sets[set].second;
+      std::vector<TMolCoord> moved = molecules;
+      TStreamStates afterMoving = start;
+      MoveMoleculesReference(volume, moved.data(), static_cast<std::int32_t>(moved.size()), sigma,
+                             afterMoving);
+      const std::vector<std::vector<int>> cuts = {
+          {}, {1}, {7}, {8}, {9}, {16, 17}, {129, 0, 1}, std::vector<int>(80, 5)};
+      for (std::size_t cut = 0; cut < cuts.size(); ++cut) {
+        SCOPED_TRACE(std::string(kernel.Name) + ", set " + std::to_string(set) + ", cut " +
+                     std::to_string(cut));
+        const TStreamStates afterChaining =
+            ListedAndChained(kernel, volume, molecules, cuts[cut], sigma, start);
+        EXPECT_EQ(afterChaining, afterMoving)
+            << "chain " << Describe(afterChaining) << ", moving " << Describe(afterMoving);
+      }
+    }
+  }
+  std::printf("kernels with a near-wall chain on this CPU: %d\n", chained);
+}
+
+// Escapes placed on chosen entries of the list, so that they fall on the
+// first and last lane of rounds of 8 and of 16 entries (a round starts right
+// after an escape, or after the skipped z entry of a y escape), after whole
+// rounds without one, and at the edges of list parts: y escapes whose z
+// entry (beyond the wall too, but never drawn) would open the next round,
+// and z escapes after y entries that stay. Each near coordinate that stays
+// lies 5.99 Sigma inside the wall (a step reaches at most 6 Sigma, and the
+// twelve uniforms would all have to be near 1); each escaping one beyond it.
+TEST(NearChainTest, EscapesOnTheEdgesOfRoundsAndParts) {
+  constexpr double b0 = 2.0, sigma = 1e-3;
+  const double stays = b0 - 5.99 * sigma, leaves = 2.5;
+  const TStreamStates start{PlacementSeed, StepSeedX, StepSeedY, StepSeedZ};
+  TVolume volume;
+  volume.SetParameters(b0, 1.0, 0.001, 293.15, 0.0001);
+  struct TPattern {
+    std::vector<TMolCoord> Molecules;
+    int Escapes;
+  };
+  std::vector<TPattern> patterns;
+  {  // one y entry per molecule: entry i is molecule i
+    TPattern p{std::vector<TMolCoord>(48, {0.0, stays, 0.0}), 0};
+    // Rounds from 1, 9 (and 17), 25, 26 (and 34), 43.
+    for (int i : {0, 8, 24, 25, 42, 47}) {
+      p.Molecules[static_cast<std::size_t>(i)].y = i % 2 ? leaves : -leaves;
+      ++p.Escapes;
+    }
+    patterns.push_back(p);
+  }
+  {  // a z entry, then y and z entries: entries 2 i - 1 and 2 i are molecule i
+    TPattern p{std::vector<TMolCoord>(40, {0.0, stays, -stays}), 0};
+    p.Molecules[0].y = 0.0;
+    // y escapes on entries 7 (lane 7 of the first round) and 41 (lane 0
+    // after a whole round), their z entries skipped.
+    for (int i : {4, 21}) {
+      p.Molecules[static_cast<std::size_t>(i)] = {0.0, leaves, leaves};
+      ++p.Escapes;
+    }
+    // z escapes on entries 24 and 58 (lane 15 of a round of 16, lane 7 of
+    // one of 8) and on the last entry.
+    for (int i : {12, 29, 39}) {
+      p.Molecules[static_cast<std::size_t>(i)].z = -leaves;
+      ++p.Escapes;
+    }
+    patterns.push_back(p);
+  }
+  for (const TKernel& kernel : Kernels) {
+    if (!kernel.Supported() || !kernel.ListNear) continue;
+    for (std::size_t pattern = 0; pattern < patterns.size(); ++pattern) {
+      const TPattern& p = patterns[pattern];
+      std::vector<TMolCoord> moved = p.Molecules;
+      TStreamStates afterMoving = start;
+      MoveMoleculesReference(volume, moved.data(), static_cast<std::int32_t>(moved.size()), sigma,
+                             afterMoving);
+      ASSERT_EQ(DrawsBetween(start.Placement, afterMoving.Placement, 200), 2 * p.Escapes);
+      for (const std::vector<int>& cut : std::vector<std::vector<int>>{
+               {}, {7}, {8}, {15}, {16}, {4, 4, 8}, {1, 7, 1, 7}, {12, 12}}) {
+        SCOPED_TRACE(std::string(kernel.Name) + ", pattern " + std::to_string(pattern) +
+                     ", first part " + (cut.empty() ? "all" : std::to_string(cut[0])));
+        EXPECT_EQ(ListedAndChained(kernel, volume, p.Molecules, cut, sigma, start), afterMoving);
       }
     }
   }

@@ -145,6 +145,13 @@ inline __m256d StepsWithoutMean(const TConstants& c, __m256i base) {
 
 // Lane mask (all ones in a lane) of the first `n` of up to 12 packed doubles,
 // for vector `v`.
+// The lanes of `p` (bits 0 to 3) that a step reaching `reach` could take past
+// the wall: not (|p| + reach <= b0), so that NaN and infinities count as near.
+inline int NearTheWall(const TConstants& c, __m256d p, __m256d reach) {
+  return _mm256_movemask_pd(
+      _mm256_cmp_pd(_mm256_add_pd(_mm256_and_pd(p, c.AbsMask), reach), c.OuterRib, _CMP_NLE_UQ));
+}
+
 inline __m256i PartMask(const TConstants& c, int n, int v) {
   return _mm256_cmpgt_epi64(_mm256_set1_epi64x(n - 4 * v), c.LaneIndex);
 }
@@ -355,11 +362,7 @@ void ScanAvx2(const TVolume& volume, const TMolCoord* molecules, std::int32_t co
         const int valid =
             inBlock == Lanes ? 0xF
                              : _mm256_movemask_pd(_mm256_castsi256_pd(PartMask(c, 3 * inBlock, v)));
-        // Not (|p| + reach <= b0): unordered compares true, so NaN is listed.
-        const int near =
-            _mm256_movemask_pd(_mm256_cmp_pd(_mm256_add_pd(_mm256_and_pd(p, c.AbsMask), reach),
-                                             c.OuterRib, _CMP_NLE_UQ)) &
-            valid;
+        const int near = NearTheWall(c, p, reach) & valid;
         const __m128i pack = _mm_load_si128(reinterpret_cast<const __m128i*>(LeftPacks.Of[near]));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(listed + listedCount),
                          _mm_shuffle_epi8(_mm_add_epi32(codes[v], offset), pack));
@@ -572,11 +575,7 @@ void ListNearAvx2(const TVolume& volume, const TMolCoord* molecules, std::int32_
         const int valid =
             inBlock == Lanes ? 0xF
                              : _mm256_movemask_pd(_mm256_castsi256_pd(PartMask(c, 3 * inBlock, v)));
-        // Not (|p| + reach <= b0): unordered compares true, so NaN is listed.
-        const unsigned near = static_cast<unsigned>(
-            _mm256_movemask_pd(_mm256_cmp_pd(_mm256_add_pd(_mm256_and_pd(p, c.AbsMask), reach),
-                                             c.OuterRib, _CMP_NLE_UQ)) &
-            valid);
+        const unsigned near = static_cast<unsigned>(NearTheWall(c, p, reach) & valid);
         const unsigned xs = near & XLanesOf(v), yzs = near & ~XLanesOf(v);
         const __m128i at = _mm_add_epi32(codes[v], offset);
         _mm_storeu_si128(

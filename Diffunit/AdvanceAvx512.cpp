@@ -99,6 +99,14 @@ namespace {
 constexpr int Lanes = 8;  // molecules per block, and doubles per vector
 using TTables = TKernelTables<Lanes>;
 
+// The lanes of `p`, among `valid`, that a step reaching `reach` could take
+// past the wall at +-`outerRib`: not (|p| + reach <= b0), so that NaN and
+// infinities count as near.
+inline __mmask8 NearTheWall(__m512d p, __m512d reach, __m512d outerRib, __mmask8 valid) {
+  return _mm512_mask_cmp_pd_mask(valid, _mm512_add_pd(_mm512_abs_pd(p), reach), outerRib,
+                                 _CMP_NLE_UQ);
+}
+
 static_assert(sizeof(TMolCoord) == 3 * sizeof(double), "molecules are packed x, y, z triples");
 
 constexpr auto BroadcastPowers = TTables::MakeBroadcastPowers();
@@ -450,13 +458,9 @@ void ScanAvx512(const TVolume& volume, const TMolCoord* molecules, std::int32_t 
     int listedCount = 0;
     const auto list = [&](__m512d p0, __m512d p1, __m512d p2, __mmask8 valid0, __mmask8 valid1,
                           __mmask8 valid2, int first) __attribute__((always_inline)) {
-      // Not (|p| + reach <= b0): unordered compares true, so NaN is listed.
-      const __mmask8 near0 = _mm512_mask_cmp_pd_mask(
-          valid0, _mm512_add_pd(_mm512_abs_pd(p0), reach), c.OuterRib, _CMP_NLE_UQ);
-      const __mmask8 near1 = _mm512_mask_cmp_pd_mask(
-          valid1, _mm512_add_pd(_mm512_abs_pd(p1), reach), c.OuterRib, _CMP_NLE_UQ);
-      const __mmask8 near2 = _mm512_mask_cmp_pd_mask(
-          valid2, _mm512_add_pd(_mm512_abs_pd(p2), reach), c.OuterRib, _CMP_NLE_UQ);
+      const __mmask8 near0 = NearTheWall(p0, reach, c.OuterRib, valid0);
+      const __mmask8 near1 = NearTheWall(p1, reach, c.OuterRib, valid1);
+      const __mmask8 near2 = NearTheWall(p2, reach, c.OuterRib, valid2);
       const __m512i offset = _mm512_set1_epi32(4 * first);
       const __mmask16 near01 = _mm512_kunpackb(near1, near0);
       _mm512_storeu_si512(listed + listedCount,
@@ -669,13 +673,9 @@ void ListNearAvx512(const TVolume& volume, const TMolCoord* molecules, std::int3
     int xCount = 0, yzCount = 0;
     const auto listBlock = [&](__m512d p0, __m512d p1, __m512d p2, __mmask8 valid0, __mmask8 valid1,
                                __mmask8 valid2, int first) __attribute__((always_inline)) {
-      // Not (|p| + reach <= b0): unordered compares true, so NaN is listed.
-      const __mmask8 near0 = _mm512_mask_cmp_pd_mask(
-          valid0, _mm512_add_pd(_mm512_abs_pd(p0), reach), c.OuterRib, _CMP_NLE_UQ);
-      const __mmask8 near1 = _mm512_mask_cmp_pd_mask(
-          valid1, _mm512_add_pd(_mm512_abs_pd(p1), reach), c.OuterRib, _CMP_NLE_UQ);
-      const __mmask8 near2 = _mm512_mask_cmp_pd_mask(
-          valid2, _mm512_add_pd(_mm512_abs_pd(p2), reach), c.OuterRib, _CMP_NLE_UQ);
+      const __mmask8 near0 = NearTheWall(p0, reach, c.OuterRib, valid0);
+      const __mmask8 near1 = NearTheWall(p1, reach, c.OuterRib, valid1);
+      const __mmask8 near2 = NearTheWall(p2, reach, c.OuterRib, valid2);
       const __m512i offset = _mm512_set1_epi32(4 * first);
       const __m512i at01 = _mm512_add_epi32(codes01, offset);
       const __m512i at2 = _mm512_add_epi32(codes2, offset);

@@ -9,19 +9,22 @@
 
 namespace {
 
-// Waits until `ready` returns true: a short spin for the common, short waits,
+// The `spins`th turn of a wait: a short spin for the common, short waits,
 // then yielding, so that more threads than cores still make progress.
+void Relax(int spins) {
+  if (spins < 256) {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+  } else {
+    std::this_thread::yield();
+  }
+}
+
+// Waits until `ready` returns true.
 template <class TReady>
 void WaitUntil(TReady ready) {
-  for (int spins = 0; !ready(); ++spins) {
-    if (spins < 256) {
-#if defined(__x86_64__) || defined(__i386__)
-      __builtin_ia32_pause();
-#endif
-    } else {
-      std::this_thread::yield();
-    }
-  }
+  for (int spins = 0; !ready(); ++spins) Relax(spins);
 }
 
 }  // namespace
@@ -274,13 +277,7 @@ void TWorkers::ListAhead(const TStepJob& job, std::int32_t& inside) {
       continue;
     }
     // Nothing to list or move yet: the chain is behind.
-    if (spins++ < 256) {
-#if defined(__x86_64__) || defined(__i386__)
-      __builtin_ia32_pause();
-#endif
-    } else {
-      std::this_thread::yield();
-    }
+    Relax(spins++);
   }
 }
 
@@ -289,14 +286,7 @@ void TWorkers::Chain(const TStepJob& job) {
   for (std::int32_t piece = 0; piece < Pieces; ++piece) {
     // Lists pieces itself while the one it needs is not listed yet.
     for (int spins = 0; Listed[piece].load(std::memory_order_acquire) != StepNumber; ++spins) {
-      if (ListNextPiece(job)) continue;
-      if (spins < 256) {
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
-      } else {
-        std::this_thread::yield();
-      }
+      if (!ListNextPiece(job)) Relax(spins);
     }
     // Listed, and its start known: it may be moved.
     Scanned.store(piece + 1, std::memory_order_release);

@@ -32,5 +32,7 @@ export default defineConfig({
   resolve: { alias: coreAliases() },
   worker: { format: "es" },
   build: { outDir: "../build-web/site", emptyOutDir: true, target: "es2022" },
+  // The tests load the engine's module from its build folder, outside web/.
+  server: { fs: { allow: [__dirname, coreDir] } },
   test: { include: ["test/**/*.test.ts"], environment: "node" },
 });

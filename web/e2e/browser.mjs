@@ -168,6 +168,78 @@ try {
     "a bad file changes nothing",
     (await again.evaluate(() => window.kelvane.steps())) === more,
   );
+
+  // The keys a browser leaves to the page: Alt+P starts and pauses (F5
+  // reloads), Ctrl+Shift+2 writes N1(t) (Ctrl+2 switches tabs).
+  const running = () => again.getAttribute(action("start-pause"), "data-running");
+  await again.keyboard.press("Alt+P");
+  await again.waitForFunction((n) => window.kelvane.steps() > n, more);
+  check("Alt+P starts the run", (await running()) === "true");
+  await again.keyboard.press("Alt+P");
+  await again.waitForSelector(`${action("start-pause")}[data-running="false"]`);
+  await idle(again);
+  const [byKey] = await Promise.all([
+    again.waitForEvent("download"),
+    again.keyboard.press("Control+Shift+2"),
+  ]);
+  check("Ctrl+Shift+2 writes N1(t).txt", byKey.suggestedFilename() === "N1(t).txt");
+
+  // A kept run shows in the legend beside this run.
+  await click(again, "keep-run");
+  const legend = await again.textContent('[data-role="legend"]');
+  check("a kept run is in the legend", /this run.*kept 1/.test(legend), legend);
+
+  // Save writes a session that opens to the same tables in a fresh page.
+  const saved = path.join(out, "saved.kelvane");
+  await download(again, "save", saved);
+  const third = await context.newPage();
+  await third.goto(site);
+  await ready(third);
+  await third.setInputFiles(action("open-file"), saved);
+  await idle(third);
+  check(
+    "a saved session opens to its tables",
+    (await third.inputValue(key("SIM_B1"))) === "2E-6" &&
+      (await third.locator('[data-role="species-item"]').count()) === 2,
+  );
+
+  // The molecule view draws the slab with the window's lines above it.
+  await click(third, "molecules");
+  const caption = await third.textContent('[data-role="molecule-caption"]');
+  check(
+    "the molecule view opens on the slab",
+    caption.startsWith("Slab |z| <= inner rib"),
+    caption,
+  );
+  await third.click(action("close-molecules"));
+
+  // A chart's menu saves its picture as a PNG.
+  await again.click('[data-role="count-chart"]', { button: "right" });
+  const picture = path.join(out, "count.png");
+  await download(again, "save-image", picture);
+  check(
+    "a chart's picture is a PNG",
+    fs.readFileSync(picture).subarray(0, 8).equals(Buffer.from("\x89PNG\r\n\x1a\n", "latin1")),
+  );
+
+  // A run CSV dropped on a fresh page opens as Open does.
+  const fourth = await context.newPage();
+  await fourth.goto(site);
+  await ready(fourth);
+  const dropped = await fourth.evaluateHandle(
+    (text) => {
+      const transfer = new DataTransfer();
+      transfer.items.add(new File([text], "run.csv", { type: "text/csv" }));
+      return transfer;
+    },
+    fs.readFileSync(pageCsv, "latin1"),
+  );
+  await fourth.dispatchEvent("body", "drop", { dataTransfer: dropped });
+  await fourth.waitForFunction(
+    () => document.querySelector('[data-key="SIM_DT"]').value === "0.0002",
+  );
+  await idle(fourth);
+  check("a dropped run CSV opens", (await fourth.inputValue(key("SIM_B1"))) === "2E-6");
 } finally {
   await browser.close();
   server.close();

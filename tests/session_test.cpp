@@ -7,6 +7,8 @@
 
 #include "Session/Comparison.h"
 #include "Session/Conversions.h"
+#include "Session/MoleculePicture.h"
+#include "Session/Parameters.h"
 #include "Session/RunCsv.h"
 #include "Session/SessionFile.h"
 #include "Session/Tables.h"
@@ -239,4 +241,54 @@ TEST(Session, KeptRunsAreNumberedAndLimited) {
             "The charts hold 8 kept runs already: remove one (Runs) first");
   kept.Clear();
   EXPECT_EQ(kept.Keep(samples, now).Name, "kept 1");
+}
+
+// The lines above the molecule picture, as the window and the page write
+// them: exact counts when every slot was read, "about" the scaled ones
+// otherwise, and why a picture is empty.
+TEST(Session, MoleculePictureLinesScaleWhatWasRead) {
+  const auto grouped = [](std::int64_t n) {
+    std::string digits = std::to_string(n);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(at, ",");
+    return digits;
+  };
+  TMoleculePicture picture;
+  picture.Drawable = true;
+  picture.Active = 719999;
+  picture.Stride = 4;
+  picture.InSlab = 17091;
+  picture.Inside = 141;
+  picture.OnWall = 420;
+  picture.Species = {std::vector<TViewPoint>(16671)};
+  picture.Wall = std::vector<TViewPoint>(420);
+  EXPECT_EQ(MoleculePictureLines(picture, grouped),
+            (std::vector<std::string>{"Slab |z| <= inner rib, seen from +z: about 68,364 molecules",
+                                      "Inside the inner cube: about 564",
+                                      "On the x or y outer wall (red): about 1,680",
+                                      "17,091 drawn of 719,999 molecules (one slot in 4 read)"}));
+
+  picture.Stride = 1;
+  picture.Inside = 0;
+  EXPECT_EQ(MoleculePictureLines(picture, grouped)[1], "Inside the inner cube: 0");
+  EXPECT_EQ(MoleculePictureLines(picture, grouped)[3],
+            "17,091 drawn of 719,999 molecules (every slot read)");
+
+  // The defaults just placed in the shell's eight corner blocks: every
+  // coordinate beyond the inner rib, so the slab is empty.
+  TVolume engine;
+  SetDefaultParameters(engine);
+  AddDefaultSpecies(engine);
+  EXPECT_EQ(
+      MoleculePictureLines(TakeMoleculePicture(engine), grouped),
+      (std::vector<std::string>{"Slab |z| <= inner rib, seen from +z: 0 molecules",
+                                "Inside the inner cube: 0", "On the x or y outer wall (red): 0",
+                                "0 drawn of 719,280 molecules (one slot in 4 read)"}));
+
+  picture.Drawable = false;
+  EXPECT_EQ(
+      MoleculePictureLines(picture, grouped),
+      std::vector<std::string>{"Ribs that cannot be drawn: 0 < inner rib <= outer rib is needed"});
+  picture.Species.clear();
+  EXPECT_EQ(MoleculePictureLines(picture, grouped),
+            std::vector<std::string>{"No species: nothing to show"});
 }

@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QToolTip>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -971,6 +972,37 @@ TEST_F(MainformTest, EveryWindowRunReplaysFromItsCsv) {
   opened.ExportRun(QStringLiteral("reopened.csv"));
   EXPECT_EQ(ReadFile("reopened.csv"), ReadFile("on.csv"));
   EXPECT_TRUE(Messages.empty());
+}
+
+// An opened run draws the band of its own rows. Its replay tells of the
+// steps before its last Apply too, in another inner cube here, and their band
+// used to stand over the rows.
+TEST_F(MainformTest, AnOpenedRunDrawsTheBandOfItsRows) {
+  // The count chart's band bounds (its graphs after the two curves) at each point.
+  const auto band = [](const TMForm& form) {
+    std::vector<double> bounds;
+    for (int graph : {2, 3})
+      for (const QCPGraphData& point : *form.NChart->graph(graph)->data())
+        bounds.push_back(point.value);
+    return bounds;
+  };
+  TMForm& form = MakeForm();
+  ShrinkSelectedSpecies(form);
+  for (int step = 0; step < 2; ++step) form.TimerTimer();
+  SetText(form.ValueListSimulation, Key::SIM_B1, "2E-6");
+  form.ApplyButtonClick();
+  for (int step = 0; step < 3; ++step) form.TimerTimer();
+  form.ApplySpSpeedButtonClick();  // the rows stay: Open replays up to here
+  form.ExportRun(QStringLiteral("wider.csv"));
+  const std::vector<double> drawn = band(form);
+  // 7.2E18 m^-3 in the wider cube: 57.6 molecules expected, about 2 x 7.6 either side.
+  ASSERT_FALSE(drawn.empty());
+  EXPECT_NEAR(drawn.front(), 57.6 - 2 * std::sqrt(57.6 * (1 - 0.008)), 1e-9);
+
+  TMForm& opened = MakeForm();
+  opened.OpenSession(QStringLiteral("wider.csv"));
+  EXPECT_EQ(opened.Record().Samples().size(), 3u);
+  EXPECT_EQ(band(opened), drawn);
 }
 
 // Paused by hand in a fast run, the charts used to keep holding their

@@ -65,6 +65,8 @@ try {
   page.on("pageerror", (error) => check("no script error on the page", false, error.message));
   await page.goto(site);
   await ready(page);
+  // Loaded, the page needs no network: everything up to the next page runs offline.
+  await context.setOffline(true);
 
   // A two-species setup typed into the tables: wider inner cube, longer
   // steps, and a second, smaller species whose coefficient Recalculate gives.
@@ -133,6 +135,7 @@ try {
 
   // The run CSV opened in a fresh page replays its setup and runs on to the
   // same bytes.
+  await context.setOffline(false);
   const again = await context.newPage();
   await again.goto(site);
   await ready(again);

@@ -86,5 +86,8 @@ echo "== Short benchmark run"
 for bench in "$root"/build/bench/*_bench; do
   "$bench" --benchmark_min_time=0.05
 done
+# The parts of a shared step: one short round, which also checks that moving,
+# the scan and the chain leave the same stream states.
+"$root/build/bench/chain_parts" fastest 1 5
 
 echo "== All tests passed"

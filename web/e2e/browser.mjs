@@ -61,6 +61,15 @@ const { server, url: site } = await serveSite(siteDir);
 const browser = await launchChromium();
 try {
   const context = await browser.newContext({ acceptDownloads: true });
+  // A fresh page with `file` opened through Open's file picker.
+  const openedPage = async (file) => {
+    const opened = await context.newPage();
+    await opened.goto(site);
+    await ready(opened);
+    await opened.setInputFiles(action("open-file"), file);
+    await idle(opened);
+    return opened;
+  };
   const page = await context.newPage();
   page.on("pageerror", (error) => check("no script error on the page", false, error.message));
   await page.goto(site);
@@ -136,11 +145,7 @@ try {
   // The run CSV opened in a fresh page replays its setup and runs on to the
   // same bytes.
   await context.setOffline(false);
-  const again = await context.newPage();
-  await again.goto(site);
-  await ready(again);
-  await again.setInputFiles(action("open-file"), pageCsv);
-  await idle(again);
+  const again = await openedPage(pageCsv);
   check(
     "Open shows the file's time step",
     (await again.inputValue(key("SIM_DT"))) === "0.0002",
@@ -195,11 +200,7 @@ try {
   // Save writes a session that opens to the same tables in a fresh page.
   const saved = path.join(out, "saved.kelvane");
   await download(again, "save", saved);
-  const third = await context.newPage();
-  await third.goto(site);
-  await ready(third);
-  await third.setInputFiles(action("open-file"), saved);
-  await idle(third);
+  const third = await openedPage(saved);
   check(
     "a saved session opens to its tables",
     (await third.inputValue(key("SIM_B1"))) === "2E-6" &&

@@ -21,9 +21,7 @@ source "$root/scripts/same_bytes.sh"
 kelvane_build_native
 
 echo "== arm64 build (g++-aarch64-linux-gnu, static)"
-cmake -S "$root" -B "$arm64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/aarch64-linux-gnu.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DKELVANE_GUI=OFF -DKELVANE_BENCH=OFF -DKELVANE_TESTS=ON
-cmake --build "$arm64" -j "$jobs" --target known_answers_runner kelvane-run
+kelvane_build_for "$arm64" "$root/cmake/aarch64-linux-gnu.cmake"
 
 echo "== arm64 known answers (qemu-aarch64-static)"
 qemu-aarch64-static "$arm64/tests/known_answers_runner" "$root/tests/known_answers.txt"

@@ -1,6 +1,7 @@
 # Sourced by cross_test.sh and wasm_test.sh: the x86-64 build to compare
-# with, the setups kelvane-run is compared on, with few steps (qemu takes about 0.4 s for a step at the
-# defaults), and the comparison itself.
+# with, the other target's build, the setups kelvane-run is compared on, with
+# few steps (qemu takes about 0.4 s for a step at the defaults), and the
+# comparison itself.
 
 kelvane_setups=(
   "defaults|--steps 5"
@@ -13,6 +14,14 @@ kelvane_build_native() {
   echo "== x86-64 kelvane-run (the bytes to match)"
   cmake -S "$root" -B "$native" -DCMAKE_BUILD_TYPE=Release -DKELVANE_GUI=OFF -DKELVANE_BENCH=OFF
   cmake --build "$native" -j "$jobs" --target kelvane-run
+}
+
+# kelvane_build_for BUILD_DIR TOOLCHAIN_FILE: the known-answer runner and
+# kelvane-run for another processor, without the window and the benchmarks.
+kelvane_build_for() {
+  cmake -S "$root" -B "$1" -DCMAKE_TOOLCHAIN_FILE="$2" \
+    -DCMAKE_BUILD_TYPE=Release -DKELVANE_GUI=OFF -DKELVANE_BENCH=OFF -DKELVANE_TESTS=ON
+  cmake --build "$1" -j "$jobs" --target known_answers_runner kelvane-run
 }
 
 # kelvane_compare_setups TARGET COMMAND...: runs the x86-64 kelvane-run in

@@ -24,9 +24,7 @@ source "$root/scripts/same_bytes.sh"
 kelvane_build_native
 
 echo "== WebAssembly build (em++)"
-cmake -S "$root" -B "$wasm" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/emscripten-node.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DKELVANE_GUI=OFF -DKELVANE_BENCH=OFF -DKELVANE_TESTS=ON
-cmake --build "$wasm" -j "$jobs" --target known_answers_runner kelvane-run
+kelvane_build_for "$wasm" "$root/cmake/emscripten-node.cmake"
 
 echo "== WebAssembly known answers (node)"
 "${node[@]}" "$wasm/tests/known_answers_runner.js" "$root/tests/known_answers.txt"

@@ -282,6 +282,37 @@ namespace {
 
 using namespace ScanTables;
 
+// Goes through the `n` molecules of a window at `packed` a vector of four
+// coordinates at a time, three to a block, and hands `visit` the lanes of
+// each that are near the wall (NearTheWall, bits 0 to 3), the vector's place
+// v in its block and the codes 4 m + a of its lanes (m the molecule in the
+// window, a the axis), from `codes[v]` for the first block. The last, partial
+// block reads no memory past the last molecule.
+template <class TVisit>
+__attribute__((always_inline)) inline void ForEachNearVector(const TConstants& c,
+                                                             const double* packed, int n,
+                                                             __m256d reach,
+                                                             const __m128i (&codes)[3],
+                                                             TVisit&& visit) {
+  for (int first = 0; first < n; first += Lanes) {
+    const double* const block = packed + 3 * first;
+    const int inBlock = n - first < Lanes ? n - first : Lanes;
+    const __m128i offset = _mm_set1_epi32(4 * first);
+    _mm_prefetch(reinterpret_cast<const char*>(block) + 2048, _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(block) + 2048 + 64, _MM_HINT_T0);
+    for (int v = 0; v < 3; ++v) {
+      const __m256d p = inBlock == Lanes
+                            ? _mm256_loadu_pd(block + 4 * v)
+                            : _mm256_maskload_pd(block + 4 * v, PartMask(c, 3 * inBlock, v));
+      const int valid = inBlock == Lanes
+                            ? 0xF
+                            : _mm256_movemask_pd(_mm256_castsi256_pd(PartMask(c, 3 * inBlock, v)));
+      visit(static_cast<unsigned>(NearTheWall(c, p, reach) & valid), v,
+            _mm_add_epi32(codes[v], offset));
+    }
+  }
+}
+
 // The shifts of an escape on x, y and z against 12 draws, for the held X, Y
 // and Z lanes.
 struct TEscapeShifts {
@@ -349,26 +380,12 @@ void ScanAvx2(const TVolume& volume, const TMolCoord* molecules, std::int32_t co
     const double* const packed = &molecules[window].x;
 
     int listedCount = 0;
-    for (int first = 0; first < n; first += Lanes) {
-      const double* const block = packed + 3 * first;
-      const int inBlock = n - first < Lanes ? n - first : Lanes;
-      const __m128i offset = _mm_set1_epi32(4 * first);
-      _mm_prefetch(reinterpret_cast<const char*>(block) + 2048, _MM_HINT_T0);
-      _mm_prefetch(reinterpret_cast<const char*>(block) + 2048 + 64, _MM_HINT_T0);
-      for (int v = 0; v < 3; ++v) {
-        const __m256d p = inBlock == Lanes
-                              ? _mm256_loadu_pd(block + 4 * v)
-                              : _mm256_maskload_pd(block + 4 * v, PartMask(c, 3 * inBlock, v));
-        const int valid =
-            inBlock == Lanes ? 0xF
-                             : _mm256_movemask_pd(_mm256_castsi256_pd(PartMask(c, 3 * inBlock, v)));
-        const int near = NearTheWall(c, p, reach) & valid;
-        const __m128i pack = _mm_load_si128(reinterpret_cast<const __m128i*>(LeftPacks.Of[near]));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(listed + listedCount),
-                         _mm_shuffle_epi8(_mm_add_epi32(codes[v], offset), pack));
-        listedCount += __builtin_popcount(static_cast<unsigned>(near));
-      }
-    }
+    ForEachNearVector(c, packed, n, reach, codes, [&](unsigned near, int, __m128i at) {
+      const __m128i pack = _mm_load_si128(reinterpret_cast<const __m128i*>(LeftPacks.Of[near]));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(listed + listedCount),
+                       _mm_shuffle_epi8(at, pack));
+      listedCount += __builtin_popcount(near);
+    });
     listed[listedCount] = listed[listedCount + 1] = listed[listedCount + 2] = -4;
 
     for (int e = 0; e < listedCount;) {
@@ -562,34 +579,18 @@ void ListNearAvx2(const TVolume& volume, const TMolCoord* molecules, std::int32_
     const double* const packed = &molecules[window].x;
 
     int xCount = 0, yzCount = 0;
-    for (int first = 0; first < n; first += Lanes) {
-      const double* const block = packed + 3 * first;
-      const int inBlock = n - first < Lanes ? n - first : Lanes;
-      const __m128i offset = _mm_set1_epi32(4 * first);
-      _mm_prefetch(reinterpret_cast<const char*>(block) + 2048, _MM_HINT_T0);
-      _mm_prefetch(reinterpret_cast<const char*>(block) + 2048 + 64, _MM_HINT_T0);
-      for (int v = 0; v < 3; ++v) {
-        const __m256d p = inBlock == Lanes
-                              ? _mm256_loadu_pd(block + 4 * v)
-                              : _mm256_maskload_pd(block + 4 * v, PartMask(c, 3 * inBlock, v));
-        const int valid =
-            inBlock == Lanes ? 0xF
-                             : _mm256_movemask_pd(_mm256_castsi256_pd(PartMask(c, 3 * inBlock, v)));
-        const unsigned near = static_cast<unsigned>(NearTheWall(c, p, reach) & valid);
-        const unsigned xs = near & XLanesOf(v), yzs = near & ~XLanesOf(v);
-        const __m128i at = _mm_add_epi32(codes[v], offset);
-        _mm_storeu_si128(
-            reinterpret_cast<__m128i*>(xListed + xCount),
-            _mm_shuffle_epi8(at,
-                             _mm_load_si128(reinterpret_cast<const __m128i*>(LeftPacks.Of[xs]))));
-        xCount += __builtin_popcount(xs);
-        _mm_storeu_si128(
-            reinterpret_cast<__m128i*>(yzListed + yzCount),
-            _mm_shuffle_epi8(at,
-                             _mm_load_si128(reinterpret_cast<const __m128i*>(LeftPacks.Of[yzs]))));
-        yzCount += __builtin_popcount(yzs);
-      }
-    }
+    ForEachNearVector(c, packed, n, reach, codes, [&](unsigned near, int v, __m128i at) {
+      const unsigned xs = near & XLanesOf(v), yzs = near & ~XLanesOf(v);
+      _mm_storeu_si128(
+          reinterpret_cast<__m128i*>(xListed + xCount),
+          _mm_shuffle_epi8(at, _mm_load_si128(reinterpret_cast<const __m128i*>(LeftPacks.Of[xs]))));
+      xCount += __builtin_popcount(xs);
+      _mm_storeu_si128(
+          reinterpret_cast<__m128i*>(yzListed + yzCount),
+          _mm_shuffle_epi8(at,
+                           _mm_load_si128(reinterpret_cast<const __m128i*>(LeftPacks.Of[yzs]))));
+      yzCount += __builtin_popcount(yzs);
+    });
     yzListed[yzCount] = -4;  // of no molecule, read as the last entry's next code
 
     // The escapes on x, exactly, in order.

@@ -387,6 +387,47 @@ namespace {
 
 using namespace ScanTables;
 
+// Goes through the `n` molecules of a window at `packed` a block of Lanes at
+// a time and hands `visit` its coordinates near the wall (NearTheWall): the
+// mask of the block's first two vectors (16 lanes) and that of its third,
+// with the codes 4 m + a of their lanes (m the molecule in the window, a the
+// axis), from `codes01` and `codes2` for the first block. The last, partial
+// block reads no memory past the last molecule.
+template <class TVisit>
+__attribute__((always_inline)) inline void ForEachNearBlock(const TConstants& c,
+                                                            const double* packed, int n,
+                                                            __m512d reach, __m512i codes01,
+                                                            __m512i codes2, TVisit&& visit) {
+  const auto block = [&](__m512d p0, __m512d p1, __m512d p2, __mmask8 valid0, __mmask8 valid1,
+                         __mmask8 valid2, int first) __attribute__((always_inline)) {
+    const __mmask8 near0 = NearTheWall(p0, reach, c.OuterRib, valid0);
+    const __mmask8 near1 = NearTheWall(p1, reach, c.OuterRib, valid1);
+    const __mmask8 near2 = NearTheWall(p2, reach, c.OuterRib, valid2);
+    const __m512i offset = _mm512_set1_epi32(4 * first);
+    visit(_mm512_kunpackb(near1, near0), near2, _mm512_add_epi32(codes01, offset),
+          _mm512_add_epi32(codes2, offset));
+  };
+  int first = 0;
+  for (; first + Lanes <= n; first += Lanes) {
+    const double* const at = packed + 3 * first;
+    const char* const ahead = reinterpret_cast<const char*>(at) + 2 * PrefetchAhead;
+    _mm_prefetch(ahead, _MM_HINT_T0);
+    _mm_prefetch(ahead + 64, _MM_HINT_T0);
+    _mm_prefetch(ahead + 128, _MM_HINT_T0);
+    block(_mm512_loadu_pd(at), _mm512_loadu_pd(at + 8), _mm512_loadu_pd(at + 16), 0xFF, 0xFF, 0xFF,
+          first);
+  }
+  if (first < n) {  // the last, partial block: no memory past the last molecule
+    const std::uint32_t valid = (std::uint32_t{1} << (3 * (n - first))) - 1u;
+    const __mmask8 valid0 = static_cast<__mmask8>(valid);
+    const __mmask8 valid1 = static_cast<__mmask8>(valid >> 8);
+    const __mmask8 valid2 = static_cast<__mmask8>(valid >> 16);
+    const double* const at = packed + 3 * first;
+    block(_mm512_maskz_loadu_pd(valid0, at), _mm512_maskz_loadu_pd(valid1, at + 8),
+          _mm512_maskz_loadu_pd(valid2, at + 16), valid0, valid1, valid2, first);
+  }
+}
+
 // The shifts of an escape on axis a, against 12 draws of each axis, for the
 // lanes X, Y, Z and placement of the held states.
 struct TEscapeShifts {
@@ -456,39 +497,15 @@ void ScanAvx512(const TVolume& volume, const TMolCoord* molecules, std::int32_t 
     const double* const packed = &molecules[window].x;
 
     int listedCount = 0;
-    const auto list = [&](__m512d p0, __m512d p1, __m512d p2, __mmask8 valid0, __mmask8 valid1,
-                          __mmask8 valid2, int first) __attribute__((always_inline)) {
-      const __mmask8 near0 = NearTheWall(p0, reach, c.OuterRib, valid0);
-      const __mmask8 near1 = NearTheWall(p1, reach, c.OuterRib, valid1);
-      const __mmask8 near2 = NearTheWall(p2, reach, c.OuterRib, valid2);
-      const __m512i offset = _mm512_set1_epi32(4 * first);
-      const __mmask16 near01 = _mm512_kunpackb(near1, near0);
-      _mm512_storeu_si512(listed + listedCount,
-                          _mm512_maskz_compress_epi32(near01, _mm512_add_epi32(codes01, offset)));
-      listedCount += __builtin_popcount(near01);
-      _mm512_storeu_si512(listed + listedCount,
-                          _mm512_maskz_compress_epi32(near2, _mm512_add_epi32(codes2, offset)));
-      listedCount += __builtin_popcount(near2);
-    };
-    int first = 0;
-    for (; first + Lanes <= n; first += Lanes) {
-      const double* const block = packed + 3 * first;
-      const char* const ahead = reinterpret_cast<const char*>(block) + 2 * PrefetchAhead;
-      _mm_prefetch(ahead, _MM_HINT_T0);
-      _mm_prefetch(ahead + 64, _MM_HINT_T0);
-      _mm_prefetch(ahead + 128, _MM_HINT_T0);
-      list(_mm512_loadu_pd(block), _mm512_loadu_pd(block + 8), _mm512_loadu_pd(block + 16), 0xFF,
-           0xFF, 0xFF, first);
-    }
-    if (first < n) {  // the last, partial block: no memory past the last molecule
-      const std::uint32_t valid = (std::uint32_t{1} << (3 * (n - first))) - 1u;
-      const __mmask8 valid0 = static_cast<__mmask8>(valid);
-      const __mmask8 valid1 = static_cast<__mmask8>(valid >> 8);
-      const __mmask8 valid2 = static_cast<__mmask8>(valid >> 16);
-      const double* const block = packed + 3 * first;
-      list(_mm512_maskz_loadu_pd(valid0, block), _mm512_maskz_loadu_pd(valid1, block + 8),
-           _mm512_maskz_loadu_pd(valid2, block + 16), valid0, valid1, valid2, first);
-    }
+    ForEachNearBlock(
+        c, packed, n, reach, codes01, codes2,
+        [&](__mmask16 near01, __mmask8 near2, __m512i at01, __m512i at2)
+            __attribute__((always_inline)) {
+              _mm512_storeu_si512(listed + listedCount, _mm512_maskz_compress_epi32(near01, at01));
+              listedCount += __builtin_popcount(near01);
+              _mm512_storeu_si512(listed + listedCount, _mm512_maskz_compress_epi32(near2, at2));
+              listedCount += __builtin_popcount(near2);
+            });
     listed[listedCount] = listed[listedCount + 1] = listed[listedCount + 2] = -4;
 
     for (int e = 0; e < listedCount;) {
@@ -671,15 +688,8 @@ void ListNearAvx512(const TVolume& volume, const TMolCoord* molecules, std::int3
     const double* const packed = &molecules[window].x;
 
     int xCount = 0, yzCount = 0;
-    const auto listBlock = [&](__m512d p0, __m512d p1, __m512d p2, __mmask8 valid0, __mmask8 valid1,
-                               __mmask8 valid2, int first) __attribute__((always_inline)) {
-      const __mmask8 near0 = NearTheWall(p0, reach, c.OuterRib, valid0);
-      const __mmask8 near1 = NearTheWall(p1, reach, c.OuterRib, valid1);
-      const __mmask8 near2 = NearTheWall(p2, reach, c.OuterRib, valid2);
-      const __m512i offset = _mm512_set1_epi32(4 * first);
-      const __m512i at01 = _mm512_add_epi32(codes01, offset);
-      const __m512i at2 = _mm512_add_epi32(codes2, offset);
-      const __mmask16 near01 = _mm512_kunpackb(near1, near0);
+    const auto listBlock = [&](__mmask16 near01, __mmask8 near2, __m512i at01, __m512i at2)
+        __attribute__((always_inline)) {
       const __mmask16 x01 = near01 & xLanes01, yz01 = near01 & ~xLanes01;
       const __mmask8 x2 = near2 & xLanes2, yz2 = near2 & ~xLanes2;
       _mm512_storeu_si512(xListed + xCount, _mm512_maskz_compress_epi32(x01, at01));
@@ -691,25 +701,7 @@ void ListNearAvx512(const TVolume& volume, const TMolCoord* molecules, std::int3
       _mm512_storeu_si512(yzListed + yzCount, _mm512_maskz_compress_epi32(yz2, at2));
       yzCount += __builtin_popcount(yz2);
     };
-    int first = 0;
-    for (; first + Lanes <= n; first += Lanes) {
-      const double* const block = packed + 3 * first;
-      const char* const ahead = reinterpret_cast<const char*>(block) + 2 * PrefetchAhead;
-      _mm_prefetch(ahead, _MM_HINT_T0);
-      _mm_prefetch(ahead + 64, _MM_HINT_T0);
-      _mm_prefetch(ahead + 128, _MM_HINT_T0);
-      listBlock(_mm512_loadu_pd(block), _mm512_loadu_pd(block + 8), _mm512_loadu_pd(block + 16),
-                0xFF, 0xFF, 0xFF, first);
-    }
-    if (first < n) {  // the last, partial block: no memory past the last molecule
-      const std::uint32_t valid = (std::uint32_t{1} << (3 * (n - first))) - 1u;
-      const __mmask8 valid0 = static_cast<__mmask8>(valid);
-      const __mmask8 valid1 = static_cast<__mmask8>(valid >> 8);
-      const __mmask8 valid2 = static_cast<__mmask8>(valid >> 16);
-      const double* const block = packed + 3 * first;
-      listBlock(_mm512_maskz_loadu_pd(valid0, block), _mm512_maskz_loadu_pd(valid1, block + 8),
-                _mm512_maskz_loadu_pd(valid2, block + 16), valid0, valid1, valid2, first);
-    }
+    ForEachNearBlock(c, packed, n, reach, codes01, codes2, listBlock);
     // A sentinel of no molecule after the last, read as the next entry's code.
     yzListed[yzCount] = -4;
 

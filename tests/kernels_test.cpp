@@ -496,16 +496,11 @@ std::vector<TMolCoord> OnTheWall(int n, int axis, double b0, double sigma, TStre
   return molecules;
 }
 
-}  // namespace
-
-// Every scan leaves the streams exactly where moving the same molecules
-// leaves them, over any run of them: spread ones, ones whose steps end on
-// the wall, odd values and odd step widths.
-TEST(ScanTest, LeavesTheStreamsWhereMovingDoes) {
-  const double inf = std::numeric_limits<double>::infinity();
-  const TStreamStates start{PlacementSeed, StepSeedX, StepSeedY, StepSeedZ};
-  TVolume volume;
-  volume.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
+// Molecules and step widths that every way of settling a step must follow as
+// moving does, in the cube of outer rib 2: spread ones under odd step widths,
+// ones whose steps end on the wall, and odd values (NaN, infinities, the
+// largest and smallest doubles, one beyond the outer wall).
+std::vector<std::pair<std::vector<TMolCoord>, double>> HardSets(const TStreamStates& start) {
   std::vector<std::pair<std::vector<TMolCoord>, double>> sets;
   for (double sigma : {0.3, 1e-3, 0.0, -0.0, 1e-310, -0.2, 40.0})
     sets.push_back({Scattered(300, 2.0, 2024), sigma});
@@ -514,11 +509,25 @@ TEST(ScanTest, LeavesTheStreamsWhereMovingDoes) {
       sets.push_back({OnTheWall(300, axis, 2.0, sigma, start), sigma});
   std::vector<TMolCoord> odd = Scattered(40, 2.0, 7);
   odd[3].x = std::nan("");
-  odd[9].y = inf;
-  odd[17].z = -inf;
+  odd[9].y = std::numeric_limits<double>::infinity();
+  odd[17].z = -std::numeric_limits<double>::infinity();
   odd[21].x = 1e308;
   odd[30].y = 4.9406564584124654e-324;
+  odd[31].z = 5.0;
   sets.push_back({odd, 0.1});
+  return sets;
+}
+
+}  // namespace
+
+// Every scan leaves the streams exactly where moving the same molecules
+// leaves them, over any run of them: spread ones, ones whose steps end on
+// the wall, odd values and odd step widths.
+TEST(ScanTest, LeavesTheStreamsWhereMovingDoes) {
+  const TStreamStates start{PlacementSeed, StepSeedX, StepSeedY, StepSeedZ};
+  TVolume volume;
+  volume.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
+  const std::vector<std::pair<std::vector<TMolCoord>, double>> sets = HardSets(start);
   for (const TKernel& kernel : Kernels) {
     if (!kernel.Supported()) continue;
     for (std::size_t set = 0; set < sets.size(); ++set) {
@@ -584,24 +593,10 @@ TStreamStates ListedAndChained(const TKernel& kernel, const TVolume& volume,
 // them, as one list and cut into parts anywhere: at the edges of rounds
 // (8 entries), inside them, and in parts of a few molecules.
 TEST(NearChainTest, LeavesTheStreamsWhereMovingDoes) {
-  const double inf = std::numeric_limits<double>::infinity();
   const TStreamStates start{PlacementSeed, StepSeedX, StepSeedY, StepSeedZ};
   TVolume volume;
   volume.SetParameters(2.0, 1.0, 0.001, 293.15, 0.0001);
-  std::vector<std::pair<std::vector<TMolCoord>, double>> sets;
-  for (double sigma : {0.3, 1e-3, 0.0, -0.0, 1e-310, -0.2, 40.0})
-    sets.push_back({Scattered(300, 2.0, 2024), sigma});
-  for (int axis = 0; axis < 3; ++axis)
-    for (double sigma : {0.05, 1e-9})
-      sets.push_back({OnTheWall(300, axis, 2.0, sigma, start), sigma});
-  std::vector<TMolCoord> odd = Scattered(40, 2.0, 7);
-  odd[3].x = std::nan("");
-  odd[9].y = inf;
-  odd[17].z = -inf;
-  odd[21].x = 1e308;
-  odd[30].y = 4.9406564584124654e-324;
-  odd[31].z = 5.0;
-  sets.push_back({odd, 0.1});
+  const std::vector<std::pair<std::vector<TMolCoord>, double>> sets = HardSets(start);
   int chained = 0;
   for (const TKernel& kernel : Kernels) {
     if (!kernel.Supported() || !kernel.ListNear) continue;

@@ -12,7 +12,7 @@ import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
 import zlib from "node:zlib";
-import { launchChromium, serveSite } from "./chromium.mjs";
+import { action, idle, launchChromium, ready, serveSite } from "./chromium.mjs";
 
 const [siteDir, kelvaneRun, secondsText = "10"] = process.argv.slice(2);
 const seconds = Number(secondsText);
@@ -39,11 +39,11 @@ async function browserFigures() {
   const page = await browser.newPage({ viewport: { width: 1280, height: 800 } });
   const opened = Date.now();
   await page.goto(url);
-  await page.waitForSelector('[data-ready="true"]', { timeout: 60000 });
-  const ready = Date.now() - opened;
-  await page.selectOption('[data-action="speed"]', { index: 3 });
+  await ready(page);
+  const readyMs = Date.now() - opened;
+  await page.selectOption(action("speed"), { index: 3 });
   const started = Date.now();
-  await page.click('[data-action="start-pause"]');
+  await page.click(action("start-pause"));
   await page.waitForFunction(() => window.kelvane.steps() >= 1);
   const firstStep = Date.now() - started;
 
@@ -74,13 +74,13 @@ async function browserFigures() {
           }),
       ),
     );
-    await page.waitForFunction(() => window.kelvane.idle());
-    await page.click('[data-action="start-pause"]');
+    await idle(page);
+    await page.click(action("start-pause"));
     await page.waitForTimeout(1500);
   }
-  await page.click('[data-action="start-pause"]');
+  await page.click(action("start-pause"));
   await browser.close();
-  return { ready, firstStep, perSecond, delays };
+  return { readyMs, firstStep, perSecond, delays };
 }
 
 function siteSize() {
@@ -127,7 +127,7 @@ row(
   "click on pause to paused (median, most of 5)",
   `${median(page.delays).toFixed(0)} ms, ${Math.max(...page.delays).toFixed(0)} ms`,
 );
-row("opening the page to ready", `${page.ready} ms`);
+row("opening the page to ready", `${page.readyMs} ms`);
 row("start to the first step (placing done at opening)", `${page.firstStep} ms`);
 row(
   "site: html, scripts, styles and wasm (gzip -9)",

@@ -106,9 +106,7 @@ void TMForm::AfterEngineChange() {
   const std::string notice = Run->Volume().TakeNotice();
   if (!notice.empty()) std::fprintf(stderr, "%s\n", notice.c_str());
   TRunStatistics& statistics = Run->Record().Statistics();
-  statistics.Expect(Run->Volume().TotalInnerCount, ExpectedBand(Run->Volume()));
-  statistics.MarkWallTime(WallSeconds());
-  statistics.SetNotes(SetupNotes(Run->Volume(), DecimalSeparator));
+  statistics.FollowEngine(Run->Volume(), WallSeconds(), DecimalSeparator);
   RunControl->ShowReadout(QString::fromStdString(statistics.ReadoutText(DecimalSeparator)));
   KeptRuns->Relabel();
   if (RunControl->Running() && RunControl->ReachedPauseStep(statistics.Steps())) PauseButtonClick();

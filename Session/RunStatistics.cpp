@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "Diffunit/Diffunit.h"
+#include "Session/Checks.h"
 #include "Session/DoubleChars.h"
 
 std::optional<TBand> ExpectedBand(double expectedCount, double innerVolume, double outerVolume) {
@@ -26,6 +27,12 @@ std::optional<TBand> ExpectedBand(const TVolume& volume) {
 }
 
 void TRunStatistics::Restart() { *this = TRunStatistics(); }
+
+void TRunStatistics::FollowEngine(const TVolume& volume, double wallSeconds, char separator) {
+  Expect(volume.TotalInnerCount, ExpectedBand(volume));
+  MarkWallTime(wallSeconds);
+  SetNotes(SetupNotes(volume, separator));
+}
 
 void TRunStatistics::RestartAverages(const TFillingExpectation& expectation) {
   Recent.fill(0);

@@ -54,6 +54,11 @@ class TRunStatistics {
   void MarkWallTime(double seconds);
   // The setup's notes (Checks.h: SetupNotes), one line each, shown last.
   void SetNotes(const std::string& notes) { Notes = notes; }
+  // After every change of the engine (Apply, the species buttons, an opened
+  // session), in the window and the page alike: the reference count and band
+  // the engine now gives, the wall clock [s] for the steps per second, and
+  // the setup's notes.
+  void FollowEngine(const TVolume& volume, double wallSeconds, char separator);
 
   std::int64_t Steps() const { return StepCount; }
   double Time() const { return LastTime; }

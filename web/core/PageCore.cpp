@@ -393,10 +393,7 @@ class TPageCore {
   // What follows every change of the engine, as in the window: the
   // statistics brought up to date for the readout.
   void AfterChange() {
-    TRunStatistics& statistics = Run->Record().Statistics();
-    statistics.Expect(Run->Volume().TotalInnerCount, ExpectedBand(Run->Volume()));
-    statistics.MarkWallTime(WallSeconds());
-    statistics.SetNotes(SetupNotes(Run->Volume(), Separator));
+    Run->Record().Statistics().FollowEngine(Run->Volume(), WallSeconds(), Separator);
   }
 
   val StokesEinstein(const std::string& text) const {
